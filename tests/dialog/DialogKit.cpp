@@ -1,6 +1,10 @@
 #include "tests/dialog/DialogKit.h"
 
+#include <gtest/gtest.h>
+
 #include "graph/DShow.h"
+#include "tests/support/DiagCapture.h"
+#include "tests/support/WindowTools.h"
 
 const int kGraphGroup[6] = {207, 246, 210, 211, 212, 213};
 const int kSettingsGroup[17] = {245, 208, 222, 223, 209, 225, 226, 228, 230,
@@ -65,24 +69,73 @@ int GroupState(HWND hDlg, const int* pIDs, int cIDs) {
     return nOn == cIDs ? 1 : nOn == 0 ? 0 : -1;
 }
 
-void StandUpGraph(CMainDialog& dlg, FakeEncoder& encoder) {
-    dlg.m_graph.Release();
-    dlg.m_graph.m_spGraph.CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER);
-    dlg.m_graph.m_spVireon = static_cast<IVireon*>(&encoder);
-    dlg.ReadEncoderSettings();
-    dlg.PutSettings();
-    dlg.EnableGraphControls(true);
+namespace {
+
+CComPtr<FakeFilter> CreateSmartTee() {
+    CComPtr<FakeFilter> sp = FakeFilter::Create(L"", CLSID_SmartTee);
+    sp->AddPin(L"Input", PINDIR_INPUT);
+    sp->AddPin(L"Capture", PINDIR_OUTPUT, {H264Type()});
+    sp->AddPin(L"Preview", PINDIR_OUTPUT, {H264Type()});
+    return sp;
 }
 
-void QueueGraphEvent(CMainDialog& dlg, long lCode) {
-    CComQIPtr<IMediaEvent> spEvent(dlg.m_graph.m_spGraph);
-    CComQIPtr<IMediaEventSink> spSink(dlg.m_graph.m_spGraph);
-    if (!spEvent || !spSink) return;
-    // Otherwise the graph manager waits for every renderer before it reports the end.
-    spEvent->CancelDefaultHandling(lCode);
-    spSink->Notify(lCode, 0, 0);
-    ::PostMessageW(dlg.m_hWnd, WM_GRAPHNOTIFY, 0, 0);
+}  // namespace
+
+Bench::Bench() : spEncoder(FakeEncoder::Create()), spDevices(FakeDeviceEnum::Create()) {
+    CallLog().Clear();
+    spDevices->AddDevice(L"USB Camera", CreateFakeCaptureFilter());
+    auto add = [this](ClassRegistration* p) { m_registrations.emplace_back(p); };
+    add(new ClassRegistration(CLSID_FilterGraph, [this]() {
+        spGraph = FakeGraph::Create();
+        ++cGraphs;
+        FakeGraph* pGraph = spGraph;
+        spGraph->onRenderFile = [pGraph](LPCWSTR) {
+            AddPlaybackChain(pGraph, false);
+            return S_OK;
+        };
+        if (setUpGraph) setUpGraph(spGraph);
+        return CComPtr<IUnknown>(static_cast<IGraphBuilder*>(spGraph.p));
+    }));
+    add(new ClassRegistration(CLSID_SystemDeviceEnum, static_cast<ICreateDevEnum*>(spDevices.p)));
+    add(new ClassRegistration(CLSID_VireonEncoder, [this]() {
+        CComPtr<FakeEncoder> spNew = FakeEncoder::Create();
+        spNew->values = spEncoder->values;
+        spNew->results = spEncoder->results;
+        spNew->hasVersion = spEncoder->hasVersion;
+        spEncoder = spNew;
+        return CComPtr<IUnknown>(static_cast<IBaseFilter*>(spEncoder.p));
+    }));
+    add(new ClassRegistration(CLSID_VireonMp4Writer, [this]() {
+        spWriter = FakeWriter::Create();
+        return CComPtr<IUnknown>(static_cast<IBaseFilter*>(spWriter.p));
+    }));
+    add(new ClassRegistration(CLSID_VireonDecoder,
+                              []() { return CComPtr<IUnknown>(static_cast<IBaseFilter*>(CreateFakeDecoder().p)); }));
+    add(new ClassRegistration(CLSID_VireonDecoderAlt, REGDB_E_CLASSNOTREG));
+    add(new ClassRegistration(CLSID_SmartTee,
+                              []() { return CComPtr<IUnknown>(static_cast<IBaseFilter*>(CreateSmartTee().p)); }));
 }
+
+Bench::~Bench() { CallLog().Clear(); }
+
+void Bench::Build(HWND hDlg) { Click(hDlg, IDC_BUILD_GRAPH); }
+
+void Bench::BuildFromFile(HWND hDlg) {
+    if (::IsDlgButtonChecked(hDlg, IDC_SOURCE_LIVE) == BST_CHECKED) Click(hDlg, IDC_SOURCE_FILE);
+    Type(hDlg, IDC_SOURCE_PATH, L"C:\\clips\\clip.avi");
+    MessageBoxCatcher boxes;
+    Build(hDlg);
+    for (const CaughtMessageBox& box : boxes.Boxes()) ADD_FAILURE() << "build: " << Narrow(box.text);
+}
+
+std::vector<std::string> Setters(const FakeEncoder& encoder) {
+    std::vector<std::string> v;
+    for (const auto& c : encoder.calls)
+        if (c.compare(0, 3, "Set") == 0) v.push_back(c);
+    return v;
+}
+
+int GraphState(CMainDialog& dlg) { return dlg.m_graph.GetState(); }
 
 bool TimerRunning(HWND hWnd, UINT_PTR nID, UINT uPeriod) {
     if (!::KillTimer(hWnd, nID)) return false;

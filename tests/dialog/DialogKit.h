@@ -9,7 +9,11 @@
 #include <vector>
 
 #include "dialog/MainDialog.h"
-#include "tests/dialog/FakeEncoder.h"
+#include "tests/support/fakes/FakeDevices.h"
+#include "tests/support/fakes/FakeGraph.h"
+
+#include <initializer_list>
+#include <memory>
 
 // A tester's actions.
 void Click(HWND hDlg, int nID);                              // BM_CLICK
@@ -33,14 +37,40 @@ extern const int kSettingsGroup[17];
 int GroupState(HWND hDlg, const int* pIDs, int cIDs);
 template <size_t N>
 int GroupState(HWND hDlg, const int (&ids)[N]) { return GroupState(hDlg, ids, (int)N); }
+inline int GroupState(HWND hDlg, std::initializer_list<int> ids) { return GroupState(hDlg, ids.begin(), (int)ids.size()); }
 
-// Gives the dialog a stopped graph (a real filter graph manager with nothing in it) and the
-// fake encoder, then brings the panel up as after a build: read-back, panel filled,
-// controls enabled.
-void StandUpGraph(CMainDialog& dlg, FakeEncoder& encoder);
+// The maker's filters, the graph manager, the device enumerator and the Smart Tee as fakes
+// under their real class identifiers, for as long as it lives. A media file is "rendered"
+// as a fake playback chain; "USB Camera" is the one capture device.
+class Bench {
+public:
+    Bench();
+    ~Bench();
 
-// Queues an event in the dialog's graph and posts the notification, as the graph does.
-void QueueGraphEvent(CMainDialog& dlg, long lCode);
+    // Builds from the source edit as it stands (the tester's "Build graph").
+    void Build(HWND hDlg);
+    // Types a media file as the source and builds; expects success.
+    void BuildFromFile(HWND hDlg);
+
+    // Each build gets a new graph manager and a new encoder; these are the last ones handed
+    // out. A new encoder starts with the values and results of the one before it, so
+    // whatever a test sets before a build reaches the encoder of that build.
+    CComPtr<FakeGraph> spGraph;
+    CComPtr<FakeEncoder> spEncoder;
+    CComPtr<FakeWriter> spWriter;
+    CComPtr<FakeDeviceEnum> spDevices;
+    // Run on each new graph manager before it is handed out.
+    std::function<void(FakeGraph*)> setUpGraph;
+    int cGraphs = 0;
+
+private:
+    std::vector<std::unique_ptr<ClassRegistration>> m_registrations;
+};
+
+// The encoder's setter calls, in order.
+std::vector<std::string> Setters(const FakeEncoder& encoder);
+// The graph's state as the dialog sees it.
+int GraphState(CMainDialog& dlg);
 
 // Whether the window has a timer with the given ID running (it is killed to find out, and
 // started again with the given period when it was there).

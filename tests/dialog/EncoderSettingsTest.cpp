@@ -3,10 +3,18 @@
 #include <gtest/gtest.h>
 
 #include "dialog/MainDialog.h"
-#include "tests/dialog/FakeEncoder.h"
+#include "tests/support/fakes/FakeGraph.h"
 #include "tests/support/DiagCapture.h"
 
 namespace {
+
+CComPtr<FakeEncoder> NewEncoder() {
+    CComPtr<FakeEncoder> sp = FakeEncoder::Create();
+    sp->values.name = L"Vireon H.264 Encoder";
+    sp->values.number = L"2.4.1";
+    sp->values.dateTime = L"Mar 3 2026 10:20:30";
+    return sp;
+}
 
 EncodingProps Props(UINT nProfile, UINT nLevel, UINT nBFrames, int bCavlc) {
     EncodingProps props = {};
@@ -27,9 +35,10 @@ EncodingProps Props(UINT nProfile, UINT nLevel, UINT nBFrames, int bCavlc) {
 }  // namespace
 
 TEST(SetEncodingProps, SendsTheFieldsInOrder) {
-    FakeEncoder encoder;
+    CComPtr<FakeEncoder> spEncoder = NewEncoder();
+    FakeEncoder& encoder = *spEncoder;
     CGraph graph;
-    graph.m_spVireon = static_cast<IVireon*>(&encoder);
+    graph.m_spVireon = static_cast<IVireon*>(spEncoder.p);
     EncodingProps props = Props(100, 41, 3, 0);
     EXPECT_EQ(graph.SetEncodingProps(&props), S_OK);
     const std::vector<std::string> expected = {
@@ -40,9 +49,10 @@ TEST(SetEncodingProps, SendsTheFieldsInOrder) {
 }
 
 TEST(SetEncodingProps, BaselineSendsAutomaticLevelNoBFramesAndCavlc) {
-    FakeEncoder encoder;
+    CComPtr<FakeEncoder> spEncoder = NewEncoder();
+    FakeEncoder& encoder = *spEncoder;
     CGraph graph;
-    graph.m_spVireon = static_cast<IVireon*>(&encoder);
+    graph.m_spVireon = static_cast<IVireon*>(spEncoder.p);
     EncodingProps props = Props(66, 41, 2, 0);
     EXPECT_EQ(graph.SetEncodingProps(&props), S_OK);
     EXPECT_EQ(encoder.calls.front(), "SetProfileLevel(66,0)");
@@ -69,10 +79,11 @@ TEST(SetEncodingProps, StopsAtTheFirstSetterThatIsNotOk) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.setter);
-        FakeEncoder encoder;
+        CComPtr<FakeEncoder> spEncoder = NewEncoder();
+    FakeEncoder& encoder = *spEncoder;
         encoder.results[c.setter] = c.hr;
         CGraph graph;
-        graph.m_spVireon = static_cast<IVireon*>(&encoder);
+        graph.m_spVireon = static_cast<IVireon*>(spEncoder.p);
         EncodingProps props = Props(77, 30, 1, 1);
         EXPECT_EQ(graph.SetEncodingProps(&props), c.hr);
         EXPECT_EQ(encoder.calls.size(), c.nCalls);
@@ -102,11 +113,12 @@ TEST(GetEncoderInfo, ComposesTheIdentityText) {
         {7, 0, L"Vireon H.264 Encoder [R32 v.2.4.1 Mar 3 2026 10:20:30]"},
     };
     for (const Case& c : cases) {
-        FakeEncoder encoder;
-        encoder.eType = c.eType;
-        encoder.eOS = c.eOS;
+        CComPtr<FakeEncoder> spEncoder = NewEncoder();
+    FakeEncoder& encoder = *spEncoder;
+        encoder.values.eType = c.eType;
+        encoder.values.eOS = c.eOS;
         CGraph graph;
-        graph.m_spVireon = static_cast<IVireon*>(&encoder);
+        graph.m_spVireon = static_cast<IVireon*>(spEncoder.p);
         CComBSTR text(L"old");
         EXPECT_EQ(graph.GetEncoderInfo(text), S_OK);
         EXPECT_STREQ(text.m_str, c.expected);
@@ -115,12 +127,13 @@ TEST(GetEncoderInfo, ComposesTheIdentityText) {
 }
 
 TEST(GetEncoderInfo, FailingPartsCountAsEmptyAndAreReported) {
-    FakeEncoder encoder;
-    encoder.eType = MRV264E_Type_Release;
+    CComPtr<FakeEncoder> spEncoder = NewEncoder();
+    FakeEncoder& encoder = *spEncoder;
+    encoder.values.eType = MRV264E_Type_Release;
     encoder.results["GetType"] = E_FAIL;
     encoder.results["GetNumber"] = E_FAIL;
     CGraph graph;
-    graph.m_spVireon = static_cast<IVireon*>(&encoder);
+    graph.m_spVireon = static_cast<IVireon*>(spEncoder.p);
     DiagCapture diag;
     CComBSTR text;
     EXPECT_EQ(graph.GetEncoderInfo(text), S_OK);
@@ -130,13 +143,14 @@ TEST(GetEncoderInfo, FailingPartsCountAsEmptyAndAreReported) {
 }
 
 TEST(GetEncoderInfo, LongTextsAreKeptWhole) {
-    FakeEncoder encoder;
-    encoder.name = std::wstring(700, L'N');
+    CComPtr<FakeEncoder> spEncoder = NewEncoder();
+    FakeEncoder& encoder = *spEncoder;
+    encoder.values.name = std::wstring(700, L'N');
     CGraph graph;
-    graph.m_spVireon = static_cast<IVireon*>(&encoder);
+    graph.m_spVireon = static_cast<IVireon*>(spEncoder.p);
     CComBSTR text;
     EXPECT_EQ(graph.GetEncoderInfo(text), S_OK);
-    EXPECT_EQ(std::wstring(text.m_str), encoder.name + L" [R64 v.2.4.1 Mar 3 2026 10:20:30]");
+    EXPECT_EQ(std::wstring(text.m_str), encoder.values.name + L" [R64 v.2.4.1 Mar 3 2026 10:20:30]");
     graph.Release();
 }
 
@@ -146,9 +160,10 @@ TEST(GetEncoderInfo, WithoutEncoderOrVersionInterface) {
     EXPECT_EQ(graph.GetEncoderInfo(text), S_FALSE);
     EXPECT_EQ(text.m_str, nullptr);
 
-    FakeEncoder encoder;
-    encoder.bHasVersion = false;
-    graph.m_spVireon = static_cast<IVireon*>(&encoder);
+    CComPtr<FakeEncoder> spEncoder = NewEncoder();
+    FakeEncoder& encoder = *spEncoder;
+    encoder.hasVersion = false;
+    graph.m_spVireon = static_cast<IVireon*>(spEncoder.p);
     DiagCapture diag;
     text = L"old";
     EXPECT_TRUE(FAILED(graph.GetEncoderInfo(text)));
@@ -158,30 +173,31 @@ TEST(GetEncoderInfo, WithoutEncoderOrVersionInterface) {
 }
 
 TEST(ReadEncoderSettings, ReadsEverySettingInOrder) {
-    FakeEncoder encoder;
-    encoder.s.eEncType = MRV264E_Enc_Hard;
-    encoder.s.eEncUsed = MRV264E_Enc_Hard;
-    encoder.s.ePreset = 3;
-    encoder.s.nProfile = 77;
-    encoder.s.nLevel = 9;
-    encoder.s.nProfileUsed = 77;
-    encoder.s.nLevelUsed = 31;
-    encoder.s.nSpeedQuality = 6;
-    encoder.s.eRateControl = 1;
-    encoder.s.nBitrate = 1500;
-    encoder.s.nBitrateUsed = 1400;
-    encoder.s.nGopSize = 60;
-    encoder.s.bExactGop = 1;
-    encoder.s.nGopSizeUsed = 61;
-    encoder.s.nIdrInterval = 4;
-    encoder.s.nIdrIntervalUsed = 5;
-    encoder.s.nBFrames = 3;
-    encoder.s.nBFramesUsed = 1;
-    encoder.s.bCavlc = 1;
+    CComPtr<FakeEncoder> spEncoder = NewEncoder();
+    FakeEncoder& encoder = *spEncoder;
+    encoder.values.eEncType = MRV264E_Enc_Hard;
+    encoder.values.eEncUsed = MRV264E_Enc_Hard;
+    encoder.values.ePreset = 3;
+    encoder.values.nProfile = 77;
+    encoder.values.nLevel = 9;
+    encoder.values.nProfileUsed = 77;
+    encoder.values.nLevelUsed = 31;
+    encoder.values.nSpeedQuality = 6;
+    encoder.values.eRateControl = 1;
+    encoder.values.nBitrate = 1500;
+    encoder.values.nBitrateUsed = 1400;
+    encoder.values.nGopSize = 60;
+    encoder.values.bExactGop = 1;
+    encoder.values.nGopSizeUsed = 61;
+    encoder.values.nIdrInterval = 4;
+    encoder.values.nIdrIntervalUsed = 5;
+    encoder.values.nBFrames = 3;
+    encoder.values.nBFramesUsed = 1;
+    encoder.values.bCavlc = 1;
     CMainDialog dlg;
-    dlg.m_graph.m_spGraph.CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER);
+    dlg.m_graph.m_spGraph = static_cast<IGraphBuilder*>(FakeGraph::Create().p);
     ASSERT_TRUE(dlg.m_graph);
-    dlg.m_graph.m_spVireon = static_cast<IVireon*>(&encoder);
+    dlg.m_graph.m_spVireon = static_cast<IVireon*>(spEncoder.p);
     DiagCapture diag;
     dlg.ReadEncoderSettings();
     EXPECT_TRUE(diag.Reports().empty()) << diag.Dump();
@@ -212,17 +228,18 @@ TEST(ReadEncoderSettings, ReadsEverySettingInOrder) {
 }
 
 TEST(ReadEncoderSettings, FailingGettersLeaveInitialValuesAndAreReported) {
-    FakeEncoder encoder;
-    encoder.s.nSpeedQuality = 7;
-    encoder.s.nBFrames = 5;
-    encoder.s.nBFramesUsed = 5;
+    CComPtr<FakeEncoder> spEncoder = NewEncoder();
+    FakeEncoder& encoder = *spEncoder;
+    encoder.values.nSpeedQuality = 7;
+    encoder.values.nBFrames = 5;
+    encoder.values.nBFramesUsed = 5;
     encoder.results["GetSpeedQuality"] = E_FAIL;
-    encoder.results["GetBFrames"] = S_FALSE;
+    encoder.results["GetBFrames"] = E_UNEXPECTED;
     CMainDialog dlg;
     dlg.m_nSpeedQuality = 1;
     dlg.m_nBFrames = 9;
-    dlg.m_graph.m_spGraph.CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER);
-    dlg.m_graph.m_spVireon = static_cast<IVireon*>(&encoder);
+    dlg.m_graph.m_spGraph = static_cast<IGraphBuilder*>(FakeGraph::Create().p);
+    dlg.m_graph.m_spVireon = static_cast<IVireon*>(spEncoder.p);
     DiagCapture diag;
     dlg.ReadEncoderSettings();
     EXPECT_EQ(dlg.m_nSpeedQuality, 4u);
@@ -230,7 +247,7 @@ TEST(ReadEncoderSettings, FailingGettersLeaveInitialValuesAndAreReported) {
     EXPECT_EQ(dlg.m_nBFramesUsed, 2u);
     EXPECT_EQ(diag.Reports().size(), 2u) << diag.Dump();
     EXPECT_EQ(encoder.calls.size(), 10u);  // the read-back goes on after each failure
-    EXPECT_EQ(dlg.m_bCavlc, encoder.s.bCavlc);
+    EXPECT_EQ(dlg.m_bCavlc, encoder.values.bCavlc);
     dlg.m_graph.Release();
 }
 

@@ -15,32 +15,37 @@ const std::vector<std::wstring> kLevelNames = {L"Auto", L"1",   L"1b", L"1.1", L
                                                L"4",    L"4.1", L"4.2", L"5",  L"5.1"};
 const std::vector<UINT> kLevelValues = {0, 10, 9, 11, 12, 13, 20, 21, 22, 30, 31, 32, 40, 41, 42, 50, 51};
 
+std::wstring BoxText(const MessageBoxCatcher& boxes, size_t i) {
+    return i < boxes.Boxes().size() ? boxes.Boxes()[i].text : L"(no box)";
+}
+
 }  // namespace
 
 TEST(SettingsPanel, ShowsWhatTheEncoderReports) {
-    FakeEncoder encoder;
-    encoder.s.eEncType = MRV264E_Enc_Soft;
-    encoder.s.eEncUsed = MRV264E_Enc_Soft;
-    encoder.s.ePreset = 2;
-    encoder.s.nProfile = 77;
-    encoder.s.nProfileUsed = 77;
-    encoder.s.nLevel = 9;
-    encoder.s.nLevelUsed = 41;
-    encoder.s.nSpeedQuality = 1;
-    encoder.s.eRateControl = 1;
-    encoder.s.nBitrate = 2500;
-    encoder.s.nBitrateUsed = 2400;
-    encoder.s.nGopSize = 48;
-    encoder.s.nGopSizeUsed = 50;
-    encoder.s.bExactGop = 1;
-    encoder.s.nIdrInterval = 2;
-    encoder.s.nIdrIntervalUsed = 3;
-    encoder.s.nBFrames = 1;
-    encoder.s.nBFramesUsed = 0;
-    encoder.s.bCavlc = 1;
+    Bench bench;
+    FakeVireonState& v = bench.spEncoder->values;
+    v.eEncType = MRV264E_Enc_Soft;
+    v.eEncUsed = MRV264E_Enc_Soft;
+    v.ePreset = 2;
+    v.nProfile = 77;
+    v.nProfileUsed = 77;
+    v.nLevel = 9;
+    v.nLevelUsed = 41;
+    v.nSpeedQuality = 1;
+    v.eRateControl = 1;
+    v.nBitrate = 2500;
+    v.nBitrateUsed = 2400;
+    v.nGopSize = 48;
+    v.nGopSizeUsed = 50;
+    v.bExactGop = 1;
+    v.nIdrInterval = 2;
+    v.nIdrIntervalUsed = 3;
+    v.nBFrames = 1;
+    v.nBFramesUsed = 0;
+    v.bCavlc = 1;
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
-        StandUpGraph(dlg, encoder);
+        bench.BuildFromFile(hDlg);
         EXPECT_EQ(Items(hDlg, 209), (std::vector<std::wstring>{L"Any", L"Soft", L"Hard"}));
         EXPECT_EQ(Selection(hDlg, 209), 1);
         EXPECT_EQ(ItemText(hDlg, 247), L"Software encoder is used");
@@ -80,10 +85,10 @@ TEST(SettingsPanel, ShowsWhatTheEncoderReports) {
 }
 
 TEST(SettingsPanel, SpinRanges) {
-    FakeEncoder encoder;
+    Bench bench;
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
-        StandUpGraph(dlg, encoder);
+        bench.BuildFromFile(hDlg);
         struct Case {
             int id;
             int lo, hi;
@@ -94,28 +99,32 @@ TEST(SettingsPanel, SpinRanges) {
             EXPECT_EQ(lo, c.lo) << c.id;
             EXPECT_EQ(hi, c.hi) << c.id;
         }
-        // The arrows stop at the top of the range and write into the edit.
+        // The arrows write into the edit, which reaches the member, and stop at the top.
         Type(hDlg, 236, L"30");
         SpinUp(hDlg, 237);
         EXPECT_EQ(ItemText(hDlg, 236), L"31");
         EXPECT_EQ(dlg.m_nBFrames, 31u);
         SpinUp(hDlg, 237);
         EXPECT_EQ(ItemText(hDlg, 236), L"31");
+        Type(hDlg, 225, L"287999");
+        SpinUp(hDlg, 226);
+        EXPECT_EQ(dlg.m_nBitrate, 288000u);
     });
 }
 
 TEST(SettingsPanel, UnknownValues) {
-    FakeEncoder encoder;
-    encoder.s.nProfile = 55;      // requested, in no row
-    encoder.s.nProfileUsed = 44;  // used, in no row
-    encoder.s.nLevel = 52;
-    encoder.s.nLevelUsed = 8;
-    encoder.s.eEncType = 0;
-    encoder.s.eEncUsed = MRV264E_Enc_Unknown;
+    Bench bench;
+    FakeVireonState& v = bench.spEncoder->values;
+    v.nProfile = 55;      // requested, in no row
+    v.nProfileUsed = 44;  // used, in no row
+    v.nLevel = 52;
+    v.nLevelUsed = 8;
+    v.eEncType = 0;
+    v.eEncUsed = MRV264E_Enc_Unknown;
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
         DiagCapture diag;
-        StandUpGraph(dlg, encoder);
+        bench.BuildFromFile(hDlg);
         EXPECT_EQ(Selection(hDlg, 228), CB_ERR);
         EXPECT_EQ(ItemText(hDlg, 229), L" ???");
         EXPECT_EQ(Selection(hDlg, 234), CB_ERR);
@@ -126,33 +135,45 @@ TEST(SettingsPanel, UnknownValues) {
     });
 }
 
-TEST(SettingsPanel, EncoderUsedOutOfRange) {
-    for (int eUsed : {1, 4, -1}) {
-        FakeEncoder encoder;
-        encoder.s.eEncUsed = eUsed;
+TEST(SettingsPanel, EncoderUsedTexts) {
+    struct Case {
+        int eUsed;
+        const wchar_t* text;
+        bool bDiag;
+    };
+    const Case cases[] = {
+        {MRV264E_Enc_Hard, L"Hardware encoder is used", false},
+        {MRV264E_Enc_Any, L"Encoder is not created", true},
+        {4, L"Encoder is not created", true},
+        {-1, L"Encoder is not created", true},
+    };
+    for (const Case& c : cases) {
+        Bench bench;
+        bench.spEncoder->values.eEncUsed = c.eUsed;
         CMainDialog dlg;
         RunModal(dlg, [&](HWND hDlg) {
             DiagCapture diag;
-            StandUpGraph(dlg, encoder);
-            EXPECT_EQ(ItemText(hDlg, 247), L"Encoder is not created");
-            EXPECT_TRUE(diag.HasReport(L"m_eEncUsed == MRV264E_Enc_Unknown")) << eUsed << diag.Dump();
+            bench.BuildFromFile(hDlg);
+            EXPECT_EQ(ItemText(hDlg, 247), c.text);
+            EXPECT_EQ(diag.HasReport(L"m_eEncUsed == MRV264E_Enc_Unknown"), c.bDiag) << c.eUsed << diag.Dump();
         });
     }
 }
 
 TEST(SettingsPanel, TesterChangesReachTheMembersOnly) {
-    FakeEncoder encoder;
+    Bench bench;
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
-        StandUpGraph(dlg, encoder);
-        encoder.ClearCalls();
+        bench.BuildFromFile(hDlg);
+        FakeEncoder& encoder = *bench.spEncoder;
+        encoder.calls.clear();
 
         Choose(hDlg, 228, 1);
         EXPECT_EQ(dlg.m_nProfile, 66u);
         Choose(hDlg, 234, 2);
         EXPECT_EQ(dlg.m_nLevel, 9u);
-        Choose(hDlg, 223, 1);
-        EXPECT_EQ(dlg.m_eRateControl, 1);
+        Choose(hDlg, 223, 0);
+        EXPECT_EQ(dlg.m_eRateControl, 0);
 
         Type(hDlg, 225, L"12000");
         EXPECT_EQ(dlg.m_nBitrate, 12000u);
@@ -169,10 +190,10 @@ TEST(SettingsPanel, TesterChangesReachTheMembersOnly) {
 
         Click(hDlg, 243);
         EXPECT_EQ(dlg.m_bExactGop, 1);
+        Click(hDlg, 242);  // the encoder reported CAVLC on
+        EXPECT_EQ(dlg.m_bCavlc, 0);
         Click(hDlg, 242);
         EXPECT_EQ(dlg.m_bCavlc, 1);
-        Click(hDlg, 242);
-        EXPECT_EQ(dlg.m_bCavlc, 0);
         Click(hDlg, 245);
         EXPECT_EQ(dlg.m_bPassThroughTimeStamps, 1);
 
@@ -193,10 +214,12 @@ TEST(SettingsPanel, TesterChangesReachTheMembersOnly) {
 }
 
 TEST(SettingsPanel, TheDialogsOwnWritesAreIgnored) {
-    FakeEncoder encoder;
+    Bench bench;
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
-        StandUpGraph(dlg, encoder);
+        bench.BuildFromFile(hDlg);
+        FakeEncoder& encoder = *bench.spEncoder;
+        encoder.calls.clear();
         dlg.m_bControlsReady = false;
         Type(hDlg, 225, L"999");
         Type(hDlg, 239, L"999");
@@ -204,27 +227,28 @@ TEST(SettingsPanel, TheDialogsOwnWritesAreIgnored) {
         Type(hDlg, 236, L"9");
         Choose(hDlg, 228, 3);
         Choose(hDlg, 234, 5);
-        Choose(hDlg, 223, 1);
+        Choose(hDlg, 223, 0);
         Choose(hDlg, 208, 4);
         Choose(hDlg, 209, 2);
         Click(hDlg, 243);
         Click(hDlg, 242);
         Click(hDlg, 245);
         DragTrackbar(hDlg, 222, 7);
-        EXPECT_EQ(dlg.m_nBitrate, 4000u);
-        EXPECT_EQ(dlg.m_nGopSize, 0u);
-        EXPECT_EQ(dlg.m_nIdrInterval, 0u);
-        EXPECT_EQ(dlg.m_nBFrames, 2u);
+        dlg.m_bControlsReady = true;
+        EXPECT_EQ(dlg.m_nBitrate, 2000u);
+        EXPECT_EQ(dlg.m_nGopSize, 25u);
+        EXPECT_EQ(dlg.m_nIdrInterval, 1u);
+        EXPECT_EQ(dlg.m_nBFrames, 0u);
         EXPECT_EQ(dlg.m_nProfile, 0u);
         EXPECT_EQ(dlg.m_nLevel, 0u);
-        EXPECT_EQ(dlg.m_eRateControl, 0);
+        EXPECT_EQ(dlg.m_eRateControl, 1);
         EXPECT_EQ(dlg.m_ePreset, 0);
+        EXPECT_EQ(dlg.m_eEncType, MRV264E_Enc_Any);
         EXPECT_EQ(dlg.m_bExactGop, 0);
-        EXPECT_EQ(dlg.m_bCavlc, 0);
+        EXPECT_EQ(dlg.m_bCavlc, 1);
         EXPECT_EQ(dlg.m_bPassThroughTimeStamps, 0);
         EXPECT_EQ(dlg.m_nSpeedQuality, 4u);
-        EXPECT_TRUE(encoder.Setters().empty());
-        dlg.m_bControlsReady = true;
+        EXPECT_TRUE(encoder.calls.empty());
 
         // The panel's refresh writes every control without touching the members.
         dlg.m_nBitrate = 321;
@@ -238,14 +262,14 @@ TEST(SettingsPanel, TheDialogsOwnWritesAreIgnored) {
 }
 
 TEST(SettingsPanel, EncoderTypeAndPresetGoToTheEncoderAtOnce) {
-    FakeEncoder encoder;
-    encoder.s.eEncType = MRV264E_Enc_Any;
+    Bench bench;
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
         MessageBoxCatcher boxes;
-        StandUpGraph(dlg, encoder);
-        encoder.ClearCalls();
-        encoder.s.nBitrate = 777;  // the encoder changes another setting on its own
+        bench.BuildFromFile(hDlg);
+        FakeEncoder& encoder = *bench.spEncoder;
+        encoder.calls.clear();
+        encoder.values.nBitrate = 777;  // the encoder changes another setting on its own
 
         Choose(hDlg, 209, 2);
         ASSERT_FALSE(encoder.calls.empty());
@@ -254,8 +278,9 @@ TEST(SettingsPanel, EncoderTypeAndPresetGoToTheEncoderAtOnce) {
         EXPECT_EQ(dlg.m_eEncType, 3);
         EXPECT_EQ(ItemText(hDlg, 225), L"777");
 
-        encoder.ClearCalls();
+        encoder.calls.clear();
         Choose(hDlg, 208, 4);
+        ASSERT_FALSE(encoder.calls.empty());
         EXPECT_EQ(encoder.calls.front(), "SetPreset(4)");
         EXPECT_EQ(encoder.calls.size(), 11u);
         EXPECT_EQ(dlg.m_ePreset, 4);
@@ -265,27 +290,28 @@ TEST(SettingsPanel, EncoderTypeAndPresetGoToTheEncoderAtOnce) {
 }
 
 TEST(SettingsPanel, RefusedEncoderTypeOrPreset) {
-    FakeEncoder encoder;
-    encoder.s.eEncType = MRV264E_Enc_Soft;
-    encoder.results["SetEncoderType"] = E_INVALIDARG;
-    encoder.results["SetPreset"] = S_FALSE;
+    Bench bench;
+    bench.spEncoder->values.eEncType = MRV264E_Enc_Soft;
+    bench.spEncoder->results["SetEncoderType"] = E_INVALIDARG;
+    bench.spEncoder->results["SetPreset"] = S_FALSE;
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
+        bench.BuildFromFile(hDlg);
+        FakeEncoder& encoder = *bench.spEncoder;
         MessageBoxCatcher boxes;
-        StandUpGraph(dlg, encoder);
-        encoder.ClearCalls();
+        encoder.calls.clear();
 
         Choose(hDlg, 209, 2);
         ASSERT_EQ(boxes.Boxes().size(), 1u);
-        EXPECT_EQ(boxes.Boxes()[0].text.rfind(L"Can't change encoder type", 0), 0u) << boxes.Boxes()[0].text;
-        EXPECT_NE(boxes.Boxes()[0].text.find(L"0x80070057"), std::wstring::npos) << boxes.Boxes()[0].text;
+        EXPECT_EQ(BoxText(boxes, 0).rfind(L"Can't change encoder type", 0), 0u) << Narrow(BoxText(boxes, 0));
+        EXPECT_NE(BoxText(boxes, 0).find(L"0x80070057"), std::wstring::npos) << Narrow(BoxText(boxes, 0));
         EXPECT_EQ(Selection(hDlg, 209), 1);  // back to what the member holds
         EXPECT_EQ(encoder.calls, std::vector<std::string>{"SetEncoderType(3)"});  // no read-back
 
-        encoder.ClearCalls();
+        encoder.calls.clear();
         Choose(hDlg, 208, 3);
         ASSERT_EQ(boxes.Boxes().size(), 2u);
-        EXPECT_EQ(boxes.Boxes()[1].text.rfind(L"Can't change settings", 0), 0u) << boxes.Boxes()[1].text;
+        EXPECT_EQ(BoxText(boxes, 1).rfind(L"Can't change settings", 0), 0u) << Narrow(BoxText(boxes, 1));
         EXPECT_EQ(Selection(hDlg, 208), 3);  // the new choice stays
         EXPECT_EQ(dlg.m_ePreset, 3);
         EXPECT_EQ(encoder.calls, std::vector<std::string>{"SetPreset(3)"});
@@ -293,13 +319,16 @@ TEST(SettingsPanel, RefusedEncoderTypeOrPreset) {
 }
 
 TEST(SettingsPanel, ForceKeyFrame) {
-    FakeEncoder encoder;
+    Bench bench;
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
+        bench.BuildFromFile(hDlg);
+        FakeEncoder& encoder = *bench.spEncoder;
         MessageBoxCatcher boxes;
-        StandUpGraph(dlg, encoder);
-        encoder.ClearCalls();
-        dlg.m_bControlsReady = false;  // not guarded
+        encoder.calls.clear();
+        // Enabled after the build although the graph has not been started; not guarded.
+        EXPECT_TRUE(Enabled(hDlg, 246));
+        dlg.m_bControlsReady = false;
         Click(hDlg, 246);
         dlg.m_bControlsReady = true;
         EXPECT_EQ(encoder.calls, std::vector<std::string>{"ForceKeyFrame"});
@@ -308,11 +337,13 @@ TEST(SettingsPanel, ForceKeyFrame) {
         encoder.results["ForceKeyFrame"] = S_FALSE;
         Click(hDlg, 246);
         ASSERT_EQ(boxes.Boxes().size(), 1u);
-        EXPECT_EQ(boxes.Boxes()[0].text.rfind(L"Can't insert key frame", 0), 0u);
+        EXPECT_EQ(BoxText(boxes, 0).rfind(L"Can't insert key frame", 0), 0u);
 
         // Without a graph the three encoder commands do nothing and show nothing.
-        dlg.m_graph.Release();
-        encoder.ClearCalls();
+        ::SendMessageW(hDlg, WM_COMMAND, 251, 0);  // "Test": drops the graph
+        ::EnableWindow(::GetDlgItem(hDlg, 209), TRUE);
+        ::EnableWindow(::GetDlgItem(hDlg, 208), TRUE);
+        encoder.calls.clear();
         ::SendMessageW(hDlg, WM_COMMAND, 246, 0);
         Choose(hDlg, 209, 0);
         Choose(hDlg, 208, 1);

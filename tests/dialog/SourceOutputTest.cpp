@@ -189,17 +189,17 @@ TEST(SourceSelection, SaveShowsTheSaveDialogAndAddsTheExtension) {
 }
 
 TEST(SourceSelection, PropertiesMessages) {
-    FakeEncoder encoder;
+    Bench bench;
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
         MessageBoxCatcher boxes;
         Click(hDlg, 202);
         Click(hDlg, 252);
-        StandUpGraph(dlg, encoder);
+        bench.BuildFromFile(hDlg);
         Click(hDlg, 201);
         ::SendMessageW(hDlg, WM_COMMAND, 252, 0);  // disabled now; sent as a command
         Click(hDlg, 202);
-        Click(hDlg, 252);  // no such device in the graph (and none selected)
+        Click(hDlg, 252);  // the selected device is not in the graph
         ASSERT_EQ(boxes.Boxes().size(), 3u);
         EXPECT_EQ(boxes.Boxes()[0].text.rfind(L"Graph not exist", 0), 0u);
         EXPECT_NE(boxes.Boxes()[0].text.find(L"0x80004005"), std::wstring::npos) << Narrow(boxes.Boxes()[0].text);
@@ -212,10 +212,10 @@ TEST(SourceSelection, PropertiesMessages) {
 TEST(SourceSelection, LongDeviceNamesAreRefusedNotOverrun) {
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
+        Bench bench;
+        bench.BuildFromFile(hDlg);
         MessageBoxCatcher boxes;
         DiagCapture diag;
-        FakeEncoder encoder;
-        StandUpGraph(dlg, encoder);
         Click(hDlg, 202);
         const std::wstring longName(300, L'D');
         ::SendDlgItemMessageW(hDlg, 205, CB_RESETCONTENT, 0, 0);
@@ -225,6 +225,48 @@ TEST(SourceSelection, LongDeviceNamesAreRefusedNotOverrun) {
         ASSERT_EQ(boxes.Boxes().size(), 1u);
         EXPECT_EQ(boxes.Boxes()[0].text.rfind(L"Can't show filter's property page", 0), 0u);
         EXPECT_TRUE(diag.HasReport(L"CMainDialog::GetSelectedText(): item text too long")) << diag.Dump();
-        dlg.m_graph.Release();
     });
+}
+
+TEST(SourceSelection, CaptureDevicesAreListedSorted) {
+    struct Case {
+        const char* name;
+        std::vector<std::wstring> devices;
+        int nBindFails, nReadFails, nNextFailsAt;
+        std::vector<std::wstring> listed;
+        int nSelected;
+        const wchar_t* report;
+    };
+    const Case cases[] = {
+        {"sorted, first selected", {L"Zeta Cam", L"Alpha Cam", L"Mid Cam"}, -1, -1, -1,
+         {L"Alpha Cam", L"Mid Cam", L"Zeta Cam"}, 0, nullptr},
+        {"same name twice", {L"Cam", L"Cam"}, -1, -1, -1, {L"Cam", L"Cam"}, 0, nullptr},
+        {"storage fails", {L"B", L"A"}, 1, -1, -1, {L"B"}, 0,
+         L"CMainDialog::PutLiveSources(): spMoniker->BindToStorage() FAILED"},
+        {"name unreadable", {L"B", L"A"}, -1, 0, -1, {L"A"}, 0, nullptr},
+        {"enumeration fails", {L"B", L"A", L"C"}, -1, -1, 2, {L"A", L"B"}, CB_ERR,
+         L"CMainDialog::PutLiveSources(): spEnum->Next() FAILED"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench;
+        bench.spDevices->devices.clear();
+        for (size_t i = 0; i < c.devices.size(); ++i) {
+            FakeMoniker* p = bench.spDevices->AddDevice(c.devices[i], CreateFakeCaptureFilter());
+            if ((int)i == c.nBindFails) p->hrBindToStorage = E_ACCESSDENIED;
+            if ((int)i == c.nReadFails) p->hrRead = E_FAIL;
+        }
+        bench.spDevices->devicesFailAt = c.nNextFailsAt;
+        DiagCapture diag;
+        CMainDialog dlg;
+        RunModal(dlg, [&](HWND hDlg) {
+            EXPECT_EQ(Items(hDlg, 205), c.listed);
+            EXPECT_EQ(Selection(hDlg, 205), c.nSelected);
+        });
+        if (c.report) {
+            EXPECT_TRUE(diag.HasReport(c.report)) << diag.Dump();
+        } else {
+            EXPECT_TRUE(diag.Reports().empty()) << diag.Dump();
+        }
+    }
 }

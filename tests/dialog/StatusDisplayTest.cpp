@@ -21,25 +21,24 @@ TEST(StatusDisplay, InputPropertiesAndStatistics) {
         {1280, 720, 60000.0 / 1001.0, 4, L" 1280 x 720", L" 59.9401", L""},
         {352, 288, 29.99996, 1, L" 352 x 288", L" 30.0000", L" Progressive"},
         {176, 144, 0.0, 1, L" 176 x 144", L" 0.0000", L" Progressive"},
-        {0, 480, 25.0, 1, L"", L"", L""},  // no input yet
+        {0, 480, 25.0, 1, L"", L"", L""},  // no input yet: the statistics still show
     };
-    FakeEncoder encoder;
+    Bench bench;
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
-        StandUpGraph(dlg, encoder);
+        bench.BuildFromFile(hDlg);
+        FakeVireonState& v = bench.spEncoder->values;
         UINT nFrames = 0;
         for (const Case& c : cases) {
             SCOPED_TRACE(Narrow(c.fps));
             // Whatever was shown before is replaced.
-            ::SetDlgItemTextW(hDlg, 214, L"old");
-            ::SetDlgItemTextW(hDlg, 215, L"old");
-            ::SetDlgItemTextW(hDlg, 233, L"old");
-            encoder.nWidth = c.nWidth;
-            encoder.nHeight = c.nHeight;
-            encoder.dblFPS = c.dblFPS;
-            encoder.eInterlacing = c.eInterlacing;
-            encoder.nFrames = nFrames += 25;
-            encoder.nAvgBitrate = 3000000000u;  // shown unsigned
+            for (int id : {214, 215, 233}) ::SetDlgItemTextW(hDlg, id, L"old");
+            v.nWidth = c.nWidth;
+            v.nHeight = c.nHeight;
+            v.dblFPS = c.dblFPS;
+            v.eInterlacing = c.eInterlacing;
+            v.nFrames = nFrames += 25;
+            v.nAvgBitrate = 3000000000u;  // shown unsigned
             ::SendMessageW(hDlg, WM_TIMER, 2, 0);
             EXPECT_EQ(ItemText(hDlg, 214), c.resolution);
             EXPECT_EQ(ItemText(hDlg, 215), c.fps);
@@ -50,15 +49,29 @@ TEST(StatusDisplay, InputPropertiesAndStatistics) {
     });
 }
 
-TEST(StatusDisplay, FailingQueriesShowTheZerosAndAreAsserted) {
-    FakeEncoder encoder;
-    encoder.nWidth = 720;
-    encoder.nFrames = 9;
-    encoder.results["GetInputInfo"] = E_FAIL;
-    encoder.results["GetStatistics"] = E_FAIL;
+TEST(StatusDisplay, TimerTwoRunsOnItsOwn) {
+    Bench bench;
+    bench.spEncoder->values.nWidth = 1024;
+    bench.spEncoder->values.nHeight = 768;
+    bench.spEncoder->values.nFrames = 42;
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
-        StandUpGraph(dlg, encoder);
+        bench.BuildFromFile(hDlg);
+        EXPECT_TRUE(PumpUntil([&] { return ItemText(hDlg, 224) == L" 42"; }, 3000));
+        EXPECT_EQ(ItemText(hDlg, 214), L" 1024 x 768");
+    });
+}
+
+TEST(StatusDisplay, FailingQueriesShowTheZerosAndAreAsserted) {
+    Bench bench;
+    CMainDialog dlg;
+    RunModal(dlg, [&](HWND hDlg) {
+        bench.BuildFromFile(hDlg);
+        FakeEncoder& encoder = *bench.spEncoder;
+        encoder.values.nWidth = 720;
+        encoder.values.nFrames = 9;
+        encoder.results["GetInputInfo"] = E_FAIL;
+        encoder.results["GetStatistics"] = E_FAIL;
         DiagCapture diag;
         ::SendMessageW(hDlg, WM_TIMER, 2, 0);
         EXPECT_EQ(ItemText(hDlg, 214), L"");
@@ -80,37 +93,103 @@ TEST(StatusDisplay, WithoutGraphBothTimersStop) {
     });
 }
 
-TEST(StatusDisplay, ProgressTimerStopsForGoodWithoutDuration) {
-    // A graph with nothing seekable in it has no duration.
-    FakeEncoder encoder;
+TEST(StatusDisplay, Progress) {
+    Bench bench;
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
-        StandUpGraph(dlg, encoder);
-        ::SendDlgItemMessageW(hDlg, 210, PBM_SETPOS, 400, 0);
-        ::SetTimer(hDlg, 1, 300, NULL);
-        ::SetTimer(hDlg, 2, 500, NULL);
-        ::SendMessageW(hDlg, WM_TIMER, 1, 0);
-        EXPECT_FALSE(TimerRunning(hDlg, 1, 300));
-        EXPECT_TRUE(TimerRunning(hDlg, 2, 500));
-        EXPECT_EQ(ProgressPos(hDlg), 400);  // keeps its last position
+        bench.BuildFromFile(hDlg);
+        FakeGraph& graph = *bench.spGraph;
+        graph.llDuration = 3000000000LL;  // 5 minutes
+        struct Case {
+            LONGLONG llPosition;
+            int nPos;
+        };
+        for (const Case& c : {Case{0, 0}, Case{1500000000LL, 500}, Case{2999999999LL, 999}, Case{3000000000LL, 1000}}) {
+            graph.llPosition = c.llPosition;
+            ::SendMessageW(hDlg, WM_TIMER, 1, 0);
+            EXPECT_EQ(ProgressPos(hDlg), c.nPos) << c.llPosition;
+        }
+        EXPECT_TRUE(TimerRunning(hDlg, 1, 300));
+        // Also while the timer runs by itself.
+        graph.llPosition = 750000000LL;
+        EXPECT_TRUE(PumpUntil([&] { return ProgressPos(hDlg) == 250; }, 3000));
     });
 }
 
-TEST(GraphEvents, EndOfStreamStopsShowsOnceAndReenablesTheSettings) {
-    FakeEncoder encoder;
+TEST(StatusDisplay, ProgressTimerStopsForGood) {
+    struct Case {
+        const char* name;
+        LONGLONG llDuration;
+        HRESULT hrDuration, hrPosition;
+    };
+    const Case cases[] = {
+        {"zero duration", 0, S_OK, S_OK},
+        {"no duration", 1000, E_NOTIMPL, S_OK},
+        {"duration S_FALSE", 1000, S_FALSE, S_OK},
+        {"no position", 1000, S_OK, E_FAIL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench;
+        CMainDialog dlg;
+        RunModal(dlg, [&](HWND hDlg) {
+            bench.BuildFromFile(hDlg);
+            FakeGraph& graph = *bench.spGraph;
+            ::SendDlgItemMessageW(hDlg, 210, PBM_SETPOS, 400, 0);
+            graph.llDuration = c.llDuration;
+            graph.hrGetDuration = c.hrDuration;
+            graph.hrGetPosition = c.hrPosition;
+            graph.llPosition = 500;
+            ::SendMessageW(hDlg, WM_TIMER, 1, 0);
+            EXPECT_FALSE(TimerRunning(hDlg, 1, 300));
+            EXPECT_TRUE(TimerRunning(hDlg, 2, 500));
+            EXPECT_EQ(ProgressPos(hDlg), 400);  // keeps its last position
+            // For good: a duration that turns up later is not shown.
+            graph.llDuration = 1000;
+            graph.hrGetDuration = graph.hrGetPosition = S_OK;
+            PumpMessages(700);
+            EXPECT_EQ(ProgressPos(hDlg), 400);
+        });
+    }
+}
+
+TEST(StatusDisplay, LiveSourceLeavesTheProgressBarAlone) {
+    Bench bench;
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
-        StandUpGraph(dlg, encoder);
+        ::SendDlgItemMessageW(hDlg, 210, PBM_SETPOS, 620, 0);  // from an earlier file playback
+        Click(hDlg, 202);
+        MessageBoxCatcher boxes;
+        Click(hDlg, 206);
+        ASSERT_TRUE(dlg.m_graph);
+        bench.spGraph->llDuration = 1000;
+        bench.spGraph->llPosition = 100;
+        PumpMessages(700);
+        EXPECT_EQ(ProgressPos(hDlg), 620);
+        EXPECT_TRUE(boxes.Boxes().empty());
+    });
+}
+
+TEST(GraphEvents, EndOfStreamStopsRewindsAndShowsOnce) {
+    Bench bench;
+    CMainDialog dlg;
+    RunModal(dlg, [&](HWND hDlg) {
+        bench.BuildFromFile(hDlg);
         Click(hDlg, 211);
-        ASSERT_EQ(dlg.m_graph.GetState(), State_Running);
+        ASSERT_EQ(GraphState(dlg), State_Running);
+        FakeGraph& graph = *bench.spGraph;
+        graph.llPosition = 12345;
         MessageBoxCatcher boxes;
         int nStateAtBox = -1;
-        bool bSettingsAtBox = false;
+        LONGLONG llPositionAtBox = -1;
+        bool bSettingsAtBox = false, bKeyFrameAtBox = true;
         boxes.onShow = [&](HWND) {
-            nStateAtBox = dlg.m_graph.GetState();
+            nStateAtBox = GraphState(dlg);
+            llPositionAtBox = graph.llPosition;
             bSettingsAtBox = GroupState(hDlg, kSettingsGroup) == 1;
+            bKeyFrameAtBox = Enabled(hDlg, 246);
         };
-        QueueGraphEvent(dlg, EC_COMPLETE);
+        graph.PostEvent(EC_COMPLETE);
         PumpUntil([&] { return !boxes.Boxes().empty(); }, 3000);
         PumpMessages(100);
         ASSERT_EQ(boxes.Boxes().size(), 1u);
@@ -118,32 +197,42 @@ TEST(GraphEvents, EndOfStreamStopsShowsOnceAndReenablesTheSettings) {
         EXPECT_EQ(boxes.Boxes()[0].caption, L"Quorlin");
         EXPECT_EQ(boxes.Boxes()[0].buttons, std::vector<int>{IDOK});
         EXPECT_EQ(nStateAtBox, State_Stopped);
+        EXPECT_EQ(llPositionAtBox, 0);
         EXPECT_TRUE(bSettingsAtBox);
-        EXPECT_FALSE(Enabled(hDlg, 246));
+        EXPECT_FALSE(bKeyFrameAtBox);
+        // The timers go on.
+        EXPECT_TRUE(TimerRunning(hDlg, 1, 300));
+        EXPECT_TRUE(TimerRunning(hDlg, 2, 500));
         // Play afterwards applies the settings again.
-        encoder.ClearCalls();
+        bench.spEncoder->calls.clear();
         Click(hDlg, 211);
-        EXPECT_EQ(encoder.Setters().size(), 9u);
+        EXPECT_EQ(Setters(*bench.spEncoder).size(), 9u);
     });
 }
 
 TEST(GraphEvents, OtherEventsAreTracedAndNestedNotificationsAreSafe) {
-    FakeEncoder encoder;
+    Bench bench;
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
-        StandUpGraph(dlg, encoder);
+        bench.BuildFromFile(hDlg);
+        FakeGraph& graph = *bench.spGraph;
         DiagCapture diag;
         MessageBoxCatcher boxes;
-        // While "The end" is on screen another event arrives; the box's own loop handles it.
-        boxes.onShow = [&](HWND) { QueueGraphEvent(dlg, EC_USER + 0x2A); };
-        QueueGraphEvent(dlg, EC_USER + 0x1F);
-        QueueGraphEvent(dlg, EC_COMPLETE);
+        // While "The end" is on screen more events arrive; the box's own loop handles them.
+        boxes.onShow = [&](HWND) {
+            graph.PostEvent(EC_USER + 0x2A);
+            graph.PostEvent(EC_PAUSED);
+        };
+        graph.PostEvent(EC_USER + 0x1F);
+        graph.PostEvent(EC_COMPLETE);
         PumpUntil([&] { return !boxes.Boxes().empty(); }, 3000);
         PumpMessages(200);
         EXPECT_EQ(boxes.Boxes().size(), 1u);
-        EXPECT_TRUE(diag.HasTrace(L"CMainDialog::OnGraphNotify(): event 0x801F\n")) << diag.Dump();
-        EXPECT_TRUE(diag.HasTrace(L"CMainDialog::OnGraphNotify(): event 0x802A\n")) << diag.Dump();
-        EXPECT_EQ(dlg.m_graph.GetEvent(), 0);
+        const std::vector<std::wstring> expected = {L"CMainDialog::OnGraphNotify(): event 0x801F\n",
+                                                    L"CMainDialog::OnGraphNotify(): event 0x802A\n",
+                                                    L"CMainDialog::OnGraphNotify(): event 0xE\n"};
+        EXPECT_EQ(diag.Traces(), expected) << diag.Dump();
+        EXPECT_TRUE(graph.events.empty());
         (void)hDlg;
     });
 }
