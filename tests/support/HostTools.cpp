@@ -93,7 +93,7 @@ int RunHost(const std::string& command, std::string* output, int timeoutMs) {
                        rc + ".tmp' '" + rc + "'\n";
     if (!WriteHostFile(script, body)) return -1;
 
-    std::wstring cmdLine = L"Z:\\bin\\sh " + ToWinPath(script);
+    std::wstring cmdLine = L"Z:\\bin\\sh \"" + Widen(script) + L"\"";
     STARTUPINFOW si = {sizeof si};
     PROCESS_INFORMATION pi = {};
     if (!::CreateProcessW(nullptr, &cmdLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
