@@ -282,7 +282,6 @@ vcore::EncoderSettings CVireonEncoder::CoreSettings(const VideoInput& in) const 
     return s;
 }
 
-// Called with m_csSettings held.
 vcore::UsedSettings CVireonEncoder::Used() {
     CKitAutoLock lock(&m_csSettings);
     if (m_spEncoder) return m_spEncoder->Used();

@@ -158,4 +158,76 @@ TEST_F(EncoderGraph, DecoderPlaysTheStreamToTheEnd) {
     EXPECT_EQ(EC_COMPLETE, RunToEnd(60000));
 }
 
+// The encoded stream through the bench's output chains: the maker's MPEG-4 writer, and a
+// Smart Tee whose "Capture" and "Preview" branches both get every frame.
+TEST_F(EncoderGraph, StreamGoesThroughWriterAndSmartTee) {
+    const int kFrames = 50;
+    std::string file = MakeMediaFile("h264.mp4", "-c:v libx264 -preset ultrafast -pix_fmt yuv420p", 320, 240, kFrames);
+    ASSERT_FALSE(file.empty());
+    InsertEncoderBehindFile(file);
+    if (HasFatalFailure()) return;
+
+    CComPtr<IBaseFilter> spTee;
+    ASSERT_EQ(S_OK, spTee.CoCreateInstance(CLSID_SmartTee));
+    ASSERT_EQ(S_OK, spGraph->AddFilter(spTee, L"Smart Tee"));
+    CComPtr<IPin> spEncOut, spTeeIn, spCapture, spPreview;
+    spEncOut.Attach(FirstPin(spEncoder, PINDIR_OUTPUT));
+    spTeeIn.Attach(FirstPin(spTee, PINDIR_INPUT));
+    ASSERT_EQ(S_OK, spGraph->ConnectDirect(spEncOut, spTeeIn, nullptr));
+    ASSERT_EQ(S_OK, spTee->FindPin(L"Capture", &spCapture));
+    ASSERT_EQ(S_OK, spTee->FindPin(L"Preview", &spPreview));
+
+    auto* pPreview = new CTestSink();
+    CComPtr<IBaseFilter> spPreviewSink = static_cast<IBaseFilter*>(pPreview);
+    ASSERT_EQ(S_OK, spGraph->AddFilter(spPreviewSink, L"Preview Sink"));
+    CComPtr<IPin> spPreviewIn;
+    spPreviewIn.Attach(FirstPin(spPreviewSink, PINDIR_INPUT));
+    ASSERT_EQ(S_OK, spGraph->ConnectDirect(spPreview, spPreviewIn, nullptr));
+
+    std::string mp4 = UniqueTmpPath(".mp4");
+    CComPtr<IBaseFilter> spWriter;
+    if (FAILED(spWriter.CoCreateInstance(CLSID_VireonMp4Writer))) GTEST_SKIP() << "no MPEG-4 writer registered";
+    ASSERT_EQ(S_OK, spGraph->AddFilter(spWriter, L"Morvane MPEG-4 Writer"));
+    CComQIPtr<IFileSinkFilter2> spFileSink(spWriter);
+    ASSERT_TRUE(spFileSink != nullptr);
+    ASSERT_EQ(S_OK, spFileSink->SetFileName(ToWinPath(mp4).c_str(), nullptr));
+    CComPtr<IPin> spWriterIn;
+    spWriterIn.Attach(FirstPin(spWriter, PINDIR_INPUT));
+    ASSERT_EQ(S_OK, spGraph->ConnectDirect(spCapture, spWriterIn, nullptr));
+
+    ASSERT_EQ(EC_COMPLETE, RunToEnd(60000));
+    EXPECT_EQ((size_t)kFrames, pPreview->Samples().size());
+    StreamFacts preview = ProbeStream(SaveStream(pPreview->AllData()));
+    EXPECT_EQ(kFrames, preview.frames);
+    EXPECT_EQ("", preview.errors);
+
+    std::string out;
+    EXPECT_EQ(0, RunHost("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                         "stream=codec_name,width,height,nb_read_frames -of csv=p=0 '" + mp4 + "'", &out));
+    EXPECT_EQ("h264,320,240,50", out.substr(0, out.find_last_not_of("\r\n") + 1));
+}
+
+// Samples shorter than a frame of the agreed type are left out, never read past their end.
+TEST_F(EncoderGraph, ShortSamplesAreLeftOut) {
+    CKitMediaType mt = MakeRawType(KIT_MEDIASUBTYPE_I420, 64, 48);
+    auto* pSource = new CTestSource({mt}, 5, 400000);
+    pSource->cbSample = 64 * 48;  // luma only
+    CComPtr<IBaseFilter> spSource = static_cast<IBaseFilter*>(pSource);
+    ASSERT_EQ(S_OK, spGraph->AddFilter(spSource, L"Source"));
+    ASSERT_EQ(S_OK, CreateEncoder(&spEncoder));
+    ASSERT_EQ(S_OK, spGraph->AddFilter(spEncoder, L"Morvane H264 Encoder"));
+    CComPtr<IPin> spOut, spIn;
+    spOut.Attach(FirstPin(spSource, PINDIR_OUTPUT));
+    spIn.Attach(FirstPin(spEncoder, PINDIR_INPUT));
+    ASSERT_EQ(S_OK, spGraph->ConnectDirect(spOut, spIn, nullptr));
+    AddSink();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(EC_COMPLETE, RunToEnd(30000));
+    EXPECT_EQ(5, pSource->Delivered());
+    EXPECT_EQ(0u, pSink->Samples().size());
+    UINT nKbps = 0, nFrames = 1;
+    CComQIPtr<IVireon>(spEncoder)->GetStatistics(&nKbps, &nFrames);
+    EXPECT_EQ(0u, nFrames);
+}
+
 }  // namespace
