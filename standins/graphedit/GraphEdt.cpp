@@ -136,7 +136,8 @@ HRESULT ReadGraph(IFilterGraph* pGraph, Snapshot* pSnap) {
     if (pEnum == NULL) return E_POINTER;
     std::vector<IBaseFilter*> filters;
     IBaseFilter* pFilter = NULL;
-    while ((hr = pEnum->Next(1, &pFilter, NULL)) == S_OK) filters.push_back(pFilter);
+    ULONG cFetched = 0;
+    while ((hr = pEnum->Next(1, &pFilter, &cFetched)) == S_OK && cFetched == 1) filters.push_back(pFilter);
     pEnum->Release();
     if (FAILED(hr)) {
         for (IBaseFilter* p : filters) p->Release();
@@ -161,7 +162,8 @@ HRESULT ReadGraph(IFilterGraph* pGraph, Snapshot* pSnap) {
         HRESULT hrPins = p->EnumPins(&pPins);
         if (SUCCEEDED(hrPins) && pPins != NULL) {
             IPin* pPin = NULL;
-            while ((hrPins = pPins->Next(1, &pPin, NULL)) == S_OK) {
+            ULONG cPins = 0;
+            while ((hrPins = pPins->Next(1, &pPin, &cPins)) == S_OK && cPins == 1) {
                 std::wstring text;
                 HRESULT hrPin = pintext::PinText(pPin, &text);
                 if (SUCCEEDED(hrPin)) {
@@ -252,7 +254,7 @@ private:
             if (FAILED(pSnap->hr)) {
                 // The graph went away: say so, and stop asking it.
                 pSnap->eState = Snapshot::Disconnected;
-                pSnap->lines.assign(1, L"graph disconnected");
+                pSnap->lines.assign(1, pintext::Format(L"graph disconnected (0x%08X)", (UINT)pSnap->hr));
                 pSnap->filters.assign(1, L"");
                 pGraph->Release();
                 pGraph = NULL;
@@ -472,7 +474,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int nCmdShow) {
 
     MSG msg = {};
     if (bRun) {
-        g_hWndMain = ::CreateWindowExW(0, kClassName, kTitle, WS_OVERLAPPEDWINDOW, 80, 60, 760, 420, NULL,
+        g_hWndMain = ::CreateWindowExW(0, kClassName, kTitle, WS_OVERLAPPEDWINDOW, 80, 60, 900, 560, NULL,
                                        ::LoadMenuW(hInstance, MAKEINTRESOURCEW(IDR_MAINMENU)), hInstance, NULL);
         if (g_hWndMain == NULL) return 1;
         g_watcher.Start();

@@ -25,7 +25,9 @@ std::wstring PinsText(IBaseFilter* pFilter) {
     IEnumPins* pEnum = NULL;
     if (FAILED(pFilter->EnumPins(&pEnum)) || pEnum == NULL) return s + L"The pins can't be listed.\r\n";
     IPin* pPin = NULL;
-    while (pEnum->Next(1, &pPin, NULL) == S_OK) {
+    // The count is asked for: a proxy does not accept a null one.
+    ULONG cFetched = 0;
+    while (pEnum->Next(1, &pPin, &cFetched) == S_OK && cFetched == 1) {
         std::wstring line;
         if (SUCCEEDED(pintext::PinText(pPin, &line))) s += L"  " + line + L"\r\n";
         // The types an unconnected pin offers.
@@ -36,7 +38,8 @@ std::wstring PinsText(IBaseFilter* pFilter) {
             IEnumMediaTypes* pTypes = NULL;
             if (SUCCEEDED(pPin->EnumMediaTypes(&pTypes)) && pTypes != NULL) {
                 AM_MEDIA_TYPE* pmt = NULL;
-                while (pTypes->Next(1, &pmt, NULL) == S_OK) {
+                ULONG cTypes = 0;
+                while (pTypes->Next(1, &pmt, &cTypes) == S_OK && cTypes == 1) {
                     s += L"      offers " + pintext::MediaTypeText(*pmt) + L"\r\n";
                     pintext::FreeMediaType(*pmt);
                     ::CoTaskMemFree(pmt);

@@ -145,12 +145,22 @@ TEST_F(GraphEditAutomation, AGraphOfAnotherProcessListedFirstIsSkipped) {
     ASSERT_TRUE(ge.FindMainWindow());
 
     // Open the connect dialog and look at its list before selecting.
-    ge.PostConnectCommand();
-    HWND hDialog = NULL;
-    PumpUntil([&] { return (hDialog = OwnedWindow(ge.m_hWndMain, ge.m_rgPI.dwProcessId)) != NULL; }, 3000);
+    // The connect dialog, once it is on screen with its list.
+    auto openDialog = [&ge] {
+        ge.PostConnectCommand();
+        HWND hDialog = NULL;
+        ge.m_hWndList = NULL;
+        PumpUntil([&] {
+            hDialog = OwnedWindow(ge.m_hWndMain, ge.m_rgPI.dwProcessId);
+            if (hDialog == NULL || !::IsWindowVisible(hDialog)) return false;
+            ::EnumChildWindows(hDialog, CGraphEdit::EnumDialogChildProc, (LPARAM)&ge);
+            return ::IsWindow(ge.m_hWndList) != FALSE;
+        }, 3000);
+        return hDialog;
+    };
+    HWND hDialog = openDialog();
     ASSERT_TRUE(hDialog != NULL);
     EXPECT_EQ(WindowText(hDialog), L"Connect to Graph");
-    ::EnumChildWindows(hDialog, CGraphEdit::EnumDialogChildProc, (LPARAM)&ge);
     ASSERT_TRUE(::IsWindow(ge.m_hWndList));
     const std::vector<std::wstring> lines = ListLines(ge.m_hWndList);
     wchar_t szOther[32], szOurs[32];
@@ -172,12 +182,9 @@ TEST_F(GraphEditAutomation, AGraphOfAnotherProcessListedFirstIsSkipped) {
     EXPECT_EQ(WaitForTitle(ge.m_hWndMain, expected), expected);
 
     // Attached to the other process's graph, GraphEdit survives that graph going away.
-    ge.PostConnectCommand();
-    hDialog = NULL;
-    PumpUntil([&] { return (hDialog = OwnedWindow(ge.m_hWndMain, ge.m_rgPI.dwProcessId)) != NULL; }, 3000);
-    ASSERT_TRUE(hDialog != NULL);
-    ge.m_hWndList = NULL;
-    ::EnumChildWindows(hDialog, CGraphEdit::EnumDialogChildProc, (LPARAM)&ge);
+    hDialog = openDialog();
+    ASSERT_TRUE(::IsWindow(ge.m_hWndList));
+    ASSERT_EQ(ListLines(ge.m_hWndList), lines);
     ASSERT_NE(::SendMessageW(ge.m_hWndList, LB_SETCURSEL, nOther, 0), LB_ERR);
     ::PostMessageW(hDialog, WM_COMMAND, IDOK, 0);
     const std::wstring otherName = other.DisplayName().substr(1);

@@ -21,7 +21,7 @@ CComPtr<IGraphBuilder> MakeClipGraph() {
     if (clip.empty()) {
         std::string path = UniqueTmpPath("-clip.avi");
         std::string out;
-        int rc = RunHost("ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=10 -t 1 -c:v mjpeg -y '" + path +
+        int rc = RunHost("ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=10 -t 1 -c:v rawvideo -pix_fmt bgr24 -y '" + path +
                              "' 2>&1",
                          &out);
         EXPECT_EQ(rc, 0) << out;
@@ -94,6 +94,25 @@ std::wstring PageText(HWND hWnd) {
 
 bool Contains(const std::wstring& s, const std::wstring& part) { return s.find(part) != std::wstring::npos; }
 
+// The property frame (a dialog) that a process shows.
+HWND PropertyFrame(DWORD dwProcessId) {
+    struct Search {
+        DWORD pid;
+        HWND hWnd;
+    } s = {dwProcessId, NULL};
+    ::EnumWindows(
+        [](HWND hWnd, LPARAM lParam) -> BOOL {
+            Search* p = (Search*)lParam;
+            DWORD pid = 0;
+            ::GetWindowThreadProcessId(hWnd, &pid);
+            if (pid != p->pid || ClassName(hWnd) != L"#32770") return TRUE;
+            p->hWnd = hWnd;
+            return FALSE;
+        },
+        (LPARAM)&s);
+    return s.hWnd;
+}
+
 }  // namespace
 
 class PinsPage : public GraphEditTest {};
@@ -126,7 +145,7 @@ TEST_F(PinsPage, ShowsTheFiltersPinsConnectionsAndMediaTypes) {
     const std::wstring text = PageText(hParent);
     EXPECT_TRUE(Contains(text, L"Tee\r\n")) << Narrow(text);
     EXPECT_TRUE(Contains(text, L"Input (in) <- Splitter . ")) << Narrow(text);
-    EXPECT_TRUE(Contains(text, L": Video / MJPG, 320 x 240")) << Narrow(text);
+    EXPECT_TRUE(Contains(text, L": Video / RGB24, 320 x 240")) << Narrow(text);
     EXPECT_TRUE(Contains(text, L"Capture (out) not connected")) << Narrow(text);
     EXPECT_TRUE(Contains(text, L"Preview (out) not connected")) << Narrow(text);
     EXPECT_EQ(spPage->Show(SW_SHOW), S_OK);
@@ -140,7 +159,7 @@ TEST_F(PinsPage, ShowsTheFiltersPinsConnectionsAndMediaTypes) {
     pUnk = spSplitter;
     ASSERT_EQ(spPage->SetObjects(1, &pUnk), S_OK);
     const std::wstring splitterText = PageText(hParent);
-    EXPECT_TRUE(Contains(splitterText, L"(out) -> Tee . Input: Video / MJPG, 320 x 240")) << Narrow(splitterText);
+    EXPECT_TRUE(Contains(splitterText, L"(out) -> Tee . Input: Video / RGB24, 320 x 240")) << Narrow(splitterText);
     EXPECT_TRUE(Contains(splitterText, L"(in) <- Clip . Output: Stream / Avi")) << Narrow(splitterText);
 
     EXPECT_EQ(spPage->Deactivate(), S_OK);
@@ -173,9 +192,20 @@ TEST_F(PinsPage, GraphEditShowsABuiltGraphAndOpensThePageOfAFilter) {
     std::string all;
     for (const auto& l : lines) all += Narrow(l) + "\n";
     EXPECT_TRUE(has(L"Output (out) -> Splitter . input pin: Stream / Avi")) << all;
-    EXPECT_TRUE(has(L"(out) -> Tee . Input: Video / MJPG, 320 x 240")) << all;
+    EXPECT_TRUE(has(L"(out) -> Tee . Input: Video / RGB24, 320 x 240")) << all;
     EXPECT_TRUE(has(L"Input (in) <- Splitter . ")) << all;
     EXPECT_TRUE(has(L"Capture (out) not connected")) << all;
+
+    // Pictures of GraphEdit showing the graph, then with the page of a filter.
+    const std::string dir = TestTmpDir() + "/../screenshots";
+    auto screenshot = [&](const std::string& name) {
+        PumpMessages(300);
+        const std::string png = dir + "/" + name;
+        std::string out;
+        EXPECT_EQ(RunHost("mkdir -p '" + dir + "' && import -window root '" + png + "' 2>&1", &out, 30000), 0) << out;
+        EXPECT_TRUE(HostFileExists(png)) << png;
+    };
+    screenshot("graphedit.png");
 
     // A double click on the Smart Tee opens its property frame with the pins page.
     int nTee = -1;
@@ -187,7 +217,7 @@ TEST_F(PinsPage, GraphEditShowsABuiltGraphAndOpensThePageOfAFilter) {
     HWND hFrame = NULL;
     std::wstring pageText;
     PumpUntil([&] {
-        hFrame = OwnedWindow(ge.m_hWndMain, ge.m_rgPI.dwProcessId);
+        hFrame = PropertyFrame(ge.m_rgPI.dwProcessId);
         pageText = hFrame ? PageText(hFrame) : L"";
         return !pageText.empty();
     }, 8000);
@@ -196,16 +226,13 @@ TEST_F(PinsPage, GraphEditShowsABuiltGraphAndOpensThePageOfAFilter) {
     EXPECT_TRUE(Contains(pageText, L"Input (in) <- Splitter . ")) << Narrow(pageText);
     EXPECT_TRUE(Contains(pageText, L"Preview (out) not connected")) << Narrow(pageText);
 
-    // A picture of GraphEdit with the graph and the page.
-    PumpMessages(300);
-    std::string dir = TestTmpDir() + "/../screenshots";
-    std::string png = dir + "/graphedit.png";
-    std::string out;
-    EXPECT_EQ(RunHost("mkdir -p '" + dir + "' && import -window root '" + png + "' 2>&1", &out, 30000), 0) << out;
-    EXPECT_TRUE(HostFileExists(png));
+    ::SetWindowPos(hFrame, NULL, 300, 500, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    screenshot("graphedit-properties.png");
 
     ::PostMessageW(hFrame, WM_COMMAND, IDCANCEL, 0);
-    PumpUntil([&] { return !::IsWindow(hFrame); }, 3000);
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(hFrame); }, 3000));
+    // GraphEdit lets go of the filter and the graph: calls into this process to serve.
+    PumpMessages(500);
     const DWORD pid = ge.m_rgPI.dwProcessId;
     ge.Close();
     EXPECT_TRUE(WaitProcessEnd(pid, 1000));
