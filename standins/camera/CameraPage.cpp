@@ -156,13 +156,9 @@ STDMETHODIMP CCameraPage::Apply() {
     if (SUCCEEDED(hr) && iFormat >= 0 && SUCCEEDED(m_pCamera->GetFormat(&iCurrent)) &&
         iFormat != iCurrent)
         hr = m_pCamera->SetFormat(iFormat);
-    if (FAILED(hr)) {
-        // Show what the camera really uses.
-        Fill();
-        return hr;
-    }
-    m_bDirty = false;
-    return S_OK;
+    // Show what the camera really uses (a format change is refused while connected).
+    Fill();
+    return hr;
 }
 
 STDMETHODIMP CCameraPage::Help(LPCOLESTR) { return E_NOTIMPL; }
@@ -194,9 +190,12 @@ void CCameraPage::Fill() {
     m_bDirty = false;
 }
 
-void CCameraPage::SetDirty() {
+void CCameraPage::Changed() {
+    // A change takes effect at once, as with a camera's own controls; the platform's
+    // property frame here never calls Apply.
     m_bDirty = true;
-    if (m_pSite) m_pSite->OnStatusChange(PROPPAGESTATUS_DIRTY | PROPPAGESTATUS_VALIDATE);
+    Apply();
+    if (m_pSite) m_pSite->OnStatusChange(PROPPAGESTATUS_VALIDATE);
 }
 
 INT_PTR CALLBACK CCameraPage::DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
@@ -206,7 +205,7 @@ INT_PTR CALLBACK CCameraPage::DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LP
     }
     auto* pThis = (CCameraPage*)::GetWindowLongPtrW(hWnd, DWLP_USER);
     if (pThis && uMsg == WM_COMMAND && HIWORD(wParam) == CBN_SELCHANGE) {
-        pThis->SetDirty();
+        pThis->Changed();
         return TRUE;
     }
     return FALSE;

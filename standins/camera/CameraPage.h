@@ -35,7 +35,7 @@ public:
 private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
     void Fill();
-    void SetDirty();
+    void Changed();
 
     IPropertyPageSite* m_pSite = nullptr;
     ITestPatternCamera* m_pCamera = nullptr;
