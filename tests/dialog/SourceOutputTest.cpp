@@ -270,3 +270,34 @@ TEST(SourceSelection, CaptureDevicesAreListedSorted) {
         }
     }
 }
+
+TEST(SourceSelection, PropertiesOfTheDeviceSelectedNow) {
+    Bench bench;
+    bench.spDevices->devices.clear();
+    CComPtr<FakeFilter> spCamA = CreateFakeCaptureFilter();
+    spCamA->refused.Refuse(IID_ISpecifyPropertyPages);
+    bench.spDevices->AddDevice(L"Cam A", spCamA);
+    bench.spDevices->AddDevice(L"Cam B", CreateFakeCaptureFilter());
+    CMainDialog dlg;
+    RunModal(dlg, [&](HWND hDlg) {
+        Click(hDlg, 202);
+        MessageBoxCatcher boxes;
+        Click(hDlg, 206);  // built with "Cam A", the first in the list
+        ASSERT_TRUE(boxes.Boxes().empty()) << Narrow(boxes.Boxes()[0].text);
+        EXPECT_TRUE(CallLog().Has(L"BindToObject Cam A"));
+        EXPECT_TRUE(dlg.m_graph.m_bLive);
+        EXPECT_FALSE(TimerRunning(hDlg, 1, 300));
+        EXPECT_TRUE(TimerRunning(hDlg, 2, 500));
+
+        // "Cam A" is in the graph but offers no property pages.
+        Click(hDlg, 252);
+        // "Cam B" is selected now but is not in the graph.
+        ::SendDlgItemMessageW(hDlg, 205, CB_SETCURSEL, 1, 0);
+        Click(hDlg, 252);
+        ASSERT_EQ(boxes.Boxes().size(), 2u);
+        for (const auto& box : boxes.Boxes())
+            EXPECT_EQ(box.text.rfind(L"Can't show filter's property page", 0), 0u) << Narrow(box.text);
+        EXPECT_NE(boxes.Boxes()[0].text.find(L"Error 0x1"), std::wstring::npos) << Narrow(boxes.Boxes()[0].text);
+        EXPECT_EQ(boxes.Boxes()[1].text.find(L"Error 0x1"), std::wstring::npos) << Narrow(boxes.Boxes()[1].text);
+    });
+}

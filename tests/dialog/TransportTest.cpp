@@ -160,6 +160,13 @@ TEST(Transport, EnabledStateThroughPlayPauseStop) {
         EXPECT_EQ(GroupState(hDlg, kGraphGroup), 1);
         EXPECT_EQ(GroupState(hDlg, kSettingsGroup), 1);
 
+        // Stop before the first Play rewinds and takes "Force key frame" away.
+        CallLog().Clear();
+        Click(hDlg, 213);
+        EXPECT_EQ(CallLog().Starting(L"SetPositions 0 ").size(), 1u) << CallLog().Dump();
+        EXPECT_EQ(GroupState(hDlg, kSettingsGroup), 1);
+        EXPECT_FALSE(Enabled(hDlg, 246));
+
         // Pause straight after the build, then Play: nothing is applied, the settings stay usable.
         encoder.calls.clear();
         Click(hDlg, 212);
