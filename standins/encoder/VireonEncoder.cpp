@@ -185,6 +185,16 @@ public:
         return S_OK;
     }
 
+    // The type for the current input in the format block kind of the connection.
+    HRESULT TypeLikeConnection(CKitMediaType* pmt) {
+        for (int i = 0; i < 3; ++i) {
+            pmt->Clear();
+            if (GetMediaType(i, pmt) != S_OK) break;
+            if (pmt->formattype == m_mt.formattype) return S_OK;
+        }
+        return S_FALSE;
+    }
+
     HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) override {
         int w, h;
         REFERENCE_TIME t;
@@ -226,7 +236,7 @@ CKitUnknown* CVireonEncoder::CreateInstance(IUnknown* pOuter, HRESULT* phr) {
 CVireonEncoder::CVireonEncoder(IUnknown* pOuter)
     : CKitFilter(kEncoderName, pOuter, CLSID_VireonEncoder), m_pInput(nullptr), m_pOutput(nullptr),
       m_settings(), m_bInputKnown(false), m_bForceKeyFrame(0), m_nFramesIn(0), m_nStatFrames(0),
-      m_nStatKbps(0), m_bDiscontinuity(true), m_bUsedValid(false) {
+      m_nStatKbps(0), m_bDiscontinuity(true), m_bSendType(false), m_bUsedValid(false) {
     ::InitializeCriticalSection(&m_csSettings);
     m_settings.eEncType = MRV264E_Enc_Any;
     ApplyPreset(MRV264E_Preset_Balanced);
@@ -323,6 +333,7 @@ HRESULT CVireonEncoder::OnStart() {
     m_nStatFrames = 0;
     m_nStatKbps = 0;
     m_bDiscontinuity = true;
+    m_bSendType = false;
     return S_OK;
 }
 
@@ -351,6 +362,7 @@ HRESULT CVireonEncoder::EncodeSample(IMediaSample* pSample) {
             auto spEncoder = std::make_unique<vcore::H264Encoder>();
             if (!spEncoder->Open(CoreSettings(m_input))) return E_FAIL;
             m_spEncoder = std::move(spEncoder);
+            m_bSendType = true;
         }
     }
     const VideoInput in = m_input;
@@ -410,6 +422,14 @@ HRESULT CVireonEncoder::EncodeSample(IMediaSample* pSample) {
     pOut->SetDiscontinuity(m_bDiscontinuity ? TRUE : FALSE);
     pOut->SetPreroll(FALSE);
     m_bDiscontinuity = false;
+    if (m_bSendType) {
+        // The picture size changed: the first sample of the new size says so, in the format
+        // block kind agreed at connection, when the downstream pin takes it.
+        m_bSendType = false;
+        CKitMediaType mt;
+        if (m_pOutput->TypeLikeConnection(&mt) == S_OK && m_pOutput->GetConnected()->QueryAccept(&mt) == S_OK)
+            pOut->SetMediaType(&mt);
+    }
     hr = m_pOutput->Deliver(pOut);
     pOut->Release();
     return hr;

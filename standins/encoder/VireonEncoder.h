@@ -26,6 +26,10 @@
 //     of a run gets n * frame duration (from the input's AvgTimePerFrame, or 25 fps when the
 //     input does not say). Key frames (IDR) are sync points.
 //   * GetStatistics counts the current (or last) run from its start.
+//   * A sample that brings a new input type with another picture size restarts the encoder
+//     (an IDR with new SPS and PPS); the first output sample of the new size carries the
+//     matching output type when the downstream pin accepts it. Output buffers keep the size
+//     agreed at connection.
 #pragma once
 
 #include "standins/kit/FilterKit.h"
@@ -135,6 +139,7 @@ private:
     UINT m_nStatFrames;          // frames encoded in this (or the last) run
     UINT m_nStatKbps;
     bool m_bDiscontinuity;
+    bool m_bSendType;  // the next output sample carries the new picture size
     bool m_bUsedValid;  // m_used matches the settings and input
     vcore::UsedSettings m_used;
 };

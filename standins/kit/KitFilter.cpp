@@ -266,10 +266,8 @@ STDMETHODIMP CKitInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProps
 
 STDMETHODIMP CKitInputPin::Receive(IMediaSample* pSample) {
     if (!pSample) return E_POINTER;
-    CKitAutoLock lock(m_pFilter->StreamLock());
-    if (!m_bActive) return VFW_E_WRONG_STATE;
-    if (m_bFlushing) return S_FALSE;
-    if (m_bAtEndOfStream) return VFW_E_SAMPLE_REJECTED_EOS;
+    // A new type on the sample is taken before the streaming lock: the filter lock is never
+    // waited for while streaming is held (Stop takes them the other way round).
     AM_MEDIA_TYPE* pmt = nullptr;
     if (pSample->GetMediaType(&pmt) == S_OK && pmt) {
         HRESULT hr = CheckMediaType(pmt) == S_OK ? S_OK : VFW_E_INVALIDMEDIATYPE;
@@ -280,6 +278,10 @@ STDMETHODIMP CKitInputPin::Receive(IMediaSample* pSample) {
         KitDeleteMediaType(pmt);
         if (hr != S_OK) return hr;
     }
+    CKitAutoLock lock(m_pFilter->StreamLock());
+    if (!m_bActive) return VFW_E_WRONG_STATE;
+    if (m_bFlushing) return S_FALSE;
+    if (m_bAtEndOfStream) return VFW_E_SAMPLE_REJECTED_EOS;
     return OnReceive(pSample);
 }
 

@@ -34,6 +34,7 @@ struct SourceGraph : ::testing::Test {
     // source (one type, `frames` frames of tDuration each) -> encoder [-> sink]
     void Build(const CKitMediaType& mt, int frames, REFERENCE_TIME tDuration = 400000, bool bSink = true) {
         pSource = new CTestSource({mt}, frames, tDuration);
+        pSource->cbSample = cbSourceSample;
         spSource = static_cast<IBaseFilter*>(pSource);
         CKitMediaType type = mt;
         pSource->fill = [type](int, BYTE* p, long cb) { FillQuadrants(type, p, cb); };
@@ -75,6 +76,7 @@ struct SourceGraph : ::testing::Test {
     CComQIPtr<IVireon> spVireon;
     CTestSource* pSource = nullptr;
     CTestSink* pSink = nullptr;
+    long cbSourceSample = 0;  // buffer size of the source, when not the type's sample size
 };
 
 // Every input layout comes out as the same picture: no flips, no swapped chroma.
@@ -382,6 +384,40 @@ TEST_F(SourceGraph, StatisticsCountEachRunFromItsStart) {
         EXPECT_EQ(20u, nFrames);
         EXPECT_NEAR(cbRun * 8.0 / (20 / 25.0) / 1000.0, nKbps, 1.0);
     }
+}
+
+// A sample that brings another picture size: the encoder restarts with an IDR and tells the
+// next filter the new size on that sample.
+TEST_F(SourceGraph, PictureSizeChangeMidStream) {
+    CKitMediaType small = MakeRawType(KIT_MEDIASUBTYPE_I420, 64, 48, true);
+    CKitMediaType large = MakeRawType(KIT_MEDIASUBTYPE_I420, 96, 64, true);
+    cbSourceSample = large.lSampleSize;
+    Build(small, 8);
+    if (HasFatalFailure()) return;
+    pSource->fill = [small, large](int n, BYTE* p, long cb) { FillQuadrants(n < 4 ? small : large, p, cb); };
+    pSource->decorate = [large](int n, IMediaSample* pSample) {
+        if (n == 4) pSample->SetMediaType(const_cast<CKitMediaType*>(&large));
+    };
+    Run();
+    if (HasFatalFailure()) return;
+    std::vector<CollectedSample> samples = pSink->Samples();
+    ASSERT_EQ(8u, samples.size());
+    EXPECT_EQ("I...I...", Structure());
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(i == 4, samples[i].bHasType) << i;
+    ASSERT_TRUE(samples[4].bHasType);
+    EXPECT_EQ(KIT_MEDIASUBTYPE_H264, samples[4].type.subtype);
+    ASSERT_EQ(FORMAT_VideoInfo2, samples[4].type.formattype);
+    const auto* vih2 = (const VIDEOINFOHEADER2*)samples[4].type.pbFormat;
+    EXPECT_EQ(96, vih2->bmiHeader.biWidth);
+    EXPECT_EQ(64, vih2->bmiHeader.biHeight);
+    int nWidth = 0, nHeight = 0, eInterlacing = 0;
+    double dblFps = 0;
+    ASSERT_EQ(S_OK, spVireon->GetInputInfo(&nWidth, &nHeight, &dblFps, &eInterlacing));
+    EXPECT_EQ(96, nWidth);
+    EXPECT_EQ(64, nHeight);
+    StreamFacts facts = ProbeStream(SaveStream(pSink->AllData()));
+    EXPECT_EQ(8, facts.frames);
+    EXPECT_EQ("", facts.errors);
 }
 
 TEST(EncoderVersion, IdentifiesTheEncoder) {

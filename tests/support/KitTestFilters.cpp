@@ -76,6 +76,7 @@ bool CTestSource::DeliverNext() {
     REFERENCE_TIME tStart = m_nDelivered * m_tDuration, tStop = tStart + m_tDuration;
     pSample->SetTime(&tStart, &tStop);
     pSample->SetSyncPoint(setSyncPoints ? TRUE : FALSE);
+    if (decorate) decorate(m_nDelivered, pSample);
     HRESULT hr = m_pOutput->Deliver(pSample);
     pSample->Release();
     if (hr != S_OK) return false;
@@ -98,6 +99,12 @@ public:
         s.data.assign((const char*)p, (size_t)pSample->GetActualDataLength());
         s.bSyncPoint = pSample->IsSyncPoint() == S_OK;
         s.bHasTime = SUCCEEDED(pSample->GetTime(&s.tStart, &s.tStop));
+        AM_MEDIA_TYPE* pmt = nullptr;
+        if (pSample->GetMediaType(&pmt) == S_OK && pmt) {
+            s.bHasType = true;
+            s.type = *pmt;
+            KitDeleteMediaType(pmt);
+        }
         CKitAutoLock lock(&m_pOwner->m_csData);
         m_pOwner->m_samples.push_back(std::move(s));
         return S_OK;

@@ -28,6 +28,9 @@ public:
     HRESULT OnStop() override;
 
     std::function<void(int, BYTE*, long)> fill;
+    // Called with each sample just before it is delivered (to attach a media type, change
+    // its length, ...).
+    std::function<void(int, IMediaSample*)> decorate;
     long cbSample = 0;
     bool setSyncPoints = true;
     int Delivered() const { return m_nDelivered; }
@@ -50,6 +53,8 @@ struct CollectedSample {
     bool bSyncPoint = false;
     bool bHasTime = false;
     REFERENCE_TIME tStart = 0, tStop = 0;
+    bool bHasType = false;  // the sample brought a new media type
+    CKitMediaType type;
 };
 
 // A renderer with one input pin "Input": accepts the types for which accept() is true (all
