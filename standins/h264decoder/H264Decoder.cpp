@@ -333,17 +333,19 @@ HRESULT CH264Decoder::DrainOutput() {
         HRESULT hr = m_pTransform->ProcessOutput(0, 1, &out, &dwStatus);
         SafeRelease(out.pEvents);
         if (hr == MF_E_TRANSFORM_NEED_MORE_INPUT) {
-            SafeRelease(pOwn);
             if (out.pSample != pOwn) SafeRelease(out.pSample);
+            SafeRelease(pOwn);
             return S_OK;
         }
         if (hr == MF_E_TRANSFORM_STREAM_CHANGE) {
+            if (out.pSample != pOwn) SafeRelease(out.pSample);
             SafeRelease(pOwn);
             hr = ChooseOutputType();
             if (FAILED(hr)) return hr;
             continue;
         }
         if (FAILED(hr)) {
+            if (out.pSample != pOwn) SafeRelease(out.pSample);
             SafeRelease(pOwn);
             return hr;
         }
