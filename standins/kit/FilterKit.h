@@ -56,6 +56,19 @@ bool KitMediaTypeMatchesPartial(const AM_MEDIA_TYPE* pFull, const AM_MEDIA_TYPE*
 // True when every GUID field (major, sub, format type) is set.
 bool KitMediaTypeIsFullySpecified(const AM_MEDIA_TYPE* pmt);
 
+// A video subtype from its FOURCC (XXXXXXXX-0000-0010-8000-00AA00389B71).
+constexpr GUID KitFourCCSubtype(DWORD fourcc) {
+    return GUID{fourcc, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+}
+constexpr DWORD KitFourCC(char a, char b, char c, char d) {
+    return (DWORD)(BYTE)a | ((DWORD)(BYTE)b << 8) | ((DWORD)(BYTE)c << 16) | ((DWORD)(BYTE)d << 24);
+}
+// Types the compiler's headers lack: H.264 Annex-B byte stream ('H264'), planar I420, and
+// the MPEG-2/H.264 format block (MPEG2VIDEOINFO).
+constexpr GUID KIT_MEDIASUBTYPE_H264 = KitFourCCSubtype(KitFourCC('H', '2', '6', '4'));
+constexpr GUID KIT_MEDIASUBTYPE_I420 = KitFourCCSubtype(KitFourCC('I', '4', '2', '0'));
+constexpr GUID KIT_FORMAT_MPEG2Video = {0xe06d80e3, 0xdb46, 0x11cf, {0xb4, 0xd1, 0x00, 0x80, 0x5f, 0x6c, 0xbb, 0xea}};
+
 // An owned AM_MEDIA_TYPE (zero-initialised, frees itself).
 class CKitMediaType : public AM_MEDIA_TYPE {
 public:
@@ -585,7 +598,7 @@ HMODULE KitModule();
 
 // Defines DllGetClassObject, DllCanUnloadNow, DllRegisterServer and DllUnregisterServer for
 // the given template array. Use once per DLL, and add standins/kit/FilterKit.def to the DLL's
-// sources (quorlin_add_filter_dll in standins/kit/CMakeLists.txt does) to export them.
+// sources (quorlin_add_filter_dll in standins/kit/FilterKit.cmake does) to export them.
 #define KIT_FILTER_DLL(templates)                                                                  \
     STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {                           \
         return KitDllGetClassObject(templates, (int)(sizeof(templates) / sizeof(templates[0])),    \
