@@ -467,8 +467,12 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int nCmdShow) {
     g_hInstance = hInstance;
     if (DWORD dwBusy = EnvNumber(L"QUORLIN_GRAPHEDT_BUSY_MS")) ::Sleep(dwBusy);
     HRESULT hrCom = ::CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-    // Reach the running object table once now, so that the connect dialog opens at once.
+    // Reach the running object table and build the connect dialog once now, so that the
+    // dialog opens at once when asked for.
     EnumerateGraphs();
+    ConnectContext warm;
+    if (HWND hDlg = ::CreateDialogParamW(hInstance, MAKEINTRESOURCEW(IDD_CONNECT), NULL, ConnectDlgProc, (LPARAM)&warm))
+        ::DestroyWindow(hDlg);
 
     bool bRun = true;
     if (DWORD dwDelay = EnvNumber(L"QUORLIN_GRAPHEDT_DELAY_MS")) bRun = IdleFor(dwDelay);
