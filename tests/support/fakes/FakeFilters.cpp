@@ -249,6 +249,7 @@ FakeFilter::FakeFilter(const std::wstring& filterName, REFCLSID filterClsid)
       graph(NULL),
       state(State_Stopped),
       cGetPages(0),
+      cEnumPins(0),
       m_cRef(1) {}
 
 FakeFilter::~FakeFilter() {
@@ -340,6 +341,7 @@ STDMETHODIMP FakeFilter::GetSyncSource(IReferenceClock** pClock) {
 }
 
 STDMETHODIMP FakeFilter::EnumPins(IEnumPins** ppEnum) {
+    ::InterlockedIncrement(&cEnumPins);
     if (ppEnum == NULL) return E_POINTER;
     *ppEnum = NULL;
     if (FAILED(hrEnumPins)) return hrEnumPins;
@@ -692,3 +694,70 @@ CComPtr<FakeFilter> CreateFakeRenderer(const std::wstring& rendererName) {
     sp->AddPin(L"Input", PINDIR_INPUT);
     return sp;
 }
+
+// ---------------------------------------------------------------------------------------
+// FakePropertyPage.
+
+CComPtr<IUnknown> FakePropertyPage::Create(const std::wstring& pageTitle) {
+    CComPtr<IUnknown> sp;
+    sp.Attach(static_cast<IPropertyPage*>(new FakePropertyPage(pageTitle)));
+    return sp;
+}
+
+void* FakePropertyPage::QueryInterfaceImpl(REFIID riid) {
+    if (riid == IID_IUnknown || riid == IID_IPropertyPage) return static_cast<IPropertyPage*>(this);
+    return NULL;
+}
+
+STDMETHODIMP FakePropertyPage::SetPageSite(IPropertyPageSite* pPageSite) {
+    m_spSite = pPageSite;
+    return S_OK;
+}
+
+STDMETHODIMP FakePropertyPage::Activate(HWND hWndParent, LPCRECT pRect, BOOL) {
+    RECT rc = pRect ? *pRect : RECT{0, 0, 200, 100};
+    hWnd = ::CreateWindowExW(0, L"STATIC", title.c_str(), WS_CHILD, rc.left, rc.top, rc.right - rc.left,
+                             rc.bottom - rc.top, hWndParent, NULL, ::GetModuleHandleW(NULL), NULL);
+    return hWnd ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP FakePropertyPage::Deactivate() {
+    if (hWnd) ::DestroyWindow(hWnd);
+    hWnd = NULL;
+    return S_OK;
+}
+
+STDMETHODIMP FakePropertyPage::GetPageInfo(PROPPAGEINFO* pPageInfo) {
+    if (pPageInfo == NULL) return E_POINTER;
+    pPageInfo->cb = sizeof(PROPPAGEINFO);
+    pPageInfo->pszTitle = (LPOLESTR)::CoTaskMemAlloc((title.size() + 1) * sizeof(wchar_t));
+    if (pPageInfo->pszTitle) memcpy(pPageInfo->pszTitle, title.c_str(), (title.size() + 1) * sizeof(wchar_t));
+    pPageInfo->size.cx = 200;
+    pPageInfo->size.cy = 100;
+    pPageInfo->pszDocString = NULL;
+    pPageInfo->pszHelpFile = NULL;
+    pPageInfo->dwHelpContext = 0;
+    return S_OK;
+}
+
+STDMETHODIMP FakePropertyPage::SetObjects(ULONG cObjects, IUnknown** ppUnk) {
+    objects.clear();
+    for (ULONG i = 0; i < cObjects && ppUnk; ++i) objects.push_back(ppUnk[i]);
+    return S_OK;
+}
+
+STDMETHODIMP FakePropertyPage::Show(UINT nCmdShow) {
+    if (hWnd) ::ShowWindow(hWnd, nCmdShow);
+    return S_OK;
+}
+
+STDMETHODIMP FakePropertyPage::Move(LPCRECT pRect) {
+    if (hWnd && pRect)
+        ::MoveWindow(hWnd, pRect->left, pRect->top, pRect->right - pRect->left, pRect->bottom - pRect->top, TRUE);
+    return S_OK;
+}
+
+STDMETHODIMP FakePropertyPage::IsPageDirty() { return S_FALSE; }
+STDMETHODIMP FakePropertyPage::Apply() { return S_OK; }
+STDMETHODIMP FakePropertyPage::Help(LPCOLESTR) { return E_NOTIMPL; }
+STDMETHODIMP FakePropertyPage::TranslateAccelerator(MSG*) { return S_FALSE; }

@@ -129,6 +129,7 @@ public:
     IFilterGraph* graph;  // not counted, as filters hold their graph
     FILTER_STATE state;
     LONG cGetPages;
+    LONG cEnumPins;  // how often the pins were enumerated
 
     // Called by an input pin at the end of the stream.
     virtual void OnEndOfStream(FakePin* pInput);
@@ -268,3 +269,36 @@ protected:
 CComPtr<FakeFilter> CreateFakeDecoder();
 // A fake renderer: one input pin "Input", no output pin.
 CComPtr<FakeFilter> CreateFakeRenderer(const std::wstring& name = L"Video Renderer");
+
+// A property page that can be registered under a class identifier so that the platform's
+// property frame has a real page to show:
+//   ClassRegistration reg(kPageClsid, [] { return FakePropertyPage::Create(L"General"); });
+// The frame's objects are recorded in `objects`; Activate makes a plain child window.
+class FakePropertyPage : public IPropertyPage {
+public:
+    static CComPtr<IUnknown> Create(const std::wstring& title);
+    FAKE_COM_UNKNOWN()
+    void* QueryInterfaceImpl(REFIID riid);
+
+    std::wstring title;
+    std::vector<CComPtr<IUnknown>> objects;
+    HWND hWnd = NULL;
+
+    STDMETHODIMP SetPageSite(IPropertyPageSite* pPageSite) override;
+    STDMETHODIMP Activate(HWND hWndParent, LPCRECT pRect, BOOL bModal) override;
+    STDMETHODIMP Deactivate() override;
+    STDMETHODIMP GetPageInfo(PROPPAGEINFO* pPageInfo) override;
+    STDMETHODIMP SetObjects(ULONG cObjects, IUnknown** ppUnk) override;
+    STDMETHODIMP Show(UINT nCmdShow) override;
+    STDMETHODIMP Move(LPCRECT pRect) override;
+    STDMETHODIMP IsPageDirty() override;
+    STDMETHODIMP Apply() override;
+    STDMETHODIMP Help(LPCOLESTR pszHelpDir) override;
+    STDMETHODIMP TranslateAccelerator(MSG* pMsg) override;
+
+protected:
+    explicit FakePropertyPage(const std::wstring& pageTitle) : title(pageTitle), m_cRef(1) {}
+    virtual ~FakePropertyPage() {}
+    LONG m_cRef;
+    CComPtr<IPropertyPageSite> m_spSite;
+};
