@@ -240,6 +240,7 @@ FakeFilter::FakeFilter(const std::wstring& filterName, REFCLSID filterClsid)
     : clsid(filterClsid),
       name(filterName),
       hasPropertyPages(false),
+      isRenderer(false),
       hrGetClassID(S_OK),
       hrEnumPins(S_OK),
       pinsFailAt(-1),
@@ -270,6 +271,7 @@ void* FakeFilter::QueryInterfaceImpl(REFIID riid) {
     if (riid == IID_IUnknown || riid == IID_IBaseFilter || riid == IID_IMediaFilter || riid == IID_IPersist)
         return static_cast<IBaseFilter*>(this);
     if (riid == IID_ISpecifyPropertyPages && hasPropertyPages) return static_cast<ISpecifyPropertyPages*>(this);
+    if (riid == IID_IAMFilterMiscFlags) return static_cast<IAMFilterMiscFlags*>(this);
     return NULL;
 }
 
@@ -398,6 +400,8 @@ STDMETHODIMP FakeFilter::GetPages(CAUUID* pPages) {
     }
     return S_OK;
 }
+
+STDMETHODIMP_(ULONG) FakeFilter::GetMiscFlags() { return isRenderer ? AM_FILTER_MISC_FLAGS_IS_RENDERER : 0; }
 
 // ---------------------------------------------------------------------------------------
 // FakeEncoder.
@@ -641,7 +645,10 @@ STDMETHODIMP FakeEncoder::GetDateTime(BSTR* pbstr) {
 // ---------------------------------------------------------------------------------------
 // FakeWriter.
 
-FakeWriter::FakeWriter() : FakeFilter(L"", CLSID_VireonMp4Writer) { AddPin(L"In", PINDIR_INPUT); }
+FakeWriter::FakeWriter() : FakeFilter(L"", CLSID_VireonMp4Writer) {
+    AddPin(L"In", PINDIR_INPUT);
+    isRenderer = true;
+}
 
 CComPtr<FakeWriter> FakeWriter::Create() {
     CComPtr<FakeWriter> sp;
@@ -692,6 +699,7 @@ CComPtr<FakeFilter> CreateFakeDecoder() {
 CComPtr<FakeFilter> CreateFakeRenderer(const std::wstring& rendererName) {
     CComPtr<FakeFilter> sp = FakeFilter::Create(rendererName);
     sp->AddPin(L"Input", PINDIR_INPUT);
+    sp->isRenderer = true;
     return sp;
 }
 

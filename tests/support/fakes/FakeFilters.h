@@ -97,7 +97,7 @@ protected:
     CComPtr<IMemAllocator> m_spAllocator;
 };
 
-class FakeFilter : public IBaseFilter, public ISpecifyPropertyPages {
+class FakeFilter : public IBaseFilter, public ISpecifyPropertyPages, public IAMFilterMiscFlags {
 public:
     static CComPtr<FakeFilter> Create(const std::wstring& name = L"", REFCLSID clsid = GUID_NULL);
     FAKE_COM_UNKNOWN()
@@ -115,6 +115,8 @@ public:
     std::vector<CComPtr<FakePin>> pins;
     bool hasPropertyPages;
     std::vector<CLSID> pages;
+    // Says so through IAMFilterMiscFlags (a graph manager then waits for its EC_COMPLETE).
+    bool isRenderer;
     RefusedInterfaces refused;
 
     // Failures on demand.
@@ -150,6 +152,9 @@ public:
 
     // ISpecifyPropertyPages
     STDMETHODIMP GetPages(CAUUID* pPages) override;
+
+    // IAMFilterMiscFlags
+    STDMETHODIMP_(ULONG) GetMiscFlags() override;
 
 protected:
     FakeFilter(const std::wstring& name, REFCLSID clsid);
@@ -242,7 +247,7 @@ protected:
     HRESULT Called(const std::string& call, const char* method);
 };
 
-// A fake MPEG-4 writer: input pin "In" and IFileSinkFilter2 (SetFileName logged as
+// A fake MPEG-4 writer (flagged as a renderer): input pin "In" and IFileSinkFilter2 (SetFileName logged as
 // "SetFileName <path>"; hrSetFileName replaces S_OK).
 class FakeWriter : public FakeFilter, public IFileSinkFilter2 {
 public:
@@ -267,7 +272,7 @@ protected:
 // A fake H.264 decoder: input pin "In" (accepts video), output pin "Out" offering RGB32
 // 320x240 with a VIDEOINFOHEADER, which the platform's video renderer takes.
 CComPtr<FakeFilter> CreateFakeDecoder();
-// A fake renderer: one input pin "Input", no output pin.
+// A fake renderer: one input pin "Input", no output pin, flagged as a renderer.
 CComPtr<FakeFilter> CreateFakeRenderer(const std::wstring& name = L"Video Renderer");
 
 // A property page that can be registered under a class identifier so that the platform's
