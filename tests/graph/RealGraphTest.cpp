@@ -172,3 +172,48 @@ TEST_F(RealGraphTest, EndOfStreamReachesTheWindowAndTheQueueDrains) {
     MSG msg;
     EXPECT_FALSE(::PeekMessageW(&msg, window.hWnd, WM_GRAPHNOTIFY, WM_GRAPHNOTIFY, PM_REMOVE));
 }
+
+// Output file and preview in the platform's graph: its Smart Tee splits the (fake) encoder's
+// stream, its renderer shows the (fake) decoder's output, and the video window goes above
+// the window given.
+TEST_F(RealGraphTest, PreviewBranchEndsInThePlatformsVideoWindowAboveTheDialog) {
+    const std::string clip = MakeClip(false);
+    ASSERT_FALSE(clip.empty());
+    CComPtr<FakeFilter> spDecoder;
+    ClassRegistration regEncoder(CLSID_VireonEncoder, [] { return CComPtr<IUnknown>(static_cast<IBaseFilter*>(FakeEncoder::Create().p)); });
+    ClassRegistration regWriter(CLSID_VireonMp4Writer, [] { return CComPtr<IUnknown>(static_cast<IBaseFilter*>(FakeWriter::Create().p)); });
+    ClassRegistration regDecoder(CLSID_VireonDecoder, [&spDecoder] {
+        spDecoder = CreateFakeDecoder();
+        return CComPtr<IUnknown>(static_cast<IBaseFilter*>(spDecoder.p));
+    });
+    ::SetWindowPos(window.hWnd, NULL, 50, 700, 400, 200, SWP_NOZORDER | SWP_NOACTIVATE);
+    const std::wstring out = ToWinPath(UniqueTmpPath(".mp4"));
+
+    ASSERT_EQ(graph.BuildGraph(ToWinPath(clip).c_str(), false, out.c_str(), true, window.hWnd, WM_GRAPHNOTIFY), S_OK)
+        << Context();
+    CComPtr<IBaseFilter> spTee;
+    ASSERT_EQ(graph.m_spGraph->FindFilterByName(L"Smart Tee", &spTee), S_OK);
+    CLSID clsid = GUID_NULL;
+    spTee->GetClassID(&clsid);
+    EXPECT_EQ(clsid, CLSID_SmartTee);
+    ASSERT_TRUE(spDecoder != NULL);
+    CComPtr<IPin> spPreview;
+    ASSERT_EQ(graph.GetPin(spTee, PINDIR_OUTPUT, L"Preview", &spPreview), S_OK);
+    EXPECT_TRUE(spDecoder->Pin(0)->peer.IsEqualObject(spPreview));
+    EXPECT_TRUE(spDecoder->Pin(1)->peer != NULL) << "the decoder's output is rendered";
+
+    CComQIPtr<IVideoWindow> spVideo(graph.m_spGraph);
+    ASSERT_TRUE(spVideo != NULL);
+    long nTop = -1, nLeft = -1, nWidth = 0, nHeight = 0, nVisible = 0;
+    ASSERT_EQ(spVideo->get_Height(&nHeight), S_OK);
+    spVideo->get_Width(&nWidth);
+    spVideo->get_Top(&nTop);
+    spVideo->get_Left(&nLeft);
+    spVideo->get_Visible(&nVisible);
+    RECT rcArea = {};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcArea, 0);
+    EXPECT_EQ(nTop, std::max(0L, 700 - nHeight));
+    EXPECT_EQ(nLeft, (rcArea.right - rcArea.left - nWidth) / 2);
+    EXPECT_EQ(nVisible, OATRUE);
+    graph.Release();
+}
