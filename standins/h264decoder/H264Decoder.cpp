@@ -172,6 +172,35 @@ CH264Decoder::~CH264Decoder() {
     if (m_bMfStarted) ::MFShutdown();
 }
 
+HRESULT STDMETHODCALLTYPE CH264Decoder::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IQualProp) return GetInterface(static_cast<IQualProp*>(this), ppv);
+    return CKitFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+STDMETHODIMP CH264Decoder::get_FramesDroppedInRenderer(int* pcFrames) {
+    if (!pcFrames) return E_POINTER;
+    *pcFrames = 0;
+    return S_OK;
+}
+
+STDMETHODIMP CH264Decoder::get_FramesDrawn(int* pcFramesDrawn) {
+    if (!pcFramesDrawn) return E_POINTER;
+    *pcFramesDrawn = (int)m_nDelivered;
+    return S_OK;
+}
+
+STDMETHODIMP CH264Decoder::get_AvgFrameRate(int* piAvgFrameRate) {
+    if (!piAvgFrameRate) return E_POINTER;
+    // Frames per second times 100, from the input's format.
+    *piAvgFrameRate = m_tFrame > 0 ? (int)(1000000000 / m_tFrame) : 0;
+    return S_OK;
+}
+
+STDMETHODIMP CH264Decoder::get_Jitter(int*) { return E_NOTIMPL; }
+STDMETHODIMP CH264Decoder::get_AvgSyncOffset(int*) { return E_NOTIMPL; }
+STDMETHODIMP CH264Decoder::get_DevSyncOffset(int*) { return E_NOTIMPL; }
+
 CKitPin* CH264Decoder::GetPin(int n) {
     return n == 0 ? (CKitPin*)m_pInput : n == 1 ? (CKitPin*)m_pOutput : nullptr;
 }

@@ -16,12 +16,23 @@
 constexpr CLSID CLSID_PlatformH264DecoderMFT =
     {0x62ce7e72, 0x4c71, 0x4d20, {0xb1, 0x5d, 0x45, 0x28, 0x31, 0xa8, 0x7d, 0x9d}};
 
-class CH264Decoder : public CKitFilter {
+class CH264Decoder : public CKitFilter, public IQualProp {
 public:
     static CKitUnknown* Create(IUnknown* pOuter, HRESULT* phr);
     static CKitUnknown* CreateAlt(IUnknown* pOuter, HRESULT* phr);
     CH264Decoder(IUnknown* pOuter, REFCLSID clsid);
     ~CH264Decoder() override;
+
+    KIT_DECLARE_IUNKNOWN
+    HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+    // IQualProp: the pictures delivered since the graph started count as drawn.
+    STDMETHODIMP get_FramesDroppedInRenderer(int* pcFrames) override;
+    STDMETHODIMP get_FramesDrawn(int* pcFramesDrawn) override;
+    STDMETHODIMP get_AvgFrameRate(int* piAvgFrameRate) override;
+    STDMETHODIMP get_Jitter(int* iJitter) override;
+    STDMETHODIMP get_AvgSyncOffset(int* piAvg) override;
+    STDMETHODIMP get_DevSyncOffset(int* piDev) override;
 
     int GetPinCount() override { return 2; }
     CKitPin* GetPin(int n) override;

@@ -249,3 +249,28 @@ TEST_F(GraphEditLaunch, AGraphEditThatDoesNotAcceptInputInTimeIsLeftRunningAndFo
     ::WaitForSingleObject(hProcess, 2000);
     ::CloseHandle(hProcess);
 }
+
+TEST(GraphEditWindows, SearchesWithoutAGraphEditFindNothingAndCallbacksRefuseANullObject) {
+    CGraphEdit ge;
+    DiagCapture diag;
+    EXPECT_FALSE(ge.FindMainWindow());
+    EXPECT_TRUE(diag.HasReport(L"m_rgPI.hProcess != NULL && m_rgPI.hThread != NULL")) << diag.Dump();
+    EXPECT_TRUE(diag.HasTrace(L"###Err### CGraphEdit::FindMainWindow(): GraphEdit window not found\n"));
+    EXPECT_FALSE(ge.WaitWhileHidden());
+    ge.PostConnectCommand();
+    ge.SelectGraph(NULL);
+    EXPECT_TRUE(ge.m_hWndMain == NULL && ge.m_hWndList == NULL);
+
+    // Enumeration callbacks end the enumeration when they get no object.
+    HWND hWnd = ::GetDesktopWindow();
+    diag.Clear();
+    EXPECT_FALSE(CGraphEdit::EnumMainWindowProc(hWnd, 0));
+    EXPECT_FALSE(CGraphEdit::EnumDialogProc(hWnd, 0));
+    EXPECT_FALSE(CGraphEdit::EnumDialogChildProc(hWnd, 0));
+    EXPECT_EQ(diag.Reports().size(), 3u) << diag.Dump();
+    EXPECT_TRUE(diag.HasReport(L"pThis != NULL")) << diag.Dump();
+    // With an object, windows that are not GraphEdit's continue them.
+    EXPECT_TRUE(CGraphEdit::EnumMainWindowProc(hWnd, (LPARAM)&ge));
+    EXPECT_TRUE(CGraphEdit::EnumDialogProc(hWnd, (LPARAM)&ge));
+    EXPECT_TRUE(CGraphEdit::EnumDialogChildProc(hWnd, (LPARAM)&ge));
+}
