@@ -1,0 +1,151 @@
+#include "Deblock.h"
+
+#include <cstdlib>
+
+#include "Dsp.h"
+
+namespace vcore {
+namespace {
+
+const uint8_t kAlpha[52] = {0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,   0,   0,   0,   0,   4,   4,
+                            5,  6,  7,  8,  9,  10, 12, 13, 15, 17, 20, 22,  25,  28,  32,  36,  40,  45,
+                            50, 56, 63, 71, 80, 90, 101, 113, 127, 144, 162, 182, 203, 226, 255, 255};
+const uint8_t kBeta[52] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  0,  0,  0,  0,  0,  2,  2,  2,  3,  3,  3,  3,  4,  4,  4,
+                           6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18};
+const uint8_t kTc0[52][3] = {
+    {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0},
+    {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 1},
+    {0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 1, 1}, {0, 1, 1}, {1, 1, 1}, {1, 1, 1}, {1, 1, 1}, {1, 1, 1},
+    {1, 1, 2}, {1, 1, 2}, {1, 1, 2}, {1, 1, 2}, {1, 2, 3}, {1, 2, 3}, {2, 2, 3}, {2, 2, 4}, {2, 3, 4},
+    {2, 3, 4}, {3, 3, 5}, {3, 4, 6}, {3, 4, 6}, {4, 5, 7}, {4, 5, 8}, {4, 6, 9}, {5, 7, 10}, {6, 8, 11},
+    {6, 8, 13}, {7, 10, 14}, {8, 11, 16}, {9, 12, 18}, {10, 13, 20}, {11, 15, 23}, {13, 17, 25}};
+
+// pix points at q0 of the first line; xs steps across the edge, ls along it.
+void FilterLuma(uint8_t* pix, int xs, int ls, const uint8_t bS[4], int qp) {
+    const int alpha = kAlpha[qp], beta = kBeta[qp];
+    if (alpha == 0 || beta == 0) return;
+    for (int i = 0; i < 16; ++i, pix += ls) {
+        const int bs = bS[i >> 2];
+        if (!bs) continue;
+        const int p0 = pix[-xs], p1 = pix[-2 * xs], p2 = pix[-3 * xs];
+        const int q0 = pix[0], q1 = pix[xs], q2 = pix[2 * xs];
+        if (std::abs(p0 - q0) >= alpha || std::abs(p1 - p0) >= beta || std::abs(q1 - q0) >= beta) continue;
+        const int ap = std::abs(p2 - p0), aq = std::abs(q2 - q0);
+        if (bs < 4) {
+            const int tc0 = kTc0[qp][bs - 1];
+            const int tc = tc0 + (ap < beta) + (aq < beta);
+            const int delta = Clip3(-tc, tc, (((q0 - p0) * 4) + (p1 - q1) + 4) >> 3);
+            pix[-xs] = Clip255(p0 + delta);
+            pix[0] = Clip255(q0 - delta);
+            if (ap < beta) pix[-2 * xs] = static_cast<uint8_t>(p1 + Clip3(-tc0, tc0, (p2 + ((p0 + q0 + 1) >> 1) - 2 * p1) >> 1));
+            if (aq < beta) pix[xs] = static_cast<uint8_t>(q1 + Clip3(-tc0, tc0, (q2 + ((p0 + q0 + 1) >> 1) - 2 * q1) >> 1));
+        } else {
+            const int p3 = pix[-4 * xs], q3 = pix[3 * xs];
+            const bool strong = std::abs(p0 - q0) < ((alpha >> 2) + 2);
+            if (ap < beta && strong) {
+                pix[-xs] = static_cast<uint8_t>((p2 + 2 * p1 + 2 * p0 + 2 * q0 + q1 + 4) >> 3);
+                pix[-2 * xs] = static_cast<uint8_t>((p2 + p1 + p0 + q0 + 2) >> 2);
+                pix[-3 * xs] = static_cast<uint8_t>((2 * p3 + 3 * p2 + p1 + p0 + q0 + 4) >> 3);
+            } else {
+                pix[-xs] = static_cast<uint8_t>((2 * p1 + p0 + q1 + 2) >> 2);
+            }
+            if (aq < beta && strong) {
+                pix[0] = static_cast<uint8_t>((p1 + 2 * p0 + 2 * q0 + 2 * q1 + q2 + 4) >> 3);
+                pix[xs] = static_cast<uint8_t>((p0 + q0 + q1 + q2 + 2) >> 2);
+                pix[2 * xs] = static_cast<uint8_t>((2 * q3 + 3 * q2 + q1 + q0 + p0 + 4) >> 3);
+            } else {
+                pix[0] = static_cast<uint8_t>((2 * q1 + q0 + p1 + 2) >> 2);
+            }
+        }
+    }
+}
+
+void FilterChroma(uint8_t* pix, int xs, int ls, const uint8_t bS[4], int qp) {
+    const int alpha = kAlpha[qp], beta = kBeta[qp];
+    if (alpha == 0 || beta == 0) return;
+    for (int i = 0; i < 8; ++i, pix += ls) {
+        const int bs = bS[i >> 1];
+        if (!bs) continue;
+        const int p0 = pix[-xs], p1 = pix[-2 * xs];
+        const int q0 = pix[0], q1 = pix[xs];
+        if (std::abs(p0 - q0) >= alpha || std::abs(p1 - p0) >= beta || std::abs(q1 - q0) >= beta) continue;
+        if (bs < 4) {
+            const int tc = kTc0[qp][bs - 1] + 1;
+            const int delta = Clip3(-tc, tc, (((q0 - p0) * 4) + (p1 - q1) + 4) >> 3);
+            pix[-xs] = Clip255(p0 + delta);
+            pix[0] = Clip255(q0 - delta);
+        } else {
+            pix[-xs] = static_cast<uint8_t>((2 * p1 + p0 + q1 + 2) >> 2);
+            pix[0] = static_cast<uint8_t>((2 * q1 + q0 + p1 + 2) >> 2);
+        }
+    }
+}
+
+inline bool MvDiffers(const int16_t* a, const int16_t* b) {
+    return std::abs(a[0] - b[0]) >= 4 || std::abs(a[1] - b[1]) >= 4;
+}
+
+} // namespace
+
+void DeblockPicture(const DeblockParams& p) {
+    const int qp = p.qp;
+    const int qpc = kChromaQp[qp];
+    const int w4 = p.mbW * 4;
+    for (int mby = 0; mby < p.mbH; ++mby) {
+        for (int mbx = 0; mbx < p.mbW; ++mbx) {
+            const int mb = mby * p.mbW + mbx;
+            const bool intra = p.mbIntra[mb] != 0;
+            uint8_t* y0 = p.y + mby * 16 * p.strideY + mbx * 16;
+            uint8_t* u0 = p.u + mby * 8 * p.strideC + mbx * 8;
+            uint8_t* v0 = p.v + mby * 8 * p.strideC + mbx * 8;
+            const uint8_t* nz = p.nnzY + (mby * 4) * w4 + mbx * 4;
+            uint8_t bS[4];
+            // vertical edges
+            for (int e = 0; e < 4; ++e) {
+                if (e == 0 && mbx == 0) continue;
+                if (intra) {
+                    bS[0] = bS[1] = bS[2] = bS[3] = (e == 0) ? 4 : 3;
+                } else if (e == 0 && p.mbIntra[mb - 1]) {
+                    bS[0] = bS[1] = bS[2] = bS[3] = 4;
+                } else {
+                    const bool mvd = (e == 0) && MvDiffers(p.mv + 2 * mb, p.mv + 2 * (mb - 1));
+                    for (int k = 0; k < 4; ++k) {
+                        const int q = nz[k * w4 + e];
+                        const int pn = nz[k * w4 + e - 1];
+                        bS[k] = (q || pn) ? 2 : (mvd ? 1 : 0);
+                    }
+                }
+                if (!(bS[0] | bS[1] | bS[2] | bS[3])) continue;
+                FilterLuma(y0 + 4 * e, 1, p.strideY, bS, qp);
+                if (!(e & 1)) {
+                    FilterChroma(u0 + 2 * e, 1, p.strideC, bS, qpc);
+                    FilterChroma(v0 + 2 * e, 1, p.strideC, bS, qpc);
+                }
+            }
+            // horizontal edges
+            for (int e = 0; e < 4; ++e) {
+                if (e == 0 && mby == 0) continue;
+                if (intra) {
+                    bS[0] = bS[1] = bS[2] = bS[3] = (e == 0) ? 4 : 3;
+                } else if (e == 0 && p.mbIntra[mb - p.mbW]) {
+                    bS[0] = bS[1] = bS[2] = bS[3] = 4;
+                } else {
+                    const bool mvd = (e == 0) && MvDiffers(p.mv + 2 * mb, p.mv + 2 * (mb - p.mbW));
+                    for (int k = 0; k < 4; ++k) {
+                        const int q = nz[e * w4 + k];
+                        const int pn = nz[(e - 1) * w4 + k];
+                        bS[k] = (q || pn) ? 2 : (mvd ? 1 : 0);
+                    }
+                }
+                if (!(bS[0] | bS[1] | bS[2] | bS[3])) continue;
+                FilterLuma(y0 + 4 * e * p.strideY, p.strideY, 1, bS, qp);
+                if (!(e & 1)) {
+                    FilterChroma(u0 + 2 * e * p.strideC, p.strideC, 1, bS, qpc);
+                    FilterChroma(v0 + 2 * e * p.strideC, p.strideC, 1, bS, qpc);
+                }
+            }
+        }
+    }
+}
+
+} // namespace vcore
