@@ -5,9 +5,17 @@
 namespace vcore {
 namespace {
 
-inline uint8_t Y601(int r, int g, int b) { return static_cast<uint8_t>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16); }
-inline uint8_t U601(int r, int g, int b) { return static_cast<uint8_t>(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128); }
-inline uint8_t V601(int r, int g, int b) { return static_cast<uint8_t>(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128); }
+// BT.601 limited range in 16-bit fixed point (coefficients * 219/255 or
+// 224/255 * 65536), rounded to nearest.
+inline uint8_t Y601(int r, int g, int b) {
+    return static_cast<uint8_t>((16829 * r + 33039 * g + 6416 * b + (16 << 16) + 32768) >> 16);
+}
+inline uint8_t U601(int r, int g, int b) {
+    return static_cast<uint8_t>((-9714 * r - 19070 * g + 28784 * b + (128 << 16) + 32768) >> 16);
+}
+inline uint8_t V601(int r, int g, int b) {
+    return static_cast<uint8_t>((28784 * r - 24103 * g - 4681 * b + (128 << 16) + 32768) >> 16);
+}
 
 // Row r of a plane of `rows` rows starting at base.
 inline const uint8_t* Row(const uint8_t* base, int stride, int rows, int r, bool bottomUp) {

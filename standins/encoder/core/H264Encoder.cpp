@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <cstdio>
 
 #include "BitWriter.h"
 #include "Cavlc.h"
@@ -122,6 +123,7 @@ public:
     int idrPicId_ = 0;
     uint64_t framesSinceI_ = 0;
     int iSinceIdr_ = 0;
+    bool dropFrame_ = false; // code every macroblock as P_Skip
     RateControl rc_;
 
     // macroblock workspace
@@ -159,6 +161,7 @@ public:
     void EncodeChroma(int mbx, int mby, bool intra);
     void EncodeInterLuma(int mbx, int mby);
     void EncodePMb(int mbx, int mby, int* skipRun);
+    bool SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred, int ps);
 
     // motion
     void NeighbourMvs(int mbx, int mby, int* refA, const int16_t** mvA, int* refB, const int16_t** mvB, int* refC,
@@ -922,6 +925,48 @@ void EncoderImpl::EncodeInterLuma(int mbx, int mby) {
     }
 }
 
+// True when coding the residual at this prediction would produce no
+// coefficients (same quantiser and decimation as the real coding path).
+bool EncoderImpl::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred, int ps) {
+    const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
+    const int ss = src_.y.stride;
+    int total = 0;
+    int16_t coef[16], lv[16];
+    for (int b = 0; b < 16; ++b) {
+        const int ox = kBlkX[b] * 4, oy = kBlkY[b] * 4;
+        Fdct4x4(coef, src + oy * ss + ox, ss, pred + oy * ps + ox, ps);
+        if (Quant4x4(coef, lv, qp_, false, 0)) {
+            total += DecimateScore(lv, 16);
+            if (total >= 4) return false; // would survive decimation somewhere
+        }
+    }
+    ChromaPred(mbx, mby, mx, my);
+    const int qpc = kChromaQp[qp_];
+    const int qbits = 16 + qpc / 6;
+    const int f = (1 << qbits) / 6;
+    const int mf = kQuantMf[qpc % 6][0];
+    for (int pl = 0; pl < 2; ++pl) {
+        const Plane& sp = pl ? src_.v : src_.u;
+        const uint8_t* cs = sp.At(mbx * 8, mby * 8);
+        const uint8_t* cp = pl ? predV_ : predU_;
+        int dc[4];
+        int score = 0;
+        for (int b = 0; b < 4; ++b) {
+            const int ox = (b & 1) * 4, oy = (b >> 1) * 4;
+            Fdct4x4(coef, cs + oy * sp.stride + ox, sp.stride, cp + oy * 8 + ox, 8);
+            dc[b] = coef[0];
+            lv[0] = 0;
+            if (Quant4x4(coef, lv, qpc, false, 1)) score += DecimateScore(lv + 1, 15);
+        }
+        if (score >= 7) return false;
+        const int t[4] = {dc[0] + dc[1] + dc[2] + dc[3], dc[0] - dc[1] + dc[2] - dc[3], dc[0] + dc[1] - dc[2] - dc[3],
+                          dc[0] - dc[1] - dc[2] + dc[3]};
+        for (int i = 0; i < 4; ++i)
+            if (((t[i] < 0 ? -t[i] : t[i]) * mf + f) >> qbits) return false;
+    }
+    return true;
+}
+
 void EncoderImpl::EncodePMb(int mbx, int mby, int* skipRun) {
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
     const int ss = src_.y.stride;
@@ -944,14 +989,17 @@ void EncoderImpl::EncodePMb(int mbx, int mby, int* skipRun) {
         ++*skipRun;
     };
 
+    if (dropFrame_ && skipOk) {
+        finishSkip();
+        return;
+    }
     // early skip: the prediction at the skip vector leaves nothing to code
-    int skipSad = 1 << 30;
     if (skipOk) {
         int st;
         const uint8_t* p = LumaPred(mbx, mby, smx, smy, tmp_, &st);
-        skipSad = Sad16x16(src, ss, p, st);
-        const int qstepish = kDequantV[qp_ % 6][0] << (qp_ / 6); // ~ 16 * qstep
-        if (skipSad * 2 < qstepish * 16) {
+        const int skipSad = Sad16x16(src, ss, p, st);
+        const int qstep16 = kDequantV[qp_ % 6][0] << (qp_ / 6); // about 16 * quantiser step
+        if (skipSad * 2 < qstep16 * 8 && SkipIsClean(mbx, mby, smx, smy, p, st)) {
             finishSkip();
             return;
         }
@@ -1159,6 +1207,7 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
     bw_.Reset();
     WriteSliceHeader(idr, intra);
     int skipRun = 0;
+    dropFrame_ = !intra && rc_.DropPlanned();
     for (int mby = 0; mby < mbH_; ++mby) {
         for (int mbx = 0; mbx < mbW_; ++mbx) {
             if (intra)
@@ -1168,6 +1217,11 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
         }
     }
     if (skipRun) bw_.Ue(static_cast<uint32_t>(skipRun));
+    if (getenv("VCORE_STATS")) {
+        int cnt[4] = {0, 0, 0, 0};
+        for (uint8_t k : mbKind_) cnt[k]++;
+        fprintf(stderr, "frame %llu qp %d I4 %d I16 %d P %d skip %d bits %llu\n", (unsigned long long)frames_, qp_, cnt[0], cnt[1], cnt[2], cnt[3], (unsigned long long)bw_.BitCount());
+    }
     bw_.Trailing();
     AppendNal(out, idr ? 3 : 2, idr ? 5 : 1, bw_.Bytes());
 

@@ -27,6 +27,7 @@ void RateControl::Init(int mode, int bitrateKbps, double fps, int fixedQp, int w
 
 int RateControl::PickQp(bool intra) {
     lastIntra_ = intra;
+    drop_ = false;
     if (mode_ == 2) return fixedQp_;
     const bool cbr = mode_ == 0;
     const double expected = bitsPerFrame_ * static_cast<double>(frames_);
@@ -58,6 +59,7 @@ int RateControl::PickQp(bool intra) {
     }
     qp = std::min(51.0, std::max(static_cast<double>(minQp_), qp));
     if (!intra) qpP_ = qp;
+    if (cbr && !intra && qp >= 51.0 && err > bitsPerFrame_ * fps_ * 0.25) drop_ = true;
     return static_cast<int>(std::lround(qp));
 }
 

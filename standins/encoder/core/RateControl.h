@@ -9,6 +9,10 @@ class RateControl {
 public:
     void Init(int mode, int bitrateKbps, double fps, int fixedQp, int width, int height, int minQp);
     int PickQp(bool intra);
+    // CBR only: true when the picture just planned should be coded without
+    // any residual or motion (all P_Skip) because the stream is far over
+    // budget even at the highest QP.
+    bool DropPlanned() const { return drop_; }
     // Reports the bits of the frame just coded; returns the number of filler
     // bytes the caller should append (CBR only, when the stream runs short).
     uint64_t Update(uint64_t bits, int qp);
@@ -27,6 +31,7 @@ private:
     double qpP_ = 26;
     bool lastIntra_ = false;
     double iRatio_ = 4.0;
+    bool drop_ = false;
 };
 
 } // namespace vcore
