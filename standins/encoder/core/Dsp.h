@@ -38,6 +38,8 @@ void Avg16x16(uint8_t* dst, int sd, const uint8_t* a, const uint8_t* b, int s);
 // --- transforms ---
 // residual (src - pred) -> forward core transform (coefficients in raster order)
 void Fdct4x4(int16_t out[16], const uint8_t* src, int ss, const uint8_t* pred, int sp);
+// the same for two horizontally adjacent blocks (src/pred point at the left one)
+void Fdct8x4(int16_t out0[16], int16_t out1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp);
 // inverse transform of dequantised coefficients, adds to pred and writes dst
 void Idct4x4Add(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef[16]);
 // DC-only shortcut of the above (coef[0] = dc, others zero)

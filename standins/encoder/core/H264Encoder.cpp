@@ -60,6 +60,7 @@ struct SpeedProfile {
     int i4ModesI;      // Intra4x4 modes tried in I slices (0 = no Intra4x4)
     int i4ModesP;      // Intra4x4 modes tried for intra MBs in P slices
     bool alwaysIntraP; // evaluate intra for every P macroblock
+    bool satdDecisions; // SATD (else SAD) for inter/skip/intra choices in P slices
 };
 
 SpeedProfile MakeProfile(int s) {
@@ -71,11 +72,25 @@ SpeedProfile MakeProfile(int s) {
     p.i4ModesI = s <= 1 ? 3 : (s == 2 ? 5 : 9);
     p.i4ModesP = s <= 3 ? 0 : (s <= 5 ? 5 : 9);
     p.alwaysIntraP = s >= 4;
+    p.satdDecisions = s >= 3;
     return p;
 }
 
 // Mode try order for Intra4x4: V, H, DC first, then the diagonals.
 const int kI4Order[9] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
+
+// Forward transforms of all 4x4 blocks of a 16x16 luma block (coding order)
+// or of an 8x8 chroma block (raster order); pairs of blocks side by side.
+void FdctLuma16(int16_t coef[16][16], const uint8_t* src, int ss, const uint8_t* pred, int ps) {
+    for (int b = 0; b < 16; b += 2) {
+        const int ox = kBlkX[b] * 4, oy = kBlkY[b] * 4;
+        Fdct8x4(coef[b], coef[b + 1], src + oy * ss + ox, ss, pred + oy * ps + ox, ps);
+    }
+}
+void FdctChroma8(int16_t coef[4][16], const uint8_t* src, int ss, const uint8_t* pred, int ps) {
+    Fdct8x4(coef[0], coef[1], src, ss, pred, ps);
+    Fdct8x4(coef[2], coef[3], src + 4 * ss, ss, pred + 4 * ps, ps);
+}
 
 } // namespace
 
@@ -124,6 +139,7 @@ public:
     uint64_t framesSinceI_ = 0;
     int iSinceIdr_ = 0;
     bool dropFrame_ = false; // code every macroblock as P_Skip
+    bool planesReady_ = false; // half-sample planes of the reference built
     RateControl rc_;
 
     // macroblock workspace
@@ -398,20 +414,73 @@ void EncoderImpl::BuildHalfPlanes() {
         uint8_t* dh = halfH_.At(0, y);
         uint8_t* dv = halfV_.At(0, y);
         uint8_t* dj = halfJ_.At(0, y);
-        for (int x = x0; x < x1; ++x) {
+        int x = x0;
+#ifdef VCORE_SSE2
+        const __m128i z = _mm_setzero_si128();
+        const __m128i c16 = _mm_set1_epi16(16);
+        auto ld = [&](const uint8_t* p) { return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), z); };
+        auto tap6 = [](__m128i a, __m128i b, __m128i c, __m128i d, __m128i e, __m128i g) {
+            // (a + g) - 5 (b + e) + 20 (c + d), in 16 bits
+            __m128i cd = _mm_add_epi16(c, d);
+            __m128i be = _mm_add_epi16(b, e);
+            __m128i t = _mm_add_epi16(a, g);
+            t = _mm_add_epi16(t, _mm_add_epi16(_mm_slli_epi16(cd, 4), _mm_slli_epi16(cd, 2)));
+            return _mm_sub_epi16(t, _mm_add_epi16(_mm_slli_epi16(be, 2), be));
+        };
+        // horizontal half samples
+        for (; x + 8 <= x1; x += 8) {
+            __m128i t = tap6(ld(s + x - 2), ld(s + x - 1), ld(s + x), ld(s + x + 1), ld(s + x + 2), ld(s + x + 3));
+            t = _mm_srai_epi16(_mm_add_epi16(t, c16), 5);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dh + x), _mm_packus_epi16(t, t));
+        }
+        for (; x < x1; ++x) {
             int t = s[x - 2] - 5 * s[x - 1] + 20 * s[x] + 20 * s[x + 1] - 5 * s[x + 2] + s[x + 3];
             dh[x] = Clip255((t + 16) >> 5);
         }
-        for (int x = -kPadY; x < wp_ + kPadY; ++x) {
-            int t = s[x - 2 * st] - 5 * s[x - st] + 20 * s[x] + 20 * s[x + st] - 5 * s[x + 2 * st] + s[x + 3 * st];
-            v1[x] = static_cast<int16_t>(t);
+        // vertical intermediates for the whole row
+        x = -kPadY;
+        for (; x + 8 <= wp_ + kPadY; x += 8) {
+            __m128i t = tap6(ld(s + x - 2 * st), ld(s + x - st), ld(s + x), ld(s + x + st), ld(s + x + 2 * st), ld(s + x + 3 * st));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(v1 + x), t);
         }
-        for (int x = x0; x < x1; ++x) {
+        for (; x < wp_ + kPadY; ++x)
+            v1[x] = static_cast<int16_t>(s[x - 2 * st] - 5 * s[x - st] + 20 * s[x] + 20 * s[x + st] - 5 * s[x + 2 * st] + s[x + 3 * st]);
+        x = x0;
+        const __m128i k1_20 = _mm_set_epi16(20, 1, 20, 1, 20, 1, 20, 1);
+        const __m128i km5 = _mm_set_epi16(0, -5, 0, -5, 0, -5, 0, -5);
+        const __m128i c512 = _mm_set1_epi32(512);
+        for (; x + 8 <= x1; x += 8) {
+            auto lv = [&](int o) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(v1 + x + o)); };
+            const __m128i c0 = lv(0);
+            __m128i tv = _mm_srai_epi16(_mm_add_epi16(c0, c16), 5);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dv + x), _mm_packus_epi16(tv, tv));
+            // centre: pair sums fit in 16 bits, the weighted sum needs 32
+            const __m128i a = _mm_add_epi16(lv(-2), lv(3));
+            const __m128i b = _mm_add_epi16(lv(-1), lv(2));
+            const __m128i c = _mm_add_epi16(c0, lv(1));
+            __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, c), k1_20), _mm_madd_epi16(_mm_unpacklo_epi16(b, z), km5));
+            __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, c), k1_20), _mm_madd_epi16(_mm_unpackhi_epi16(b, z), km5));
+            lo = _mm_srai_epi32(_mm_add_epi32(lo, c512), 10);
+            hi = _mm_srai_epi32(_mm_add_epi32(hi, c512), 10);
+            __m128i j16 = _mm_packs_epi32(lo, hi);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dj + x), _mm_packus_epi16(j16, j16));
+        }
+#else
+        for (; x < x1; ++x) {
+            int t = s[x - 2] - 5 * s[x - 1] + 20 * s[x] + 20 * s[x + 1] - 5 * s[x + 2] + s[x + 3];
+            dh[x] = Clip255((t + 16) >> 5);
+        }
+        for (x = -kPadY; x < wp_ + kPadY; ++x)
+            v1[x] = static_cast<int16_t>(s[x - 2 * st] - 5 * s[x - st] + 20 * s[x] + 20 * s[x + st] - 5 * s[x + 2 * st] + s[x + 3 * st]);
+        x = x0;
+#endif
+        for (; x < x1; ++x) {
             dv[x] = Clip255((v1[x] + 16) >> 5);
             int t = v1[x - 2] - 5 * v1[x - 1] + 20 * v1[x] + 20 * v1[x + 1] - 5 * v1[x + 2] + v1[x + 3];
             dj[x] = Clip255((t + 512) >> 10);
         }
     }
+    planesReady_ = true;
 }
 
 // ---------------------------------------------------------------------------
@@ -446,9 +515,8 @@ void EncoderImpl::EncodeI16Luma(int mbx, int mby) {
     int16_t coef[16][16];
     int dcm[16];
     bool anyAc = false;
+    FdctLuma16(coef, src, ss, predY_, 16);
     for (int b = 0; b < 16; ++b) {
-        const int ox = kBlkX[b] * 4, oy = kBlkY[b] * 4;
-        Fdct4x4(coef[b], src + oy * ss + ox, ss, predY_ + oy * 16 + ox, 16);
         dcm[kBlkY[b] * 4 + kBlkX[b]] = coef[b][0];
         lumaLv_[b][0] = 0;
         lumaNz_[b] = static_cast<uint8_t>(Quant4x4(coef[b], lumaLv_[b], qp_, true, 1));
@@ -607,9 +675,8 @@ void EncoderImpl::EncodeChroma(int mbx, int mby, bool intra) {
         const uint8_t* pred = pl ? predV_ : predU_;
         int dc[4];
         int score = 0;
+        FdctChroma8(coef[pl], src, sp.stride, pred, 8);
         for (int b = 0; b < 4; ++b) {
-            const int ox = (b & 1) * 4, oy = (b >> 1) * 4;
-            Fdct4x4(coef[pl][b], src + oy * sp.stride + ox, sp.stride, pred + oy * 8 + ox, 8);
             dc[b] = coef[pl][b][0];
             chromaAc_[pl][b][0] = 0;
             chromaAcNz_[pl][b] = static_cast<uint8_t>(Quant4x4(coef[pl][b], chromaAc_[pl][b], qpc, intra, 1));
@@ -744,6 +811,7 @@ bool EncoderImpl::MvOk(int mbx, int mby, int mx, int my) const {
 const uint8_t* EncoderImpl::LumaPred(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride) {
     const int ix = mbx * 16 + (mx >> 2), iy = mby * 16 + (my >> 2);
     const int fx = mx & 3, fy = my & 3;
+    if ((fx | fy) && !planesReady_) BuildHalfPlanes();
     const Plane& F = rec_[lastRec_].y;
     const int s = F.stride;
     *stride = s;
@@ -893,11 +961,10 @@ void EncoderImpl::EncodeInterLuma(int mbx, int mby) {
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
     const int ss = src_.y.stride;
     int score8[4] = {0, 0, 0, 0};
+    int16_t coef[16][16];
+    FdctLuma16(coef, src, ss, predY_, 16);
     for (int b = 0; b < 16; ++b) {
-        const int ox = kBlkX[b] * 4, oy = kBlkY[b] * 4;
-        int16_t coef[16];
-        Fdct4x4(coef, src + oy * ss + ox, ss, predY_ + oy * 16 + ox, 16);
-        lumaNz_[b] = static_cast<uint8_t>(Quant4x4(coef, lumaLv_[b], qp_, false, 0));
+        lumaNz_[b] = static_cast<uint8_t>(Quant4x4(coef[b], lumaLv_[b], qp_, false, 0));
         if (lumaNz_[b]) score8[b >> 2] += DecimateScore(lumaLv_[b], 16);
     }
     const int total = score8[0] + score8[1] + score8[2] + score8[3];
@@ -931,11 +998,10 @@ bool EncoderImpl::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* p
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
     const int ss = src_.y.stride;
     int total = 0;
-    int16_t coef[16], lv[16];
+    int16_t coef[16][16], lv[16];
+    FdctLuma16(coef, src, ss, pred, ps);
     for (int b = 0; b < 16; ++b) {
-        const int ox = kBlkX[b] * 4, oy = kBlkY[b] * 4;
-        Fdct4x4(coef, src + oy * ss + ox, ss, pred + oy * ps + ox, ps);
-        if (Quant4x4(coef, lv, qp_, false, 0)) {
+        if (Quant4x4(coef[b], lv, qp_, false, 0)) {
             total += DecimateScore(lv, 16);
             if (total >= 4) return false; // would survive decimation somewhere
         }
@@ -951,12 +1017,11 @@ bool EncoderImpl::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* p
         const uint8_t* cp = pl ? predV_ : predU_;
         int dc[4];
         int score = 0;
+        FdctChroma8(coef, cs, sp.stride, cp, 8);
         for (int b = 0; b < 4; ++b) {
-            const int ox = (b & 1) * 4, oy = (b >> 1) * 4;
-            Fdct4x4(coef, cs + oy * sp.stride + ox, sp.stride, cp + oy * 8 + ox, 8);
-            dc[b] = coef[0];
+            dc[b] = coef[b][0];
             lv[0] = 0;
-            if (Quant4x4(coef, lv, qpc, false, 1)) score += DecimateScore(lv + 1, 15);
+            if (Quant4x4(coef[b], lv, qpc, false, 1)) score += DecimateScore(lv + 1, 15);
         }
         if (score >= 7) return false;
         const int t[4] = {dc[0] + dc[1] + dc[2] + dc[3], dc[0] - dc[1] + dc[2] - dc[3], dc[0] + dc[1] - dc[2] - dc[3],
@@ -1011,13 +1076,15 @@ void EncoderImpl::EncodePMb(int mbx, int mby, int* skipRun) {
     MotionSearch(mbx, mby, pmx, pmy, &mx, &my);
     int st;
     const uint8_t* p = LumaPred(mbx, mby, mx, my, tmp_, &st);
-    int interSatd = Satd16x16(src, ss, p, st);
+    // decisions use SATD, or plain SAD at the fastest settings
+    auto dist = [&](const uint8_t* q, int qs) { return sp_.satdDecisions ? Satd16x16(src, ss, q, qs) : Sad16x16(src, ss, q, qs); };
+    int interSatd = dist(p, st);
     int interCost = interSatd + MvBits(mx - pmx, my - pmy);
     if (skipOk && !(mx == smx && my == smy)) {
         // a skip costs almost nothing; prefer it unless the search clearly wins
         int st2;
         const uint8_t* q = LumaPred(mbx, mby, smx, smy, tmp2_, &st2);
-        int skipCost = Satd16x16(src, ss, q, st2) - 4 * lambda_;
+        int skipCost = dist(q, st2) - 4 * lambda_;
         if (skipCost <= interCost) {
             mx = smx;
             my = smy;
@@ -1027,7 +1094,7 @@ void EncoderImpl::EncodePMb(int mbx, int mby, int* skipRun) {
     }
 
     Copy16x16(predY_, 16, p, st); // p may live in scratch memory reused below
-    bool tryIntra = sp_.alwaysIntraP || interSatd > 256 * 12;
+    bool tryIntra = sp_.alwaysIntraP || interSatd > 256 * (sp_.satdDecisions ? 12 : 10);
     if (tryIntra) {
         int mode16;
         int cost16 = BestI16(mbx, mby, &mode16) + 2 * lambda_;
@@ -1197,7 +1264,7 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
     if (idr) frameNum_ = 0;
 
     cur_ = lastRec_ < 0 ? 0 : 1 - lastRec_;
-    if (!intra) BuildHalfPlanes();
+    planesReady_ = false; // built on first use of a fractional vector
 
     const size_t startSize = out.size();
     if (idr) {
