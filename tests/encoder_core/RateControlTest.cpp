@@ -43,9 +43,7 @@ RcRun EncodeSd(int rc, int kbps, int qp, int frames = kFrames) {
     const int cw = kW / 2;
     for (int i = 0; i < frames; ++i) {
         const vtest::Frame& f = Clip()[static_cast<size_t>(i)];
-        size_t b0 = out.size();
         if (!enc.Encode(f.y.data(), kW, f.u.data(), cw, f.v.data(), cw, out, nullptr)) return RcRun{};
-        if (getenv("RCDBG")) printf("%d qp %d bytes %zu\n", i, enc.LastQp(), out.size() - b0);
     }
     r.bytes = out.size();
     r.frames = enc.FramesEncoded();

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <cstdio>
 
 #include "BitWriter.h"
 #include "Cavlc.h"
@@ -61,6 +60,7 @@ struct SpeedProfile {
     int i4ModesP;      // Intra4x4 modes tried for intra MBs in P slices
     bool alwaysIntraP; // evaluate intra for every P macroblock
     bool satdDecisions; // SATD (else SAD) for inter/skip/intra choices in P slices
+    bool deblock;       // in-loop deblocking (off only at the fastest setting)
 };
 
 SpeedProfile MakeProfile(int s) {
@@ -73,6 +73,7 @@ SpeedProfile MakeProfile(int s) {
     p.i4ModesP = s <= 3 ? 0 : (s <= 5 ? 5 : 9);
     p.alwaysIntraP = s >= 4;
     p.satdDecisions = s >= 3;
+    p.deblock = s >= 2;
     return p;
 }
 
@@ -378,7 +379,10 @@ void EncoderImpl::WriteSliceHeader(bool idr, bool intraSlice) {
         bw_.Bit(0); // adaptive_ref_pic_marking_mode_flag
     }
     bw_.Se(qp_ - 26);
-    if (getenv("VCORE_NODB")) { bw_.Ue(1); return; }
+    if (!sp_.deblock) {
+        bw_.Ue(1); // loop filter off for this slice
+        return;
+    }
     bw_.Ue(0); // disable_deblocking_filter_idc: filter on
     bw_.Se(0); // slice_alpha_c0_offset_div2
     bw_.Se(0); // slice_beta_offset_div2
@@ -1284,11 +1288,6 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
         }
     }
     if (skipRun) bw_.Ue(static_cast<uint32_t>(skipRun));
-    if (getenv("VCORE_STATS")) {
-        int cnt[4] = {0, 0, 0, 0};
-        for (uint8_t k : mbKind_) cnt[k]++;
-        fprintf(stderr, "frame %llu qp %d I4 %d I16 %d P %d skip %d bits %llu\n", (unsigned long long)frames_, qp_, cnt[0], cnt[1], cnt[2], cnt[3], (unsigned long long)bw_.BitCount());
-    }
     bw_.Trailing();
     AppendNal(out, idr ? 3 : 2, idr ? 5 : 1, bw_.Bytes());
 
@@ -1296,7 +1295,7 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
     Picture& r = rec_[cur_];
     DeblockParams dp{r.y.p, r.y.stride, r.u.p, r.v.p, r.u.stride, mbW_, mbH_, mbIntra_.data(), mv_.data(),
                      nnzY_.data(), qp_};
-    if (!getenv("VCORE_NODB")) DeblockPicture(dp);
+    if (sp_.deblock) DeblockPicture(dp);
     r.y.ExtendEdges();
     r.u.ExtendEdges();
     r.v.ExtendEdges();
