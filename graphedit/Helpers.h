@@ -1,0 +1,46 @@
+// CGraphEdit: publishes the filter graph in the running object table and drives GraphEdit
+// so that it attaches to the graph.
+#pragma once
+
+#include <atlbase.h>
+#include "graph/DShow.h"
+
+class CGraphEdit {
+public:
+    CGraphEdit();
+    ~CGraphEdit();
+
+    // Registration of the graph in the running object table.
+    static HRESULT AddToRot(IUnknown* pGraph, DWORD* pdwCookie);
+    static bool RemoveFromRot(DWORD dwCookie);
+    static bool IsGraphItem(LPCWSTR pszCookieName, IUnknown* pGraph);
+
+    // Starts GraphEdit and makes it attach to pGraph.
+    HRESULT ShowGraph(IGraphBuilder* pGraph);
+    // Revokes the registration and ends the GraphEdit instance started by this object.
+    void Close();
+
+    bool IsProppageRegistered(LPWSTR pszProppage_dll);
+    HRESULT LoadGraphEdit(LPCWSTR pszProppage_dll);
+    bool FindMainWindow();
+    bool WaitWhileHidden();
+    void PostConnectCommand();
+    void SelectGraph(IGraphBuilder* pGraph);
+    int FindGraphItem(IGraphBuilder* pGraph);
+
+    static BOOL CALLBACK EnumMainWindowProc(HWND hWnd, LPARAM lParam);
+    static BOOL CALLBACK EnumDialogProc(HWND hWnd, LPARAM lParam);
+    static BOOL CALLBACK EnumDialogChildProc(HWND hWnd, LPARAM lParam);
+    BOOL OnEnumMainWindow(HWND hWnd);
+    BOOL OnEnumDialog(HWND hWnd);
+    BOOL OnEnumDialogChild(HWND hWnd);
+
+    DWORD m_dwCookie;
+    PROCESS_INFORMATION m_rgPI;
+    HWND m_hWndMain;
+    HWND m_hWndList;
+
+private:
+    CGraphEdit(const CGraphEdit&) = delete;
+    CGraphEdit& operator=(const CGraphEdit&) = delete;
+};

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs what the project needs, builds it, and prepares the project's Wine prefix.
+# Used by both README commands; safe to run again (it only does what is missing).
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+
+packages=(wine wine64 g++-mingw-w64-x86-64-posix cmake ninja-build xvfb xauth x11-utils
+          gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+          gstreamer1.0-libav ffmpeg imagemagick)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "== installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+echo "== building in $QUORLIN_BUILD"
+if [ ! -f "$QUORLIN_BUILD/CMakeCache.txt" ]; then
+  cmake -S "$QUORLIN_ROOT" -B "$QUORLIN_BUILD" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$QUORLIN_ROOT/cmake/mingw-w64.cmake" >/dev/null
+fi
+cmake --build "$QUORLIN_BUILD" -j "${QUORLIN_JOBS:-2}"
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "== making the Wine prefix $WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  "$WINE" wineboot -i >/dev/null 2>&1
+  "$WINESERVER" -w
+fi
+
+# Components register themselves in the prefix through scripts/prefix.d/*.sh.
+for hook in "$QUORLIN_ROOT"/scripts/prefix.d/*.sh; do
+  [ -e "$hook" ] || continue
+  QUORLIN_ROOT="$QUORLIN_ROOT" QUORLIN_BUILD="$QUORLIN_BUILD" bash "$hook"
+done
+"$WINESERVER" -w
+echo "== ready"
