@@ -1,5 +1,8 @@
 // Access to external programs (ffmpeg, ffprobe) and scratch space for the
 // encoder core tests. Kept separate so the test harness can swap it out.
+// Linux: popen. Windows builds inside the project use the harness's host
+// tools (tests/support/HostTools.h) to run the Linux programs; elsewhere on
+// Windows no tool is available and the tests that need one skip.
 #pragma once
 
 #include <string>

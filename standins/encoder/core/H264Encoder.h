@@ -24,6 +24,21 @@
 //     grid (multiples of gopSize counted from the first frame) is kept.
 //   * SPS and PPS are emitted in front of every IDR.
 //
+// Speed/quality (1 fastest .. 7 best):
+//   1  full-pel diamond search, SAD-based decisions, Intra4x4 with 3 modes in
+//      I slices, loop filter off (disable_deblocking_filter_idc = 1)
+//   2  + half-pel refinement, loop filter on, Intra4x4 with 5 modes
+//   3  + quarter-pel, hexagon search, SATD-based decisions, all 9 Intra4x4 modes
+//   4  + intra evaluated for every P macroblock, Intra4x4 (5 modes) in P slices
+//   5  + SATD for sub-pel decisions
+//   6, 7  larger search range, all 9 Intra4x4 modes in P slices
+//
+// Rate control (one QP per picture): CBR steers towards bitrate/fps per frame
+// and corrects the running error within about a second; when even QP 51 is
+// too much it codes pictures as all-skip, and when QP 10 is too little it
+// appends filler data NAL units so the rate holds. VBR corrects over a few
+// seconds and lets the QP move slowly. Fixed QP uses `qp` for every picture.
+//
 // Odd widths/heights: chroma of an odd-sized I420 picture has (w+1)/2 columns;
 // such pictures are coded and reported with the size rounded up to even (the
 // last column/row is repeated), since 4:2:0 cropping works in 2-pixel units.
