@@ -3,7 +3,7 @@
 # 720x576 25 fps clip with motion at the same bitrate: speed and PSNR.
 #
 #   scripts/bench-encoder.sh            # defaults below
-#   KBPS=2000 SECONDS_LEN=10 CLIP=mandelbrot SPEED=1 scripts/bench-encoder.sh
+#   KBPS=2000 SECONDS_LEN=10 CLIP=mandelbrot SPEED=1 GOP=25 scripts/bench-encoder.sh
 #
 # CLIP is an ffmpeg lavfi source name (mandelbrot: zoom, everything moves;
 # testsrc2: moving objects over a still background).
@@ -14,6 +14,7 @@ KBPS="${KBPS:-2000}"
 SECONDS_LEN="${SECONDS_LEN:-10}"
 CLIP="${CLIP:-mandelbrot}"
 SPEED="${SPEED:-1}"
+GOP="${GOP:-25}"   # I-frame period for both encoders (vcore's automatic value at 25 fps)
 W=720 H=576 FPS=25
 WORK="${BENCH_DIR:-$(mktemp -d)}"
 mkdir -p "$WORK"
@@ -49,13 +50,13 @@ kbps() { echo "scale=1; $(stat -c %s "$1") * 8 / $SECONDS_LEN / 1000" | bc; }
 echo "== libx264 ultrafast, 1 thread, ${KBPS} kbps"
 t0=$(now)
 X_CPU=$(cpu_time ffmpeg -v error -nostdin -f rawvideo -pix_fmt yuv420p -s ${W}x${H} -r $FPS -i "$SRC" \
-    -c:v libx264 -preset ultrafast -threads 1 -b:v "${KBPS}k" -f h264 -y "$WORK/x264.264")
+    -c:v libx264 -preset ultrafast -threads 1 -b:v "${KBPS}k" -g "$GOP" -f h264 -y "$WORK/x264.264")
 t1=$(now)
 X_WALL=$(echo "$t1 - $t0" | bc)
 
 echo "== vcore, speed $SPEED, CBR ${KBPS} kbps"
 t0=$(now)
-V_CPU=$(cpu_time "$WORK/vcore_enc" -i "$SRC" -w $W -h $H -fps $FPS -rc cbr -b "$KBPS" -speed "$SPEED" -o "$WORK/vcore.264")
+V_CPU=$(cpu_time "$WORK/vcore_enc" -i "$SRC" -w $W -h $H -fps $FPS -rc cbr -b "$KBPS" -g "$GOP" -speed "$SPEED" -o "$WORK/vcore.264")
 t1=$(now)
 V_WALL=$(echo "$t1 - $t0" | bc)
 

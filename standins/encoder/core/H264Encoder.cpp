@@ -170,8 +170,9 @@ public:
     void SetupLambda();
 
     // macroblock coding
-    void EncodeIntraMb(int mbx, int mby, bool pSlice, int i4Modes);
+    void EncodeIntraMb(int mbx, int mby, bool pSlice, int i4Modes, int knownI16Mode = -1);
     int BestI16(int mbx, int mby, int* mode);
+    int BestI16Sad(int mbx, int mby, int* mode);
     int EncodeI4(int mbx, int mby, int nModes, int bestSoFar);
     void EncodeI16Luma(int mbx, int mby);
     void ChooseChromaMode(int mbx, int mby);
@@ -509,6 +510,26 @@ int EncoderImpl::BestI16(int mbx, int mby, int* mode) {
     return best;
 }
 
+// Cheaper variant for the fastest settings: SAD over V, H and DC.
+int EncoderImpl::BestI16Sad(int mbx, int mby, int* mode) {
+    Picture& r = rec_[cur_];
+    const uint8_t* rec = r.y.At(mbx * 16, mby * 16);
+    const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
+    const bool top = mby > 0, left = mbx > 0;
+    int best = 1 << 30;
+    *mode = 2;
+    for (int m = 0; m < 3; ++m) {
+        if ((m == 0 && !top) || (m == 1 && !left)) continue;
+        PredIntra16(m, rec, r.y.stride, top, left, tmp_);
+        int c = Sad16x16(src, src_.y.stride, tmp_, 16) + lambda_ * (m == 2 ? 1 : 3);
+        if (c < best) {
+            best = c;
+            *mode = m;
+        }
+    }
+    return best;
+}
+
 void EncoderImpl::EncodeI16Luma(int mbx, int mby) {
     Picture& r = rec_[cur_];
     uint8_t* rec = r.y.At(mbx * 16, mby * 16);
@@ -726,9 +747,9 @@ void EncoderImpl::EncodeChroma(int mbx, int mby, bool intra) {
     }
 }
 
-void EncoderImpl::EncodeIntraMb(int mbx, int mby, bool pSlice, int i4Modes) {
-    int mode16 = 2;
-    int cost16 = BestI16(mbx, mby, &mode16);
+void EncoderImpl::EncodeIntraMb(int mbx, int mby, bool pSlice, int i4Modes, int knownI16Mode) {
+    int mode16 = knownI16Mode;
+    int cost16 = knownI16Mode >= 0 && i4Modes == 0 ? 0 : BestI16(mbx, mby, &mode16);
     int kind = kMbI16;
     if (i4Modes > 0) {
         int cost4 = EncodeI4(mbx, mby, i4Modes, cost16);
@@ -1098,14 +1119,16 @@ void EncoderImpl::EncodePMb(int mbx, int mby, int* skipRun) {
     }
 
     Copy16x16(predY_, 16, p, st); // p may live in scratch memory reused below
-    bool tryIntra = sp_.alwaysIntraP || interSatd > 256 * (sp_.satdDecisions ? 12 : 10);
-    if (tryIntra) {
+    // Intra is worth a look even when inter looks fine: where an object has
+    // just moved away, intra from clean neighbours often predicts the
+    // uncovered background exactly while inter would drag artefacts along.
+    if (interSatd > 2 * lambda_) {
         int mode16;
-        int cost16 = BestI16(mbx, mby, &mode16) + 2 * lambda_;
+        const int cost16 = (sp_.satdDecisions ? BestI16(mbx, mby, &mode16) : BestI16Sad(mbx, mby, &mode16)) + 2 * lambda_;
         if (cost16 < interCost) {
             bw_.Ue(static_cast<uint32_t>(*skipRun));
             *skipRun = 0;
-            EncodeIntraMb(mbx, mby, true, sp_.i4ModesP);
+            EncodeIntraMb(mbx, mby, true, sp_.i4ModesP, mode16);
             return;
         }
     }

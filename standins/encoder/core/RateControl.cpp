@@ -7,6 +7,7 @@ namespace vcore {
 namespace {
 double QStep(double qp) { return 0.625 * std::pow(2.0, qp / 6.0); }
 double QpOfStep(double qs) { return 6.0 * std::log2(qs / 0.625); }
+const double kIntraQpOffset = 3.0;
 } // namespace
 
 void RateControl::Init(int mode, int bitrateKbps, double fps, int fixedQp, int width, int height, int minQp) {
@@ -38,15 +39,9 @@ int RateControl::PickQp(bool intra) {
     target = std::min(target, bitsPerFrame_ * (cbr ? 3.0 : 2.0));
     double qp;
     if (intra) {
-        // I pictures cost several P pictures; aim them a little better than P
-        if (haveI_) {
-            double tI = target * iRatio_;
-            qp = QpOfStep(cplxI_ / tI);
-            qp = std::max(qp, qpP_ - 4.0);
-            qp = std::min(qp, qpP_ + 2.0);
-        } else {
-            qp = qpP_;
-        }
+        // I pictures are referenced by everything up to the next one: code
+        // them a few steps finer than the P pictures around them
+        qp = qpP_ - kIntraQpOffset;
     } else {
         if (haveP_) {
             qp = QpOfStep(cplxP_ / target);

@@ -1,6 +1,6 @@
 // vcore-enc: encodes a raw I420 file with the vcore encoder.
 //   vcore-enc -i in.yuv -w 720 -h 576 [-fps 25] [-rc cbr|vbr|qp] [-b kbps] [-qp N]
-//             [-g gop] [-idr n] [-speed 1..7] [-frames n] -o out.264 [-recon rec.yuv]
+//             [-g gop] [-idr n] [-speed 1..7] [-frames n] [-v 1] -o out.264 [-recon rec.yuv]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     vcore::EncoderSettings s;
     s.rateControl = vcore::kRateCbr;
     long maxFrames = -1;
+    bool verbose = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string k = argv[i];
         const char* v = argv[i + 1];
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
         else if (k == "-idr") s.idrInterval = std::atoi(v);
         else if (k == "-speed") s.speedQuality = std::atoi(v);
         else if (k == "-frames") maxFrames = std::atol(v);
+        else if (k == "-v") verbose = std::atoi(v) != 0;
         else if (k == "-rc") s.rateControl = std::strcmp(v, "vbr") == 0 ? vcore::kRateVbr
                                            : std::strcmp(v, "qp") == 0 ? vcore::kRateFixedQp : vcore::kRateCbr;
         else {
@@ -64,7 +66,9 @@ int main(int argc, char** argv) {
         const uint8_t* u = y + static_cast<size_t>(w) * h;
         const uint8_t* v = u + static_cast<size_t>(cw) * ch;
         auto t0 = std::chrono::steady_clock::now();
-        enc.Encode(y, w, u, cw, v, cw, out, nullptr);
+        bool idr = false;
+        enc.Encode(y, w, u, cw, v, cw, out, &idr);
+        if (verbose) std::fprintf(stderr, "frame %ld %s qp %d bytes %zu\n", n, idr ? "IDR" : "", enc.LastQp(), out.size());
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         std::fwrite(out.data(), 1, out.size(), fo);
         if (fr) {
