@@ -60,7 +60,6 @@ struct SpeedProfile {
     int i4ModesP;      // Intra4x4 modes tried for intra MBs in P slices
     bool alwaysIntraP; // evaluate intra for every P macroblock
     bool satdDecisions; // SATD (else SAD) for inter/skip/intra choices in P slices
-    bool deblock;       // in-loop deblocking (off only at the fastest setting)
 };
 
 SpeedProfile MakeProfile(int s) {
@@ -73,7 +72,6 @@ SpeedProfile MakeProfile(int s) {
     p.i4ModesP = s <= 3 ? 0 : (s <= 5 ? 5 : 9);
     p.alwaysIntraP = s >= 4;
     p.satdDecisions = s >= 3;
-    p.deblock = s >= 2;
     return p;
 }
 
@@ -380,10 +378,6 @@ void EncoderImpl::WriteSliceHeader(bool idr, bool intraSlice) {
         bw_.Bit(0); // adaptive_ref_pic_marking_mode_flag
     }
     bw_.Se(qp_ - 26);
-    if (!sp_.deblock) {
-        bw_.Ue(1); // loop filter off for this slice
-        return;
-    }
     bw_.Ue(0); // disable_deblocking_filter_idc: filter on
     bw_.Se(0); // slice_alpha_c0_offset_div2
     bw_.Se(0); // slice_beta_offset_div2
@@ -1318,7 +1312,7 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
     Picture& r = rec_[cur_];
     DeblockParams dp{r.y.p, r.y.stride, r.u.p, r.v.p, r.u.stride, mbW_, mbH_, mbIntra_.data(), mv_.data(),
                      nnzY_.data(), qp_};
-    if (sp_.deblock) DeblockPicture(dp);
+    DeblockPicture(dp);
     r.y.ExtendEdges();
     r.u.ExtendEdges();
     r.v.ExtendEdges();

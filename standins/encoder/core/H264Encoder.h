@@ -26,8 +26,8 @@
 //
 // Speed/quality (1 fastest .. 7 best):
 //   1  full-pel diamond search, SAD-based decisions, Intra4x4 with 3 modes in
-//      I slices, loop filter off (disable_deblocking_filter_idc = 1)
-//   2  + half-pel refinement, loop filter on, Intra4x4 with 5 modes
+//      I slices
+//   2  + half-pel refinement, Intra4x4 with 5 modes
 //   3  + quarter-pel, hexagon search, SATD-based decisions, all 9 Intra4x4 modes
 //   4  + intra evaluated for every P macroblock, Intra4x4 (5 modes) in P slices
 //   5  + SATD for sub-pel decisions
