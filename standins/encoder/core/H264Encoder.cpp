@@ -877,12 +877,32 @@ void EncoderImpl::ChromaPred(int mbx, int mby, int mx, int my) {
             Copy8x8(d, 8, s, st);
             continue;
         }
+#ifdef VCORE_SSE2
+        const __m128i z = _mm_setzero_si128();
+        const __m128i a = _mm_set1_epi16(static_cast<int16_t>(wA)), b = _mm_set1_epi16(static_cast<int16_t>(wB));
+        const __m128i c = _mm_set1_epi16(static_cast<int16_t>(wC)), e = _mm_set1_epi16(static_cast<int16_t>(wD));
+        const __m128i r32 = _mm_set1_epi16(32);
+        auto row = [&](const uint8_t* p) { return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), z); };
+        __m128i p0 = row(s), p1 = row(s + 1);
+        for (int y = 0; y < 8; ++y) {
+            const __m128i q0 = row(s + st), q1 = row(s + st + 1);
+            __m128i t = _mm_add_epi16(_mm_mullo_epi16(p0, a), _mm_mullo_epi16(p1, b));
+            t = _mm_add_epi16(t, _mm_add_epi16(_mm_mullo_epi16(q0, c), _mm_mullo_epi16(q1, e)));
+            t = _mm_srli_epi16(_mm_add_epi16(t, r32), 6);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(d), _mm_packus_epi16(t, t));
+            p0 = q0;
+            p1 = q1;
+            d += 8;
+            s += st;
+        }
+#else
         for (int y = 0; y < 8; ++y) {
             for (int x = 0; x < 8; ++x)
                 d[x] = static_cast<uint8_t>((wA * s[x] + wB * s[x + 1] + wC * s[x + st] + wD * s[x + st + 1] + 32) >> 6);
             d += 8;
             s += st;
         }
+#endif
     }
 }
 
