@@ -1,6 +1,5 @@
 #include "Cavlc.h"
 
-#include <cstdlib>
 
 namespace vcore {
 namespace {
@@ -111,50 +110,42 @@ int CbpCodeNum(int cbp, bool intra) { return intra ? kCbpCodes.intra[cbp] : kCbp
 
 int WriteResidualBlock(BitWriter& bw, const int16_t* coef, int maxCoeff, int nC) {
     int level[16];
-    int run[16];
+    int run[16]; // zeros between level[k] and the next lower-frequency level
+    int last = maxCoeff - 1;
+    while (last >= 0 && coef[last] == 0) --last;
     int total = 0;
-    int lastNz = -1;
-    for (int i = maxCoeff - 1; i >= 0; --i) {
-        if (coef[i]) {
-            if (lastNz < 0) lastNz = i;
-            level[total] = coef[i];
-            ++total;
-        }
-    }
-    // run[k]: zeros preceding level[k] (in reverse scan order)
     int totalZeros = 0;
-    if (total) {
-        int k = 0;
+    for (int i = last; i >= 0;) {
+        level[total] = coef[i];
         int z = 0;
-        for (int i = lastNz; i >= 0; --i) {
-            if (coef[i]) {
-                if (k > 0) run[k - 1] = z;
-                ++k;
-                z = 0;
-            } else {
-                ++z;
-                ++totalZeros;
-            }
-        }
-        run[total - 1] = z; // implied by the others, never written
+        for (--i; i >= 0 && coef[i] == 0; --i) ++z;
+        run[total++] = z;
+        totalZeros += z;
     }
+    // totalZeros now counts every zero below the highest level, including
+    // those below the lowest one (run[total - 1], which is never written)
     int t1 = 0;
-    while (t1 < total && t1 < 3 && std::abs(level[t1]) == 1) ++t1;
+    while (t1 < total && t1 < 3 && (level[t1] == 1 || level[t1] == -1)) ++t1;
 
     // coeff_token
     if (nC < 0) {
         bw.Put(kChromaDcTokenCode[total * 4 + t1], kChromaDcTokenLen[total * 4 + t1]);
     } else {
-        int tab = nC < 2 ? 0 : nC < 4 ? 1 : nC < 8 ? 2 : 3;
+        const int tab = nC < 2 ? 0 : nC < 4 ? 1 : nC < 8 ? 2 : 3;
         bw.Put(kTokenCode[tab][total * 4 + t1], kTokenLen[tab][total * 4 + t1]);
     }
     if (!total) return 0;
 
-    for (int i = 0; i < t1; ++i) bw.Put(level[i] < 0 ? 1 : 0, 1);
+    if (t1) {
+        uint32_t signs = 0;
+        for (int i = 0; i < t1; ++i) signs = (signs << 1) | (level[i] < 0 ? 1u : 0u);
+        bw.Put(signs, t1);
+    }
 
     int suffixLen = (total > 10 && t1 < 3) ? 1 : 0;
     for (int i = t1; i < total; ++i) {
-        int lv = level[i];
+        const int lv = level[i];
+        const int mag = lv < 0 ? -lv : lv;
         int code = lv > 0 ? 2 * lv - 2 : -2 * lv - 1;
         if (i == t1 && t1 < 3) code -= 2;
         if (suffixLen == 0) {
@@ -168,7 +159,7 @@ int WriteResidualBlock(BitWriter& bw, const int16_t* coef, int maxCoeff, int nC)
                 bw.Put(static_cast<uint32_t>(code - 30), 12);
             }
         } else {
-            int prefix = code >> suffixLen;
+            const int prefix = code >> suffixLen;
             if (prefix < 15) {
                 bw.Put(1, prefix + 1);
                 bw.Put(static_cast<uint32_t>(code & ((1 << suffixLen) - 1)), suffixLen);
@@ -178,7 +169,7 @@ int WriteResidualBlock(BitWriter& bw, const int16_t* coef, int maxCoeff, int nC)
             }
         }
         if (suffixLen == 0) suffixLen = 1;
-        if (std::abs(lv) > (3 << (suffixLen - 1)) && suffixLen < 6) ++suffixLen;
+        if (mag > (3 << (suffixLen - 1)) && suffixLen < 6) ++suffixLen;
     }
 
     if (total < maxCoeff) {
@@ -189,8 +180,8 @@ int WriteResidualBlock(BitWriter& bw, const int16_t* coef, int maxCoeff, int nC)
     }
     int zerosLeft = totalZeros;
     for (int i = 0; i < total - 1 && zerosLeft > 0; ++i) {
-        int r = run[i];
-        int t = (zerosLeft > 7 ? 7 : zerosLeft) - 1;
+        const int r = run[i];
+        const int t = (zerosLeft > 7 ? 7 : zerosLeft) - 1;
         bw.Put(kRunCode[t][r], kRunLen[t][r]);
         zerosLeft -= r;
     }
