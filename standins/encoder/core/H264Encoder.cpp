@@ -130,6 +130,7 @@ public:
     std::vector<uint16_t> mvCostMem_;
     const uint16_t* mvCost_ = nullptr;
     int mvCostRange_ = 0;
+    int mvYLimit_ = 2048; // vertical vectors in [-limit, limit) quarter samples, by level
     SpeedProfile sp_{};
     BitWriter bw_;
     std::vector<uint8_t> rbsp_;
@@ -235,6 +236,7 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
         if (used_.level == 0) used_.level = 52;
     }
     sp_ = MakeProfile(used_.speedQuality);
+    mvYLimit_ = used_.level >= 31 ? 2048 : used_.level >= 21 ? 1024 : used_.level >= 11 ? 512 : 256;
 
     for (Picture* p : {&src_, &rec_[0], &rec_[1]}) {
         p->y.Alloc(wp_, hp_, kPadY);
@@ -823,6 +825,7 @@ void EncoderImpl::PredictSkipMv(int mbx, int mby, int* px, int* py) {
 }
 
 bool EncoderImpl::MvOk(int mbx, int mby, int mx, int my) const {
+    if (my < -mvYLimit_ || my >= mvYLimit_ || mx < -8192 || mx >= 8192) return false;
     const int ox = mbx * 16 + (mx >> 2), oy = mby * 16 + (my >> 2);
     return ox >= -kPadY + 4 && ox <= wp_ + kPadY - 24 && oy >= -kPadY + 4 && oy <= hp_ + kPadY - 24;
 }
@@ -911,8 +914,8 @@ void EncoderImpl::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int
     const int ss = src_.y.stride;
     const Plane& F = rec_[lastRec_].y;
     const int px = mbx * 16, py = mby * 16;
-    const int xmin = -kPadY + 4 - px, xmax = wp_ + kPadY - 24 - px;
-    const int ymin = -kPadY + 4 - py, ymax = hp_ + kPadY - 24 - py;
+    const int xmin = std::max(-kPadY + 4 - px, -2048), xmax = std::min(wp_ + kPadY - 24 - px, 2047);
+    const int ymin = std::max(-kPadY + 4 - py, -mvYLimit_ / 4), ymax = std::min(hp_ + kPadY - 24 - py, mvYLimit_ / 4 - 1);
     auto cost = [&](int x, int y) {
         return Sad16x16(src, ss, F.At(px + x, py + y), F.stride) + MvBits(4 * x - pmx, 4 * y - pmy);
     };
