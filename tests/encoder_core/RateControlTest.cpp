@@ -109,3 +109,28 @@ TEST(Statistics, ZeroBeforeFirstFrameAndCountFrames) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(CbrStuffing, HoldsTheRateWhenTheContentCannotUseIt) {
+    // QCIF at 2 Mbit/s: even the lowest QP leaves the stream short, so the
+    // encoder adds filler data to hold the rate.
+    vcore::EncoderSettings s;
+    s.width = 176;
+    s.height = 144;
+    s.fps = 25;
+    s.rateControl = vcore::kRateCbr;
+    s.bitrateKbps = 2000;
+    s.speedQuality = 1;
+    vcore::H264Encoder enc;
+    const vtest::Encoded e = vtest::EncodeClip(enc, s, 50);
+    ASSERT_EQ(e.idr.size(), 50u);
+    int filler = 0;
+    for (const vtest::Nal& n : vtest::SplitNals(e.stream)) filler += n.type == 12;
+    EXPECT_GT(filler, 0);
+    const double kbps = static_cast<double>(e.stream.size()) * 8.0 / 2.0 / 1000.0;
+    EXPECT_NEAR(kbps, 2000, 200);
+    EXPECT_EQ(enc.BytesProduced(), e.stream.size());
+}
+
+} // namespace
