@@ -60,6 +60,7 @@ struct SpeedProfile {
     int i4ModesP;      // Intra4x4 modes tried for intra MBs in P slices
     bool alwaysIntraP; // evaluate intra for every P macroblock
     bool satdDecisions; // SATD (else SAD) for inter/skip/intra choices in P slices
+    int refineRadius;   // full search around the hexagon result
 };
 
 SpeedProfile MakeProfile(int s) {
@@ -72,11 +73,10 @@ SpeedProfile MakeProfile(int s) {
     p.i4ModesP = s <= 3 ? 0 : (s <= 5 ? 5 : 9);
     p.alwaysIntraP = s >= 4;
     p.satdDecisions = s >= 3;
+    p.refineRadius = s >= 7 ? 3 : 1;
     return p;
 }
 
-// Mode try order for Intra4x4: V, H, DC first, then the diagonals.
-const int kI4Order[9] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
 
 // Forward transforms of all 4x4 blocks of a 16x16 luma block (coding order)
 // or of an 8x8 chroma block (raster order); pairs of blocks side by side.
@@ -613,9 +613,9 @@ int EncoderImpl::EncodeI4(int mbx, int mby, int nModes, int bestSoFar) {
             predMode = std::min(a, t);
         }
         int bestMode = 2, bestCost = 1 << 30;
-        for (int k = 0; k < 9; ++k) {
-            const int m = kI4Order[k];
-            if (k >= nModes && m != predMode) continue;
+        // modes in number order: V, H, DC first, then the diagonal ones
+        for (int m = 0; m < 9; ++m) {
+            if (m >= nModes && m != predMode) continue;
             if (!I4ModeAvailable(m, top, left)) continue;
             PredIntra4(m, edge, top, left, tmp_, 4);
             int c = Satd4x4(src, ss, tmp_, 4) + lambda_ * (m == predMode ? 1 : 4);
@@ -953,8 +953,9 @@ void EncoderImpl::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int
             if (std::abs(cx - ox) > sp_.range * 2 || std::abs(cy - oy) > sp_.range * 2) break;
         }
         const int bx = cx, by = cy;
-        for (int dy = -1; dy <= 1; ++dy)
-            for (int dx = -1; dx <= 1; ++dx)
+        const int r = sp_.refineRadius;
+        for (int dy = -r; dy <= r; ++dy)
+            for (int dx = -r; dx <= r; ++dx)
                 if (dx || dy) tryPt(bx + dx, by + dy);
     } else {
         for (int it = 0; it < sp_.range; ++it) {

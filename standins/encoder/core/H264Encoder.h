@@ -31,7 +31,8 @@
 //   3  + quarter-pel, hexagon search, SATD-based decisions, all 9 Intra4x4 modes
 //   4  + intra evaluated for every P macroblock, Intra4x4 (5 modes) in P slices
 //   5  + SATD for sub-pel decisions
-//   6, 7  larger search range, all 9 Intra4x4 modes in P slices
+//   6  larger search range, all 9 Intra4x4 modes in P slices
+//   7  + full search of +-3 samples around the hexagon search result
 //
 // Rate control (one QP per picture): CBR steers towards bitrate/fps per frame
 // and corrects the running error within about a second; when even QP 51 is

@@ -18,9 +18,8 @@ void RateControl::Init(int mode, int bitrateKbps, double fps, int fixedQp, int w
     bitsPerFrame_ = bitrateKbps * 1000.0 / fps;
     frames_ = 0;
     bitsTotal_ = 0;
-    haveP_ = haveI_ = false;
+    haveP_ = false;
     lastIntra_ = false;
-    iRatio_ = 4.0;
     // starting point from bits per pixel
     const double bpp = bitsPerFrame_ / (static_cast<double>(width) * height);
     qpP_ = mode == 2 ? fixedQp : std::min(45.0, std::max(static_cast<double>(minQp), 26.0 - 5.0 * std::log2(std::max(bpp, 1e-4) / 0.15)));
@@ -65,11 +64,7 @@ uint64_t RateControl::Update(uint64_t bits, int qp) {
         return 0;
     }
     const double c = static_cast<double>(bits) * QStep(qp);
-    if (lastIntra_) {
-        cplxI_ = haveI_ ? 0.5 * cplxI_ + 0.5 * c : c;
-        haveI_ = true;
-        if (haveP_) iRatio_ = std::min(12.0, std::max(1.5, cplxI_ / cplxP_));
-    } else {
+    if (!lastIntra_) { // I pictures follow the P QP, only P pictures feed the model
         cplxP_ = haveP_ ? 0.6 * cplxP_ + 0.4 * c : c;
         haveP_ = true;
     }

@@ -26,11 +26,10 @@ private:
     int minQp_ = 10;
     uint64_t frames_ = 0;
     double bitsTotal_ = 0;
-    double cplxP_ = 0, cplxI_ = 0;
-    bool haveP_ = false, haveI_ = false;
+    double cplxP_ = 0; // bits * quantiser step of recent P pictures
+    bool haveP_ = false;
     double qpP_ = 26;
     bool lastIntra_ = false;
-    double iRatio_ = 4.0;
     bool drop_ = false;
 };
 
