@@ -28,38 +28,6 @@ std::string ArgToUnix(const std::string& a) {
     return a;
 }
 
-// Runs a shell command on the Linux side: Wine starts /bin/sh on a script
-// whose Linux path is passed unchanged; the script leaves its exit status in
-// a file, which is polled for (Wine gives no handle to wait on).
-int RunOnHost(const std::string& command, std::string* output, int timeoutMs) {
-    const std::string base = UniqueTmpPath("");
-    const std::string script = base + ".sh", out = base + ".out", rc = base + ".rc";
-    const std::string body = "exec >'" + out + "'\n(" + command + ")\necho $? > '" + rc + ".tmp'\nmv '" + rc +
-                             ".tmp' '" + rc + "'\n";
-    if (!WriteHostFile(script, body)) return -1;
-    std::wstring cmdLine = L"Z:\\bin\\sh " + std::wstring(script.begin(), script.end());
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, &cmdLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
-    if (pi.hThread) CloseHandle(pi.hThread);
-    if (pi.hProcess) CloseHandle(pi.hProcess);
-    int status = -1;
-    const DWORD start = GetTickCount();
-    std::string text;
-    while (static_cast<int>(GetTickCount() - start) < timeoutMs) {
-        if (ReadHostFile(rc, &text) && !text.empty()) {
-            status = std::atoi(text.c_str());
-            break;
-        }
-        Sleep(20);
-    }
-    if (output) ReadHostFile(out, output);
-    DeleteFileW(ToWinPath(script).c_str());
-    DeleteFileW(ToWinPath(out).c_str());
-    DeleteFileW(ToWinPath(rc).c_str());
-    return status;
-}
 } // namespace
 
 std::string TempDir() { return Narrow(ToWinPath(TestTmpDir())); }
@@ -76,7 +44,7 @@ ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args
         cmd += " " + q + "'";
     }
     cmd += " 2>&1 </dev/null";
-    r.exitCode = RunOnHost(cmd, &r.output, 120000);
+    r.exitCode = RunHost(cmd, &r.output, 120000);
     if (r.exitCode == 127) r.exitCode = -1;
     return r;
 }

@@ -93,7 +93,8 @@ int RunHost(const std::string& command, std::string* output, int timeoutMs) {
                        rc + ".tmp' '" + rc + "'\n";
     if (!WriteHostFile(script, body)) return -1;
 
-    std::wstring cmdLine = L"Z:\\bin\\sh " + ToWinPath(script);
+    // The shell is a Linux program: it gets the script's Linux path.
+    std::wstring cmdLine = L"Z:\\bin\\sh \"" + Widen(script) + L"\"";
     STARTUPINFOW si = {sizeof si};
     PROCESS_INFORMATION pi = {};
     if (!::CreateProcessW(nullptr, &cmdLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))

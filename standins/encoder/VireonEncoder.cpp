@@ -1,0 +1,693 @@
+#include "VireonEncoder.h"
+
+#include <dvdmedia.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#ifndef VIREON_ENCODER_VERSION
+#define VIREON_ENCODER_VERSION L"1.0.0"
+#endif
+
+namespace {
+
+const wchar_t kEncoderName[] = L"Morvane H264 Encoder";
+
+// The parameter bundles of the presets Balanced, Best Quality, Fast and Low Latency.
+struct PresetBundle {
+    UINT nSpeedQuality;
+    int eRateControl;
+    UINT nGopSize;
+    int bExactGop;
+    UINT nIdrInterval;
+    UINT nBFrames;
+};
+const PresetBundle kPresets[] = {
+    {4, MRV264E_RC_Variable, 0, 0, 1, 2},  // Balanced
+    {7, MRV264E_RC_Variable, 0, 0, 1, 2},  // Best Quality
+    {1, MRV264E_RC_Variable, 0, 0, 1, 0},  // Fast
+    {2, MRV264E_RC_Constant, 0, 0, 1, 0},  // Low Latency
+};
+
+const UINT kLevels[] = {0, 9, 10, 11, 12, 13, 20, 21, 22, 30, 31, 32, 40, 41, 42, 50, 51, 52};
+const UINT kMaxBitrate = 240000;  // Kbps, the highest level's limit
+const UINT kMaxGop = 10000;
+const UINT kMaxIdrInterval = 10000;
+const UINT kMaxBFrames = 16;
+const REFERENCE_TIME kDefaultFrameTime = 400000;  // 25 fps when the input does not say
+
+HRESULT MakeBstr(const wchar_t* psz, BSTR* pbstr) {
+    if (!pbstr) return E_POINTER;
+    *pbstr = ::SysAllocString(psz);
+    return *pbstr ? S_OK : E_OUTOFMEMORY;
+}
+
+void Trace(const wchar_t* pszText) {
+    ::OutputDebugStringW(pszText);
+}
+
+}  // namespace
+
+// --- Pins ----------------------------------------------------------------------------------
+
+class CVireonEncoder::CInput : public CKitInputPin {
+public:
+    explicit CInput(CVireonEncoder* pOwner) : CKitInputPin(pOwner, L"Input"), m_pOwner(pOwner) {}
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
+        VideoInput in;
+        return ParseVideoInput(pmt, &in) == S_OK ? S_OK : S_FALSE;
+    }
+    HRESULT CompleteConnect(IPin*) override {
+        VideoInput in;
+        if (ParseVideoInput(&m_mt, &in) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
+        {
+            CKitAutoLock lock(&m_pOwner->m_csSettings);
+            m_pOwner->m_input = in;
+            m_pOwner->m_bInputKnown = true;
+            m_pOwner->m_bUsedValid = false;
+        }
+        // An output connected for another picture size has to agree on a new type.
+        CKitOutputPin* pOut = reinterpret_cast<CKitOutputPin*>(m_pOwner->m_pOutput);
+        if (pOut->IsConnected() && m_pOwner->Graph() && pOut->CheckMediaType(&pOut->CurrentMediaType()) != S_OK)
+            m_pOwner->Graph()->Reconnect(pOut);
+        return S_OK;
+    }
+    void BreakConnect() override {
+        CKitInputPin::BreakConnect();
+        CKitAutoLock lock(&m_pOwner->m_csSettings);
+        m_pOwner->m_bInputKnown = false;
+        m_pOwner->m_bUsedValid = false;
+    }
+    HRESULT OnReceive(IMediaSample* pSample) override { return m_pOwner->EncodeSample(pSample); }
+    HRESULT OnEndOfStream() override;
+    HRESULT OnBeginFlush() override;
+    HRESULT OnEndFlush() override;
+    HRESULT OnNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) override;
+
+private:
+    CVireonEncoder* m_pOwner;
+};
+
+class CVireonEncoder::COutput : public CKitOutputPin {
+public:
+    explicit COutput(CVireonEncoder* pOwner) : CKitOutputPin(pOwner, L"Output"), m_pOwner(pOwner) {
+        SetTryMyTypesFirst(true);
+    }
+
+    // The coded picture size: the core rounds odd sizes up to even.
+    bool CodedSize(int* pnWidth, int* pnHeight, REFERENCE_TIME* ptFrame) {
+        CKitAutoLock lock(&m_pOwner->m_csSettings);
+        if (!m_pOwner->m_bInputKnown) return false;
+        *pnWidth = (m_pOwner->m_input.nWidth + 1) & ~1;
+        *pnHeight = (m_pOwner->m_input.nHeight + 1) & ~1;
+        *ptFrame = m_pOwner->m_input.tAvgTimePerFrame;
+        return true;
+    }
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
+        int w, h;
+        REFERENCE_TIME t;
+        if (!CodedSize(&w, &h, &t)) return S_FALSE;
+        if (pmt->majortype != MEDIATYPE_Video || pmt->subtype != KIT_MEDIASUBTYPE_H264 || !pmt->pbFormat)
+            return S_FALSE;
+        const BITMAPINFOHEADER* pbmi = nullptr;
+        if (pmt->formattype == FORMAT_VideoInfo2 && pmt->cbFormat >= sizeof(VIDEOINFOHEADER2))
+            pbmi = &((const VIDEOINFOHEADER2*)pmt->pbFormat)->bmiHeader;
+        else if (pmt->formattype == KIT_FORMAT_MPEG2Video && pmt->cbFormat >= sizeof(MPEG2VIDEOINFO) - sizeof(DWORD))
+            pbmi = &((const MPEG2VIDEOINFO*)pmt->pbFormat)->hdr.bmiHeader;
+        else if (pmt->formattype == FORMAT_VideoInfo && pmt->cbFormat >= sizeof(VIDEOINFOHEADER))
+            pbmi = &((const VIDEOINFOHEADER*)pmt->pbFormat)->bmiHeader;
+        if (!pbmi) return S_FALSE;
+        return pbmi->biWidth == w && std::abs(pbmi->biHeight) == h ? S_OK : S_FALSE;
+    }
+
+    // VIDEOINFOHEADER2 first, then MPEG2VIDEOINFO (no sequence header: SPS and PPS travel in
+    // the stream before every IDR), then VIDEOINFOHEADER.
+    HRESULT GetMediaType(int iPosition, CKitMediaType* pmt) override {
+        int w, h;
+        REFERENCE_TIME tFrame;
+        if (iPosition < 0 || iPosition > 2 || !CodedSize(&w, &h, &tFrame)) return VFW_S_NO_MORE_ITEMS;
+        vcore::UsedSettings used = m_pOwner->Used();
+        pmt->Set(MEDIATYPE_Video, KIT_MEDIASUBTYPE_H264, GUID_NULL);
+        pmt->bFixedSizeSamples = FALSE;
+        pmt->bTemporalCompression = TRUE;
+        pmt->lSampleSize = 0;
+        BITMAPINFOHEADER bmi = {};
+        bmi.biSize = sizeof(BITMAPINFOHEADER);
+        bmi.biWidth = w;
+        bmi.biHeight = h;
+        bmi.biPlanes = 1;
+        bmi.biBitCount = 24;
+        bmi.biCompression = KitFourCC('H', '2', '6', '4');
+        RECT rc = {0, 0, w, h};
+        const DWORD dwBitRate = (DWORD)used.bitrateKbps * 1000;
+        if (iPosition == 2) {
+            pmt->formattype = FORMAT_VideoInfo;
+            auto* vih = (VIDEOINFOHEADER*)pmt->AllocFormat(sizeof(VIDEOINFOHEADER));
+            if (!vih) return E_OUTOFMEMORY;
+            vih->rcSource = vih->rcTarget = rc;
+            vih->dwBitRate = dwBitRate;
+            vih->AvgTimePerFrame = tFrame;
+            vih->bmiHeader = bmi;
+            return S_OK;
+        }
+        VIDEOINFOHEADER2 vih2 = {};
+        vih2.rcSource = vih2.rcTarget = rc;
+        vih2.dwBitRate = dwBitRate;
+        vih2.AvgTimePerFrame = tFrame;
+        int g = w, r = h;
+        while (r) {
+            int t = g % r;
+            g = r;
+            r = t;
+        }
+        vih2.dwPictAspectRatioX = w / g;
+        vih2.dwPictAspectRatioY = h / g;
+        vih2.bmiHeader = bmi;
+        if (iPosition == 0) {
+            pmt->formattype = FORMAT_VideoInfo2;
+            auto* p = (VIDEOINFOHEADER2*)pmt->AllocFormat(sizeof(VIDEOINFOHEADER2));
+            if (!p) return E_OUTOFMEMORY;
+            *p = vih2;
+            return S_OK;
+        }
+        pmt->formattype = KIT_FORMAT_MPEG2Video;
+        auto* mpg = (MPEG2VIDEOINFO*)pmt->AllocFormat(sizeof(MPEG2VIDEOINFO));
+        if (!mpg) return E_OUTOFMEMORY;
+        mpg->hdr = vih2;
+        mpg->dwProfile = (DWORD)used.profile;
+        mpg->dwLevel = (DWORD)used.level;
+        mpg->dwFlags = 0;  // start codes, no length prefixes
+        mpg->cbSequenceHeader = 0;
+        return S_OK;
+    }
+
+    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) override {
+        int w, h;
+        REFERENCE_TIME t;
+        if (!CodedSize(&w, &h, &t)) return VFW_E_NOT_CONNECTED;
+        // A coded picture stays below 400 bytes per macroblock (the Baseline limit of 3200
+        // bits) plus headers; twice the luma size is a safe bound.
+        const long cbNeeded = (long)w * h * 2 + 65536;
+        if (pProps->cBuffers < 3) pProps->cBuffers = 3;
+        if (pProps->cbBuffer < cbNeeded) pProps->cbBuffer = cbNeeded;
+        if (pProps->cbAlign < 1) pProps->cbAlign = 1;
+        ALLOCATOR_PROPERTIES actual = {};
+        HRESULT hr = pAlloc->SetProperties(pProps, &actual);
+        if (FAILED(hr)) return hr;
+        return actual.cbBuffer >= cbNeeded && actual.cBuffers >= 1 ? S_OK : E_FAIL;
+    }
+
+private:
+    CVireonEncoder* m_pOwner;
+};
+
+HRESULT CVireonEncoder::CInput::OnEndOfStream() { return m_pOwner->m_pOutput->DeliverEndOfStream(); }
+HRESULT CVireonEncoder::CInput::OnBeginFlush() { return m_pOwner->m_pOutput->DeliverBeginFlush(); }
+HRESULT CVireonEncoder::CInput::OnEndFlush() {
+    m_pOwner->m_bDiscontinuity = true;
+    return m_pOwner->m_pOutput->DeliverEndFlush();
+}
+HRESULT CVireonEncoder::CInput::OnNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) {
+    return m_pOwner->m_pOutput->DeliverNewSegment(tStart, tStop, dRate);
+}
+
+// --- Filter --------------------------------------------------------------------------------
+
+CKitUnknown* CVireonEncoder::CreateInstance(IUnknown* pOuter, HRESULT* phr) {
+    auto* p = new CVireonEncoder(pOuter);
+    *phr = S_OK;
+    return p;
+}
+
+CVireonEncoder::CVireonEncoder(IUnknown* pOuter)
+    : CKitFilter(kEncoderName, pOuter, CLSID_VireonEncoder), m_pInput(nullptr), m_pOutput(nullptr),
+      m_settings(), m_bInputKnown(false), m_bForceKeyFrame(0), m_nFramesIn(0), m_nStatFrames(0),
+      m_nStatKbps(0), m_bDiscontinuity(true), m_bUsedValid(false) {
+    ::InitializeCriticalSection(&m_csSettings);
+    m_settings.eEncType = MRV264E_Enc_Any;
+    ApplyPreset(MRV264E_Preset_Balanced);
+    m_pInput = new CInput(this);
+    m_pOutput = new COutput(this);
+    m_pOutput->SetSeekingUpstream(m_pInput);
+}
+
+CVireonEncoder::~CVireonEncoder() {
+    delete m_pOutput;
+    delete m_pInput;
+    ::DeleteCriticalSection(&m_csSettings);
+}
+
+HRESULT STDMETHODCALLTYPE CVireonEncoder::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == __uuidof(IVireon)) return GetInterface(static_cast<IVireon*>(this), ppv);
+    if (riid == __uuidof(IVireonVersion)) return GetInterface(static_cast<IVireonVersion*>(this), ppv);
+    return CKitFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+CKitPin* CVireonEncoder::GetPin(int n) {
+    if (n == 0) return m_pInput;
+    if (n == 1) return m_pOutput;
+    return nullptr;
+}
+
+double CVireonEncoder::CodingFps(const VideoInput& in) const {
+    REFERENCE_TIME t = in.tAvgTimePerFrame > 0 ? in.tAvgTimePerFrame : kDefaultFrameTime;
+    return 10000000.0 / (double)t;
+}
+
+UINT CVireonEncoder::AutomaticBitrate(const VideoInput& in) const {
+    double kbps = (double)in.nWidth * in.nHeight * CodingFps(in) * 0.12 / 1000.0;
+    return (UINT)std::min<double>(kMaxBitrate, std::max(64.0, std::floor(kbps + 0.5)));
+}
+
+vcore::EncoderSettings CVireonEncoder::CoreSettings(const VideoInput& in) const {
+    vcore::EncoderSettings s;
+    s.width = in.nWidth;
+    s.height = in.nHeight;
+    s.fps = CodingFps(in);
+    s.rateControl = m_settings.eRateControl == MRV264E_RC_Constant ? vcore::kRateCbr : vcore::kRateVbr;
+    s.bitrateKbps = (int)(m_settings.nBitrate ? m_settings.nBitrate : AutomaticBitrate(in));
+    s.profile = m_settings.nProfile ? (int)m_settings.nProfile : 66;
+    s.level = (int)m_settings.nLevel;
+    s.gopSize = (int)m_settings.nGopSize;
+    s.exactGop = m_settings.bExactGop != 0;
+    s.idrInterval = (int)m_settings.nIdrInterval;
+    s.bFrames = (int)m_settings.nBFrames;
+    s.cavlc = true;
+    s.speedQuality = (int)m_settings.nSpeedQuality;
+    return s;
+}
+
+vcore::UsedSettings CVireonEncoder::Used() {
+    CKitAutoLock lock(&m_csSettings);
+    if (m_spEncoder) return m_spEncoder->Used();
+    if (m_bUsedValid) return m_used;
+    vcore::UsedSettings used;
+    if (m_bInputKnown) {
+        vcore::H264Encoder probe;
+        if (probe.Open(CoreSettings(m_input))) used = probe.Used();
+    } else {
+        used.profile = 66;
+        used.level = (int)m_settings.nLevel;
+        used.gopSize = (int)m_settings.nGopSize;
+        used.idrInterval = (int)m_settings.nIdrInterval;
+        used.bFrames = 0;
+        used.bitrateKbps = (int)m_settings.nBitrate;
+        used.cavlc = true;
+        used.speedQuality = (int)m_settings.nSpeedQuality;
+    }
+    m_used = used;
+    m_bUsedValid = true;
+    return used;
+}
+
+HRESULT CVireonEncoder::OpenEncoder() {
+    CKitAutoLock lock(&m_csSettings);
+    m_spEncoder.reset();
+    if (!m_bInputKnown) return S_OK;
+    auto spEncoder = std::make_unique<vcore::H264Encoder>();
+    if (!spEncoder->Open(CoreSettings(m_input))) return E_FAIL;
+    m_spEncoder = std::move(spEncoder);
+    return S_OK;
+}
+
+HRESULT CVireonEncoder::OnStart() {
+    HRESULT hr = OpenEncoder();
+    if (FAILED(hr)) return hr;
+    CKitAutoLock lock(&m_csSettings);
+    m_nFramesIn = 0;
+    m_nStatFrames = 0;
+    m_nStatKbps = 0;
+    m_bDiscontinuity = true;
+    return S_OK;
+}
+
+HRESULT CVireonEncoder::OnStop() {
+    CKitAutoLock lock(&m_csSettings);
+    m_spEncoder.reset();
+    m_bUsedValid = false;
+    return S_OK;
+}
+
+HRESULT CVireonEncoder::EncodeSample(IMediaSample* pSample) {
+    if (!m_pOutput->IsConnected() || !m_spEncoder) return S_OK;
+
+    // A new type on the sample (another stride or size) is taken from here on.
+    AM_MEDIA_TYPE* pmt = nullptr;
+    if (pSample->GetMediaType(&pmt) == S_OK && pmt) {
+        VideoInput in;
+        HRESULT hr = ParseVideoInput(pmt, &in);
+        KitDeleteMediaType(pmt);
+        if (hr != S_OK) return VFW_E_INVALIDMEDIATYPE;
+        CKitAutoLock lock(&m_csSettings);
+        bool bResize = in.nWidth != m_input.nWidth || in.nHeight != m_input.nHeight;
+        m_input = in;
+        m_bUsedValid = false;
+        if (bResize) {
+            auto spEncoder = std::make_unique<vcore::H264Encoder>();
+            if (!spEncoder->Open(CoreSettings(m_input))) return E_FAIL;
+            m_spEncoder = std::move(spEncoder);
+        }
+    }
+    const VideoInput in = m_input;
+
+    BYTE* pData = nullptr;
+    if (FAILED(pSample->GetPointer(&pData)) || !pData) return E_POINTER;
+    const long cbData = pSample->GetActualDataLength();
+    if (cbData < 0 || (size_t)cbData < in.cbFrame) {
+        // Never read past what the sample holds; the frame is left out.
+        Trace(L"###Err### CVireonEncoder::EncodeSample(): sample smaller than a frame\n");
+        return S_OK;
+    }
+    if (!vcore::ConvertToI420(in.eFormat, pData, in.nWidth, in.nBufferRows, in.nStride, in.bBottomUp, m_picture))
+        return E_FAIL;
+
+    if (::InterlockedExchange(&m_bForceKeyFrame, 0)) m_spEncoder->ForceKeyFrame();
+    m_bitstream.clear();
+    bool bIdr = false;
+    if (!m_spEncoder->Encode(m_picture.y.data(), m_picture.strideY, m_picture.u.data(), m_picture.strideC,
+                             m_picture.v.data(), m_picture.strideC, m_bitstream, &bIdr))
+        return E_FAIL;
+    {
+        CKitAutoLock lock(&m_csSettings);
+        m_nStatFrames = (UINT)m_spEncoder->FramesEncoded();
+        m_nStatKbps = m_spEncoder->AverageBitrateKbps();
+    }
+
+    const REFERENCE_TIME tFrame = in.tAvgTimePerFrame > 0 ? in.tAvgTimePerFrame : kDefaultFrameTime;
+    REFERENCE_TIME tStart = m_nFramesIn * tFrame, tStop = tStart + tFrame;
+    ++m_nFramesIn;
+    if (m_settings.bPassThroughTimeStamps) {
+        REFERENCE_TIME tIn = 0, tInStop = 0;
+        HRESULT hrTime = pSample->GetTime(&tIn, &tInStop);
+        if (hrTime == S_OK) {
+            tStart = tIn;
+            tStop = tInStop;
+        } else if (hrTime == VFW_S_NO_STOP_TIME) {
+            tStart = tIn;
+            tStop = tIn + tFrame;
+        }
+    }
+
+    IMediaSample* pOut = nullptr;
+    HRESULT hr = m_pOutput->GetDeliveryBuffer(&pOut);
+    if (FAILED(hr)) return hr;
+    BYTE* pOutData = nullptr;
+    pOut->GetPointer(&pOutData);
+    if ((long)m_bitstream.size() > pOut->GetSize()) {
+        pOut->Release();
+        return VFW_E_BUFFER_OVERFLOW;
+    }
+    memcpy(pOutData, m_bitstream.data(), m_bitstream.size());
+    pOut->SetActualDataLength((long)m_bitstream.size());
+    pOut->SetTime(&tStart, &tStop);
+    pOut->SetMediaTime(nullptr, nullptr);
+    pOut->SetSyncPoint(bIdr ? TRUE : FALSE);
+    pOut->SetDiscontinuity(m_bDiscontinuity ? TRUE : FALSE);
+    pOut->SetPreroll(FALSE);
+    m_bDiscontinuity = false;
+    hr = m_pOutput->Deliver(pOut);
+    pOut->Release();
+    return hr;
+}
+
+// --- IVireon -------------------------------------------------------------------------------
+
+HRESULT CVireonEncoder::CheckStopped() { return m_state == State_Stopped ? S_OK : VFW_E_WRONG_STATE; }
+
+void CVireonEncoder::ApplyPreset(int ePreset) {
+    m_settings.ePreset = ePreset;
+    if (ePreset < 0 || ePreset >= (int)(sizeof(kPresets) / sizeof(kPresets[0]))) return;
+    const PresetBundle& b = kPresets[ePreset];
+    m_settings.nSpeedQuality = b.nSpeedQuality;
+    m_settings.eRateControl = b.eRateControl;
+    m_settings.nGopSize = b.nGopSize;
+    m_settings.bExactGop = b.bExactGop;
+    m_settings.nIdrInterval = b.nIdrInterval;
+    m_settings.nBFrames = b.nBFrames;
+    m_bUsedValid = false;
+}
+
+void CVireonEncoder::UpdatePresetMatch() {
+    m_bUsedValid = false;
+    int e = m_settings.ePreset;
+    if (e < 0 || e >= (int)(sizeof(kPresets) / sizeof(kPresets[0]))) return;
+    const PresetBundle& b = kPresets[e];
+    if (m_settings.nSpeedQuality != b.nSpeedQuality || m_settings.eRateControl != b.eRateControl ||
+        m_settings.nGopSize != b.nGopSize || m_settings.bExactGop != b.bExactGop ||
+        m_settings.nIdrInterval != b.nIdrInterval || m_settings.nBFrames != b.nBFrames)
+        m_settings.ePreset = MRV264E_Preset_Custom;
+}
+
+STDMETHODIMP CVireonEncoder::GetInputInfo(int* pnWidth, int* pnHeight, double* pdblFPS, int* peInterlacing) {
+    if (!pnWidth || !pnHeight || !pdblFPS || !peInterlacing) return E_POINTER;
+    CKitAutoLock lock(&m_csSettings);
+    if (!m_bInputKnown) {
+        *pnWidth = *pnHeight = 0;
+        *pdblFPS = 0.0;
+        *peInterlacing = 0;
+        return S_OK;
+    }
+    *pnWidth = m_input.nWidth;
+    *pnHeight = m_input.nHeight;
+    *pdblFPS = m_input.tAvgTimePerFrame > 0 ? 10000000.0 / (double)m_input.tAvgTimePerFrame : 0.0;
+    *peInterlacing = m_input.eInterlacing;
+    return S_OK;
+}
+
+#define VIREON_SETTER_PROLOGUE                    \
+    CKitAutoLock lockFilter(&m_csFilter);         \
+    HRESULT hrState = CheckStopped();             \
+    if (FAILED(hrState)) return hrState;          \
+    CKitAutoLock lock(&m_csSettings);
+
+STDMETHODIMP CVireonEncoder::SetPreset(int ePreset) {
+    if (ePreset < MRV264E_Preset_Balanced || ePreset > MRV264E_Preset_Custom) return E_INVALIDARG;
+    VIREON_SETTER_PROLOGUE
+    ApplyPreset(ePreset);
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::GetPreset(int* pePreset) {
+    if (!pePreset) return E_POINTER;
+    CKitAutoLock lock(&m_csSettings);
+    *pePreset = m_settings.ePreset;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::SetSpeedQuality(UINT nSpeedQuality) {
+    if (nSpeedQuality < 1 || nSpeedQuality > 7) return E_INVALIDARG;
+    VIREON_SETTER_PROLOGUE
+    m_settings.nSpeedQuality = nSpeedQuality;
+    UpdatePresetMatch();
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::GetSpeedQuality(UINT* pnSpeedQuality) {
+    if (!pnSpeedQuality) return E_POINTER;
+    CKitAutoLock lock(&m_csSettings);
+    *pnSpeedQuality = m_settings.nSpeedQuality;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::SetRateControl(int eRateControl) {
+    if (eRateControl != MRV264E_RC_Constant && eRateControl != MRV264E_RC_Variable) return E_INVALIDARG;
+    VIREON_SETTER_PROLOGUE
+    m_settings.eRateControl = eRateControl;
+    UpdatePresetMatch();
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::GetRateControl(int* peRateControl) {
+    if (!peRateControl) return E_POINTER;
+    CKitAutoLock lock(&m_csSettings);
+    *peRateControl = m_settings.eRateControl;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::SetBitrate(UINT nBitrate) {
+    if (nBitrate > kMaxBitrate) return E_INVALIDARG;
+    VIREON_SETTER_PROLOGUE
+    m_settings.nBitrate = nBitrate;
+    m_bUsedValid = false;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::GetBitrate(UINT* pnBitrate, UINT* pnBitrateUsed) {
+    if (!pnBitrate || !pnBitrateUsed) return E_POINTER;
+    vcore::UsedSettings used = Used();
+    CKitAutoLock lock(&m_csSettings);
+    *pnBitrate = m_settings.nBitrate;
+    *pnBitrateUsed = (UINT)used.bitrateKbps;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::GetStatistics(UINT* pnAvgBitrate, UINT* pnFrames) {
+    if (!pnAvgBitrate || !pnFrames) return E_POINTER;
+    CKitAutoLock lock(&m_csSettings);
+    *pnAvgBitrate = m_nStatKbps;
+    *pnFrames = m_nStatFrames;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::SetProfileLevel(UINT nProfile, UINT nLevel) {
+    if (nProfile != 0 && nProfile != 66 && nProfile != 77 && nProfile != 100) return E_INVALIDARG;
+    if (std::find(std::begin(kLevels), std::end(kLevels), nLevel) == std::end(kLevels)) return E_INVALIDARG;
+    VIREON_SETTER_PROLOGUE
+    m_settings.nProfile = nProfile;
+    m_settings.nLevel = nLevel;
+    m_bUsedValid = false;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::GetProfileLevel(UINT* pnProfile, UINT* pnLevel, UINT* pnProfileUsed, UINT* pnLevelUsed) {
+    if (!pnProfile || !pnLevel || !pnProfileUsed || !pnLevelUsed) return E_POINTER;
+    vcore::UsedSettings used = Used();
+    CKitAutoLock lock(&m_csSettings);
+    *pnProfile = m_settings.nProfile;
+    *pnLevel = m_settings.nLevel;
+    *pnProfileUsed = (UINT)used.profile;
+    *pnLevelUsed = (UINT)used.level;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::SetGop(UINT nGopSize, int bExactGop) {
+    if (nGopSize > kMaxGop || (bExactGop != 0 && bExactGop != 1)) return E_INVALIDARG;
+    VIREON_SETTER_PROLOGUE
+    m_settings.nGopSize = nGopSize;
+    m_settings.bExactGop = bExactGop;
+    UpdatePresetMatch();
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::GetGop(UINT* pnGopSize, int* pbExactGop, UINT* pnGopSizeUsed) {
+    if (!pnGopSize || !pbExactGop || !pnGopSizeUsed) return E_POINTER;
+    vcore::UsedSettings used = Used();
+    CKitAutoLock lock(&m_csSettings);
+    *pnGopSize = m_settings.nGopSize;
+    *pbExactGop = m_settings.bExactGop;
+    *pnGopSizeUsed = (UINT)used.gopSize;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::SetIdrInterval(UINT nIdrInterval) {
+    if (nIdrInterval > kMaxIdrInterval) return E_INVALIDARG;
+    VIREON_SETTER_PROLOGUE
+    m_settings.nIdrInterval = nIdrInterval;
+    UpdatePresetMatch();
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::GetIdrInterval(UINT* pnIdrInterval, UINT* pnIdrIntervalUsed) {
+    if (!pnIdrInterval || !pnIdrIntervalUsed) return E_POINTER;
+    vcore::UsedSettings used = Used();
+    CKitAutoLock lock(&m_csSettings);
+    *pnIdrInterval = m_settings.nIdrInterval;
+    *pnIdrIntervalUsed = (UINT)used.idrInterval;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::SetBFrames(UINT nBFrames) {
+    if (nBFrames > kMaxBFrames) return E_INVALIDARG;
+    VIREON_SETTER_PROLOGUE
+    m_settings.nBFrames = nBFrames;
+    UpdatePresetMatch();
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::GetBFrames(UINT* pnBFrames, UINT* pnBFramesUsed) {
+    if (!pnBFrames || !pnBFramesUsed) return E_POINTER;
+    vcore::UsedSettings used = Used();
+    CKitAutoLock lock(&m_csSettings);
+    *pnBFrames = m_settings.nBFrames;
+    *pnBFramesUsed = (UINT)used.bFrames;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::SetCavlc(int bCavlc) {
+    if (bCavlc != 0 && bCavlc != 1) return E_INVALIDARG;
+    VIREON_SETTER_PROLOGUE
+    m_settings.bCavlc = bCavlc;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::GetCavlc(int* pbCavlc) {
+    if (!pbCavlc) return E_POINTER;
+    // The entropy coder in use: Baseline streams are always CAVLC.
+    *pbCavlc = Used().cavlc ? 1 : 0;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::SetPassThroughTimeStamps(int bPassThrough) {
+    if (bPassThrough != 0 && bPassThrough != 1) return E_INVALIDARG;
+    VIREON_SETTER_PROLOGUE
+    m_settings.bPassThroughTimeStamps = bPassThrough;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::GetPassThroughTimeStamps(int* pbPassThrough) {
+    if (!pbPassThrough) return E_POINTER;
+    CKitAutoLock lock(&m_csSettings);
+    *pbPassThrough = m_settings.bPassThroughTimeStamps;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::ForceKeyFrame() {
+    ::InterlockedExchange(&m_bForceKeyFrame, 1);
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::SetEncoderType(int eEncType) {
+    if (eEncType == MRV264E_Enc_Hard) return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+    if (eEncType != MRV264E_Enc_Any && eEncType != MRV264E_Enc_Soft) return E_INVALIDARG;
+    VIREON_SETTER_PROLOGUE
+    m_settings.eEncType = eEncType;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::GetEncoderType(int* peEncType, int* peEncUsed) {
+    if (!peEncType || !peEncUsed) return E_POINTER;
+    CKitAutoLock lock(&m_csSettings);
+    *peEncType = m_settings.eEncType;
+    *peEncUsed = MRV264E_Enc_Soft;
+    return S_OK;
+}
+
+// --- IVireonVersion ------------------------------------------------------------------------
+
+STDMETHODIMP CVireonEncoder::GetType(int* peType) {
+    if (!peType) return E_POINTER;
+#ifdef NDEBUG
+    *peType = MRV264E_Type_Release;
+#else
+    *peType = MRV264E_Type_Debug;
+#endif
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::GetOS(int* peOS) {
+    if (!peOS) return E_POINTER;
+    *peOS = sizeof(void*) == 8 ? MRV264E_OS_64 : MRV264E_OS_32;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::GetName(BSTR* pbstrName) { return MakeBstr(kEncoderName, pbstrName); }
+
+STDMETHODIMP CVireonEncoder::GetNumber(BSTR* pbstrNumber) { return MakeBstr(VIREON_ENCODER_VERSION, pbstrNumber); }
+
+// The build's date and time as "YYYY-MM-DD hh:mm:ss".
+STDMETHODIMP CVireonEncoder::GetDateTime(BSTR* pbstrDateTime) {
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const char* pszDate = __DATE__;  // "Mmm dd yyyy"
+    int nMonth = 0;
+    for (int i = 0; i < 12; ++i)
+        if (strncmp(pszDate, kMonths[i], 3) == 0) nMonth = i + 1;
+    wchar_t sz[32];
+    swprintf(sz, 32, L"%.4hs-%02d-%02d %hs", pszDate + 7, nMonth, atoi(pszDate + 4), __TIME__);
+    return MakeBstr(sz, pbstrDateTime);
+}

@@ -1,0 +1,259 @@
+// The filter kit in a real graph manager: connection negotiation, streaming to the end,
+// pin information, stream control refusals, pin categories and registration in a category.
+#include <gtest/gtest.h>
+
+#include <atlbase.h>
+
+#include <cstring>
+
+#include "tests/support/KitTestFilters.h"
+
+namespace {
+
+CKitMediaType VideoType(const GUID& subtype, int width, int height, WORD bits) {
+    CKitMediaType mt;
+    mt.Set(MEDIATYPE_Video, subtype, FORMAT_VideoInfo);
+    auto* vih = (VIDEOINFOHEADER*)mt.AllocFormat(sizeof(VIDEOINFOHEADER));
+    vih->AvgTimePerFrame = 400000;
+    vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih->bmiHeader.biWidth = width;
+    vih->bmiHeader.biHeight = height;
+    vih->bmiHeader.biPlanes = 1;
+    vih->bmiHeader.biBitCount = bits;
+    vih->bmiHeader.biSizeImage = width * height * bits / 8;
+    mt.bFixedSizeSamples = TRUE;
+    mt.lSampleSize = vih->bmiHeader.biSizeImage;
+    return mt;
+}
+
+struct KitGraph : ::testing::Test {
+    void SetUp() override {
+        ASSERT_EQ(S_OK, ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        ASSERT_EQ(S_OK, spGraph.CoCreateInstance(CLSID_FilterGraph));
+    }
+    void TearDown() override {
+        if (spGraph) {
+            CComQIPtr<IMediaControl> spControl(spGraph);
+            if (spControl) spControl->Stop();
+        }
+        spGraph.Release();
+        ::CoUninitialize();
+    }
+    // A source offering RGB24 then RGB32 and a sink, both in the graph.
+    void AddPair(int frames, CTestSource** ppSource, CTestSink** ppSink) {
+        std::vector<CKitMediaType> types = {VideoType(MEDIASUBTYPE_RGB24, 32, 16, 24),
+                                            VideoType(MEDIASUBTYPE_RGB32, 32, 16, 32)};
+        auto* pSource = new CTestSource(types, frames, 400000);
+        auto* pSink = new CTestSink();
+        spSource = static_cast<IBaseFilter*>(pSource);
+        spSink = static_cast<IBaseFilter*>(pSink);
+        ASSERT_EQ(S_OK, spGraph->AddFilter(spSource, L"Source"));
+        ASSERT_EQ(S_OK, spGraph->AddFilter(spSink, L"Sink"));
+        *ppSource = pSource;
+        *ppSink = pSink;
+    }
+    CComPtr<IGraphBuilder> spGraph;
+    CComPtr<IBaseFilter> spSource, spSink;
+};
+
+TEST_F(KitGraph, ConnectAgreesOnATypeBothPinsTake) {
+    struct Case {
+        const char* what;
+        GUID accepted;  // GUID_NULL: the sink takes anything
+        HRESULT hrConnect;
+        GUID expected;
+    } cases[] = {
+        {"sink takes anything: our first type", GUID_NULL, S_OK, MEDIASUBTYPE_RGB24},
+        {"sink takes only our second type", MEDIASUBTYPE_RGB32, S_OK, MEDIASUBTYPE_RGB32},
+        {"sink takes none of ours", MEDIASUBTYPE_YUY2, VFW_E_NO_ACCEPTABLE_TYPES, GUID_NULL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        spGraph.Release();
+        ASSERT_EQ(S_OK, spGraph.CoCreateInstance(CLSID_FilterGraph));
+        CTestSource* pSource;
+        CTestSink* pSink;
+        AddPair(1, &pSource, &pSink);
+        GUID accepted = c.accepted;
+        if (accepted != GUID_NULL)
+            pSink->accept = [accepted](const AM_MEDIA_TYPE& mt) { return mt.subtype == accepted; };
+        CComPtr<IPin> spOut, spIn;
+        spOut.Attach(FirstPin(spSource, PINDIR_OUTPUT));
+        spIn.Attach(FirstPin(spSink, PINDIR_INPUT));
+        HRESULT hr = spGraph->ConnectDirect(spOut, spIn, nullptr);
+        EXPECT_EQ(c.hrConnect, hr);
+        AM_MEDIA_TYPE mtOut = {}, mtIn = {};
+        if (SUCCEEDED(hr)) {
+            ASSERT_EQ(S_OK, spOut->ConnectionMediaType(&mtOut));
+            ASSERT_EQ(S_OK, spIn->ConnectionMediaType(&mtIn));
+            EXPECT_EQ(c.expected, mtOut.subtype);
+            EXPECT_EQ(c.expected, mtIn.subtype);
+            ASSERT_EQ(mtOut.cbFormat, mtIn.cbFormat);
+            EXPECT_EQ(0, memcmp(mtOut.pbFormat, mtIn.pbFormat, mtIn.cbFormat));
+            KitFreeMediaType(mtOut);
+            KitFreeMediaType(mtIn);
+            CComPtr<IPin> spPeer;
+            EXPECT_EQ(S_OK, spIn->ConnectedTo(&spPeer));
+            EXPECT_TRUE(spPeer.IsEqualObject(spOut));
+        } else {
+            CComPtr<IPin> spPeer;
+            EXPECT_EQ(VFW_E_NOT_CONNECTED, spIn->ConnectedTo(&spPeer));
+            EXPECT_EQ(nullptr, spPeer.p);
+            EXPECT_EQ(VFW_E_NOT_CONNECTED, spOut->ConnectionMediaType(&mtOut));
+        }
+    }
+}
+
+TEST_F(KitGraph, StreamsEveryFrameToTheEndAndCompletes) {
+    CTestSource* pSource;
+    CTestSink* pSink;
+    AddPair(12, &pSource, &pSink);
+    pSource->fill = [](int n, BYTE* p, long cb) { memset(p, n + 1, cb); };
+    CComPtr<IPin> spOut, spIn;
+    spOut.Attach(FirstPin(spSource, PINDIR_OUTPUT));
+    spIn.Attach(FirstPin(spSink, PINDIR_INPUT));
+    ASSERT_EQ(S_OK, spGraph->ConnectDirect(spOut, spIn, nullptr));
+
+    CComQIPtr<IMediaControl> spControl(spGraph);
+    ASSERT_TRUE(SUCCEEDED(spControl->Run()));
+    EXPECT_EQ(EC_COMPLETE, WaitForGraphEvent(spGraph, 10000));
+    // While running, the connection can't be changed.
+    EXPECT_EQ(VFW_E_NOT_STOPPED, spIn->Disconnect());
+    EXPECT_EQ(S_OK, spControl->Stop());
+
+    std::vector<CollectedSample> samples = pSink->Samples();
+    ASSERT_EQ(12u, samples.size());
+    for (int i = 0; i < 12; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(32u * 16 * 3, samples[i].data.size());
+        EXPECT_EQ(std::string(samples[i].data.size(), (char)(i + 1)), samples[i].data);
+        EXPECT_TRUE(samples[i].bHasTime);
+        EXPECT_EQ(i * 400000LL, samples[i].tStart);
+        EXPECT_EQ((i + 1) * 400000LL, samples[i].tStop);
+    }
+    EXPECT_TRUE(pSink->GotEndOfStream());
+
+    // Stopped again: a second run starts from the first frame.
+    ASSERT_TRUE(SUCCEEDED(spControl->Run()));
+    EXPECT_EQ(EC_COMPLETE, WaitForGraphEvent(spGraph, 10000));
+    spControl->Stop();
+    EXPECT_EQ(24u, pSink->Samples().size());
+
+    // And then it can be taken apart.
+    EXPECT_EQ(S_OK, spIn->Disconnect());
+    EXPECT_EQ(S_OK, spOut->Disconnect());
+    EXPECT_EQ(S_FALSE, spOut->Disconnect());
+}
+
+TEST_F(KitGraph, PinAndFilterInformation) {
+    CTestSource* pSource;
+    CTestSink* pSink;
+    AddPair(1, &pSource, &pSink);
+
+    FILTER_INFO fi = {};
+    ASSERT_EQ(S_OK, spSink->QueryFilterInfo(&fi));
+    EXPECT_STREQ(L"Sink", fi.achName);
+    EXPECT_TRUE(CComPtr<IFilterGraph>(fi.pGraph).IsEqualObject(spGraph));
+    fi.pGraph->Release();
+    CLSID clsid = GUID_NULL;
+    EXPECT_EQ(S_OK, spSink->GetClassID(&clsid));
+    EXPECT_EQ(CLSID_QuorlinTestSink, clsid);
+
+    CComPtr<IPin> spIn;
+    ASSERT_EQ(S_OK, spSink->FindPin(L"Input", &spIn));
+    CComPtr<IPin> spOther;
+    EXPECT_EQ(VFW_E_NOT_FOUND, spSink->FindPin(L"input", &spOther));  // ids are exact
+    PIN_INFO pi = {};
+    ASSERT_EQ(S_OK, spIn->QueryPinInfo(&pi));
+    EXPECT_STREQ(L"Input", pi.achName);
+    EXPECT_EQ(PINDIR_INPUT, pi.dir);
+    EXPECT_TRUE(CComPtr<IBaseFilter>(pi.pFilter).IsEqualObject(spSink));
+    pi.pFilter->Release();
+    LPWSTR pszId = nullptr;
+    ASSERT_EQ(S_OK, spIn->QueryId(&pszId));
+    EXPECT_STREQ(L"Input", pszId);
+    ::CoTaskMemFree(pszId);
+
+    // Pins share their filter's life but have their own identity.
+    CComPtr<IUnknown> spPinUnk, spFilterUnk;
+    spIn->QueryInterface(IID_IUnknown, (void**)&spPinUnk);
+    spSink->QueryInterface(IID_IUnknown, (void**)&spFilterUnk);
+    EXPECT_NE(spPinUnk.p, spFilterUnk.p);
+    CComQIPtr<IMemInputPin> spMem(spIn);
+    EXPECT_TRUE(spMem != nullptr);
+
+    // Stream control is for input pins only; an unconnected input refuses samples.
+    CComPtr<IPin> spOut;
+    spOut.Attach(FirstPin(spSource, PINDIR_OUTPUT));
+    EXPECT_EQ(E_UNEXPECTED, spOut->EndOfStream());
+    EXPECT_EQ(E_UNEXPECTED, spIn->Connect(spOut, nullptr));
+    EXPECT_EQ(VFW_E_INVALID_DIRECTION, spOut->Connect(spOut, nullptr));
+}
+
+TEST_F(KitGraph, PinCategoryThroughKsPropertySet) {
+    CTestSource* pSource;
+    CTestSink* pSink;
+    AddPair(1, &pSource, &pSink);
+    CComPtr<IPin> spOut;
+    spOut.Attach(FirstPin(spSource, PINDIR_OUTPUT));
+    CComPtr<IKsPropertySet> spProps;
+    EXPECT_EQ(E_NOINTERFACE, spOut->QueryInterface(IID_IKsPropertySet, (void**)&spProps));
+
+    pSource->Output()->SetCategory(PIN_CATEGORY_CAPTURE);
+    ASSERT_EQ(S_OK, spOut->QueryInterface(IID_IKsPropertySet, (void**)&spProps));
+    GUID category = GUID_NULL;
+    DWORD cb = 0;
+    EXPECT_EQ(S_OK, spProps->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
+                                 sizeof(category), &cb));
+    EXPECT_EQ(PIN_CATEGORY_CAPTURE, category);
+    EXPECT_EQ(sizeof(GUID), cb);
+    EXPECT_EQ(E_PROP_SET_UNSUPPORTED,
+              spProps->Get(GUID_NULL, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof(category), &cb));
+
+    // The capture graph builder finds the pin by its category.
+    CComPtr<ICaptureGraphBuilder2> spBuilder;
+    ASSERT_EQ(S_OK, spBuilder.CoCreateInstance(CLSID_CaptureGraphBuilder2));
+    CComPtr<IPin> spFound;
+    EXPECT_EQ(S_OK, spBuilder->FindPin(spSource, PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 0, &spFound));
+    EXPECT_TRUE(spFound.IsEqualObject(spOut));
+}
+
+// Two device entries under one friendly name in the video input category, as a machine with
+// two cameras of the same model has them; the system device enumerator lists both.
+TEST(KitRegistration, SeveralInstancesUnderOneFriendlyName) {
+    ASSERT_EQ(S_OK, ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    const wchar_t* pszName = L"Quorlin Kit Test Camera";
+    auto countNamed = [&]() {
+        int n = 0;
+        CComPtr<ICreateDevEnum> spDevEnum;
+        if (FAILED(spDevEnum.CoCreateInstance(CLSID_SystemDeviceEnum))) return -1;
+        CComPtr<IEnumMoniker> spEnum;
+        if (spDevEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &spEnum, 0) != S_OK) return 0;
+        CComPtr<IMoniker> spMoniker;
+        while (spEnum->Next(1, &spMoniker, nullptr) == S_OK) {
+            CComPtr<IPropertyBag> spBag;
+            if (SUCCEEDED(spMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, (void**)&spBag))) {
+                CComVariant var;
+                if (SUCCEEDED(spBag->Read(L"FriendlyName", &var, nullptr)) && var.vt == VT_BSTR &&
+                    lstrcmpW(var.bstrVal, pszName) == 0)
+                    ++n;
+            }
+            spMoniker.Release();
+        }
+        return n;
+    };
+    EXPECT_EQ(0, countNamed());
+    EXPECT_EQ(S_OK, KitRegisterFilter(CLSID_QuorlinTestSource, pszName, &CLSID_VideoInputDeviceCategory,
+                                      L"Quorlin Kit Test Camera 1", nullptr));
+    EXPECT_EQ(S_OK, KitRegisterFilter(CLSID_QuorlinTestSource, pszName, &CLSID_VideoInputDeviceCategory,
+                                      L"Quorlin Kit Test Camera 2", nullptr));
+    EXPECT_EQ(2, countNamed());
+    EXPECT_EQ(S_OK, KitUnregisterFilter(CLSID_QuorlinTestSource, &CLSID_VideoInputDeviceCategory,
+                                        L"Quorlin Kit Test Camera 1"));
+    EXPECT_EQ(S_OK, KitUnregisterFilter(CLSID_QuorlinTestSource, &CLSID_VideoInputDeviceCategory,
+                                        L"Quorlin Kit Test Camera 2"));
+    EXPECT_EQ(0, countNamed());
+    ::CoUninitialize();
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+// The MPEG-4 muxing core: files written from libx264 streams are read back with ffprobe and
+// decoded with ffmpeg, frame for frame against the elementary stream.
+#include "standins/mp4writer/AnnexB.h"
+#include "standins/mp4writer/Mp4Muxer.h"
+#include "tests/outputs/MediaTools.h"
+#include "tests/support/HostTools.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+struct MuxCase {
+    const char* name;
+    const char* x264Args;
+    bool bTimed;     // feed the reference times (else none, at the frame rate)
+    size_t cKeep;    // access units fed before Finish (0: all)
+};
+
+class Mp4MuxerCases : public ::testing::TestWithParam<MuxCase> {};
+
+TEST_P(Mp4MuxerCases, WritesWhatItReceived) {
+    const MuxCase& c = GetParam();
+    const int kW = 200, kH = 120, kFps = 25, kFrames = 50;
+    RefStream ref = MakeRefStream(kW, kH, kFps, kFrames, c.x264Args);
+    ASSERT_FALSE(ref.h264Path.empty()) << "ffmpeg could not make the reference stream";
+
+    const uint8_t* p = (const uint8_t*)ref.bytes.data();
+    std::vector<annexb::Range> units = annexb::SplitAccessUnits(p, ref.bytes.size());
+    ASSERT_EQ((size_t)kFrames, units.size());
+    ASSERT_EQ(units.size(), ref.pts.size());
+
+    const size_t cKeep = c.cKeep ? c.cKeep : units.size();
+    const std::string out = UniqueTmpPath(".mp4");
+    CMp4Muxer mux;
+    ASSERT_EQ(S_OK, mux.Create(ToWinPath(out).c_str()));
+    mux.SetFrameDuration(10000000 / kFps);
+    for (size_t i = 0; i < cKeep; ++i)
+        ASSERT_EQ(S_OK, mux.AddSample(p + units[i].offset, units[i].cb, c.bTimed, ref.pts[i],
+                                      ref.pts[i] + 10000000 / kFps));
+    ASSERT_EQ(S_OK, mux.Finish());
+    EXPECT_EQ(cKeep, mux.SampleCount());
+
+    auto info = ProbeVideo(out);
+    EXPECT_EQ("h264", info["codec_name"]);
+    EXPECT_EQ(std::to_string(kW), info["width"]);
+    EXPECT_EQ(std::to_string(kH), info["height"]);
+    EXPECT_EQ(std::to_string(cKeep), info["nb_frames"]);
+    EXPECT_EQ(std::to_string(cKeep), info["nb_read_frames"]);
+    EXPECT_NEAR((double)cKeep / kFps, std::atof(info["duration"].c_str()), 0.001);
+
+    int cKey = 0;
+    for (size_t i = 0; i < cKeep; ++i) cKey += ref.key[i];
+    EXPECT_EQ(cKey, CountKeyPackets(out));
+
+    std::vector<std::string> want = FrameHashes(ref.h264Path), got = FrameHashes(out);
+    ASSERT_EQ((size_t)kFrames, want.size());
+    want.resize(cKeep);
+    EXPECT_EQ(want, got);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, Mp4MuxerCases,
+    ::testing::Values(
+        // High profile, B-frames reordered: composition offsets and an edit list.
+        MuxCase{"HighWithBFrames", "-bf 2 -g 12 -keyint_min 12 -sc_threshold 0", true, 0},
+        MuxCase{"BaselineTimed", "-profile:v baseline -g 10", true, 0},
+        // Samples without time stamps are laid out at the frame rate.
+        MuxCase{"BaselineUntimed", "-profile:v baseline -g 10", false, 0},
+        // Stopped after 23 of 50 frames: every frame received is kept.
+        MuxCase{"BaselineCutShort", "-profile:v baseline -g 10", true, 23}),
+    [](const ::testing::TestParamInfo<MuxCase>& info) { return std::string(info.param.name); });
+
+TEST(Mp4Muxer, RefusesPathsItCannotCreate) {
+    CMp4Muxer mux;
+    const std::string missing = UniqueTmpPath("-no-such-folder") + "/out.mp4";
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), mux.Create(ToWinPath(missing).c_str()));
+    EXPECT_FALSE(mux.IsOpen());
+    EXPECT_EQ(E_INVALIDARG, mux.Create(L""));
+    EXPECT_EQ(E_UNEXPECTED, mux.AddSample((const uint8_t*)"\0\0\1\x65", 4, false, 0, 0));
+}
+
+TEST(AnnexB, ReadsSizeFromCroppedSps) {
+    // 200x120 needs cropping of the coded 208x128.
+    RefStream ref = MakeRefStream(200, 120, 25, 1, "-profile:v baseline");
+    ASSERT_FALSE(ref.bytes.empty());
+    bool bFound = false;
+    for (const annexb::Nal& nal :
+         annexb::SplitNals((const uint8_t*)ref.bytes.data(), ref.bytes.size())) {
+        if (nal.Type() != annexb::NAL_SPS) continue;
+        annexb::SpsInfo sps;
+        ASSERT_TRUE(annexb::ParseSps(nal.p, nal.cb, &sps));
+        EXPECT_EQ(200, sps.width);
+        EXPECT_EQ(120, sps.height);
+        EXPECT_EQ(66, sps.profile);
+        bFound = true;
+    }
+    EXPECT_TRUE(bFound);
+}
+
+}  // namespace
