@@ -66,8 +66,8 @@ struct SpeedProfile {
 SpeedProfile MakeProfile(int s) {
     SpeedProfile p{};
     p.subpel = s <= 1 ? 0 : (s == 2 ? 1 : 2);
-    p.hexSearch = s >= 3;
-    p.range = s <= 2 ? 8 : (s <= 5 ? 16 : (s == 6 ? 24 : 32));
+    p.hexSearch = s >= 1;
+    p.range = s <= 2 ? 16 : (s <= 5 ? 24 : (s == 6 ? 32 : 48));
     p.satdSubpel = s >= 5;
     p.i4ModesI = s <= 1 ? 3 : (s == 2 ? 5 : 9);
     p.i4ModesP = s <= 3 ? 0 : (s <= 5 ? 5 : 9);
@@ -140,6 +140,7 @@ public:
     int iSinceIdr_ = 0;
     bool dropFrame_ = false; // code every macroblock as P_Skip
     bool planesReady_ = false; // half-sample planes of the reference built
+    bool prevWasP_ = false;    // mv_ still holds the previous P picture's vectors
     RateControl rc_;
 
     // macroblock workspace
@@ -266,6 +267,7 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
     bytes_ = 0;
     lastRec_ = -1;
     cur_ = 0;
+    prevWasP_ = false;
     frameNum_ = 0;
     idrPicId_ = 0;
     framesSinceI_ = 0;
@@ -942,6 +944,15 @@ void EncoderImpl::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int
         if (rA == 0) tryPt((a[0] + 2) >> 2, (a[1] + 2) >> 2);
         if (rB == 0) tryPt((b[0] + 2) >> 2, (b[1] + 2) >> 2);
         if (rC == 0) tryPt((c[0] + 2) >> 2, (c[1] + 2) >> 2);
+        // the previous picture's vectors here and to the right/below (not yet
+        // overwritten in this picture) follow objects that keep moving
+        const int mb = mby * mbW_ + mbx;
+        const int later[3] = {mb, mbx + 1 < mbW_ ? mb + 1 : -1, mby + 1 < mbH_ ? mb + mbW_ : -1};
+        for (int k : later) {
+            if (k < 0 || !prevWasP_) continue;
+            const int16_t* t = &mv_[static_cast<size_t>(k) * 2];
+            tryPt((t[0] + 2) >> 2, (t[1] + 2) >> 2);
+        }
     }
     const int ox = cx, oy = cy;
     if (sp_.hexSearch) {
@@ -1341,6 +1352,7 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
     r.u.ExtendEdges();
     r.v.ExtendEdges();
     lastRec_ = cur_;
+    prevWasP_ = !intra;
 
     uint64_t frameBytes = out.size() - startSize;
     const uint64_t filler = rc_.Update(frameBytes * 8, qp_);
