@@ -25,13 +25,13 @@
 //   * SPS and PPS are emitted in front of every IDR.
 //
 // Speed/quality (1 fastest .. 7 best):
-//   1  full-pel diamond search, SAD-based decisions, Intra4x4 with 3 modes in
-//      I slices
+//   1  full-pel hexagon search seeded with the neighbours' and the previous
+//      picture's vectors, SAD-based decisions, Intra4x4 with 3 modes in I slices
 //   2  + half-pel refinement, Intra4x4 with 5 modes
-//   3  + quarter-pel, hexagon search, SATD-based decisions, all 9 Intra4x4 modes
+//   3  + quarter-pel, SATD-based decisions, all 9 Intra4x4 modes
 //   4  + intra evaluated for every P macroblock, Intra4x4 (5 modes) in P slices
 //   5  + SATD for sub-pel decisions
-//   6  larger search range, all 9 Intra4x4 modes in P slices
+//   6  longer search, all 9 Intra4x4 modes in P slices
 //   7  + full search of +-3 samples around the hexagon search result
 //
 // Rate control (one QP per picture): CBR steers towards bitrate/fps per frame
