@@ -58,7 +58,6 @@ struct SpeedProfile {
     bool satdSubpel;   // SATD instead of SAD for subpel decisions
     int i4ModesI;      // Intra4x4 modes tried in I slices (0 = no Intra4x4)
     int i4ModesP;      // Intra4x4 modes tried for intra MBs in P slices
-    bool alwaysIntraP; // evaluate intra for every P macroblock
     bool satdDecisions; // SATD (else SAD) for inter/skip/intra choices in P slices
     int refineRadius;   // full search around the hexagon result
 };
@@ -71,7 +70,6 @@ SpeedProfile MakeProfile(int s) {
     p.satdSubpel = s >= 5;
     p.i4ModesI = s <= 1 ? 3 : (s == 2 ? 5 : 9);
     p.i4ModesP = s <= 3 ? 0 : (s <= 5 ? 5 : 9);
-    p.alwaysIntraP = s >= 4;
     p.satdDecisions = s >= 3;
     p.refineRadius = s >= 7 ? 3 : 1;
     return p;

@@ -29,7 +29,7 @@
 //      picture's vectors, SAD-based decisions, Intra4x4 with 3 modes in I slices
 //   2  + half-pel refinement, Intra4x4 with 5 modes
 //   3  + quarter-pel, SATD-based decisions, all 9 Intra4x4 modes
-//   4  + intra evaluated for every P macroblock, Intra4x4 (5 modes) in P slices
+//   4  + Intra4x4 (5 modes) for intra macroblocks in P slices
 //   5  + SATD for sub-pel decisions
 //   6  longer search, all 9 Intra4x4 modes in P slices
 //   7  + full search of +-3 samples around the hexagon search result
