@@ -5,15 +5,20 @@
 #include <atlbase.h>
 #include "graph/DShow.h"
 
+// GraphEdit's "Connect to Remote Graph..." menu command.
+const UINT ID_GRAPHEDIT_CONNECT = 0x8034;
+
 class CGraphEdit {
 public:
     CGraphEdit();
     ~CGraphEdit();
 
     // Registration of the graph in the running object table.
-    static HRESULT AddToRot(IUnknown* pGraph, DWORD* pdwCookie);
+    static HRESULT AddToRot(IGraphBuilder* pGraph, DWORD* pdwCookie);
     static bool RemoveFromRot(DWORD dwCookie);
-    static bool IsGraphItem(LPCWSTR pszCookieName, IUnknown* pGraph);
+    static bool IsGraphItem(LPCWSTR pszCookieName, IGraphBuilder* pGraph);
+    // The registration name "FilterGraph %08x pid %08x" of a graph (szCookieName holds 64).
+    static void FormatCookieName(LPWSTR szCookieName, const void* pGraph, DWORD dwProcessId);
 
     // Starts GraphEdit and makes it attach to pGraph.
     HRESULT ShowGraph(IGraphBuilder* pGraph);

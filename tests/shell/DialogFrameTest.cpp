@@ -148,7 +148,9 @@ TEST(MainDialogTemplate, EveryControlAsTheTemplateSays) {
             SCOPED_TRACE(testing::Message() << "row " << i + 1 << " id " << row.id);
             EXPECT_EQ(::GetDlgCtrlID(h), row.id);
             EXPECT_EQ(ClassName(h), row.cls);
-            if (row.cls != std::wstring(L"ComboBox") && row.cls != std::wstring(L"msctls_trackbar32")) {
+            // The source and output edits are filled at initialisation with the default paths.
+            if (row.cls != std::wstring(L"ComboBox") && row.cls != std::wstring(L"msctls_trackbar32") &&
+                row.id != 204 && row.id != 216) {
                 EXPECT_EQ(WindowText(h), row.caption);
             }
             const DWORD style = (DWORD)::GetWindowLongW(h, GWL_STYLE);

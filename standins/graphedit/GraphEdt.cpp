@@ -1,0 +1,493 @@
+// GraphEdit: a graph viewer that attaches to a filter graph of another process through the
+// running object table and shows its filters, their pins, which pin connects to which and
+// each connection's media type, refreshed while it runs.
+//
+// Test switches (environment): QUORLIN_GRAPHEDT_HIDE=1 keeps the main window hidden;
+// QUORLIN_GRAPHEDT_DELAY_MS=n creates it only after n ms (the program is idle meanwhile).
+#include <windows.h>
+#include <dshow.h>
+#include <olectl.h>
+#include <stdio.h>
+#include <wchar.h>
+
+#include <string>
+#include <vector>
+
+#include "standins/graphedit/resource.h"
+#include "standins/proppage/PinText.h"
+#include "standins/proppage/Proppage.h"
+
+namespace {
+
+const wchar_t kClassName[] = L"QuorlinGraphEdit";
+const wchar_t kTitle[] = L"GraphEdit";
+const UINT WM_SNAPSHOT = WM_APP + 1;   // lParam: a Snapshot the window takes over
+const DWORD kRefreshMs = 500;
+const int IDC_VIEW = 100;
+
+HINSTANCE g_hInstance = NULL;
+HWND g_hWndMain = NULL;
+HWND g_hWndView = NULL;
+
+// ---------------------------------------------------------------------------------------
+// Graphs in the running object table.
+
+struct GraphEntry {
+    std::wstring displayName;  // "!FilterGraph 0000abcd pid 000004d2"
+    std::wstring line;         // what the connect dialog lists
+};
+
+std::wstring ProcessName(DWORD dwProcessId) {
+    std::wstring name = L"?";
+    HANDLE hProcess = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwProcessId);
+    if (hProcess != NULL) {
+        wchar_t sz[MAX_PATH];
+        DWORD cch = MAX_PATH;
+        if (::QueryFullProcessImageNameW(hProcess, 0, sz, &cch)) {
+            const wchar_t* p = sz;
+            for (const wchar_t* q = sz; *q; ++q)
+                if (*q == L'\\' || *q == L'/') p = q + 1;
+            name = p;
+        }
+        ::CloseHandle(hProcess);
+    }
+    return name;
+}
+
+// Every filter graph registered as "!FilterGraph <graph> pid <process>", listed as
+// "pid <process> (<program>) IFilterGraph = <graph>".
+std::vector<GraphEntry> EnumerateGraphs() {
+    std::vector<GraphEntry> entries;
+    IRunningObjectTable* pROT = NULL;
+    if (FAILED(::GetRunningObjectTable(0, &pROT))) return entries;
+    IEnumMoniker* pEnum = NULL;
+    IBindCtx* pBindCtx = NULL;
+    if (SUCCEEDED(pROT->EnumRunning(&pEnum)) && SUCCEEDED(::CreateBindCtx(0, &pBindCtx))) {
+        IMoniker* pMoniker = NULL;
+        while (pEnum->Next(1, &pMoniker, NULL) == S_OK) {
+            LPOLESTR pszName = NULL;
+            if (SUCCEEDED(pMoniker->GetDisplayName(pBindCtx, NULL, &pszName)) && pszName != NULL) {
+                unsigned int nGraph = 0, nPid = 0;
+                if (wcsncmp(pszName, L"!FilterGraph", 12) == 0 &&
+                    swscanf(pszName, L"!FilterGraph %x pid %x", &nGraph, &nPid) == 2) {
+                    GraphEntry e;
+                    e.displayName = pszName;
+                    e.line = pintext::Format(L"pid %08x (%s) IFilterGraph = %08x", nPid, ProcessName(nPid).c_str(),
+                                             nGraph);
+                    entries.push_back(e);
+                }
+                ::CoTaskMemFree(pszName);
+            }
+            pMoniker->Release();
+        }
+    }
+    if (pBindCtx) pBindCtx->Release();
+    if (pEnum) pEnum->Release();
+    pROT->Release();
+    return entries;
+}
+
+// The object registered under a display name "!<item>".
+HRESULT GetRegisteredGraph(const std::wstring& displayName, IFilterGraph** ppGraph) {
+    *ppGraph = NULL;
+    if (displayName.size() < 2 || displayName[0] != L'!') return E_INVALIDARG;
+    IRunningObjectTable* pROT = NULL;
+    HRESULT hr = ::GetRunningObjectTable(0, &pROT);
+    if (FAILED(hr)) return hr;
+    IMoniker* pMoniker = NULL;
+    hr = ::CreateItemMoniker(L"!", displayName.c_str() + 1, &pMoniker);
+    if (SUCCEEDED(hr)) {
+        IUnknown* pUnk = NULL;
+        hr = pROT->GetObject(pMoniker, &pUnk);
+        if (SUCCEEDED(hr)) {
+            hr = pUnk->QueryInterface(IID_IFilterGraph, (void**)ppGraph);
+            pUnk->Release();
+        }
+        pMoniker->Release();
+    }
+    pROT->Release();
+    return hr;
+}
+
+// ---------------------------------------------------------------------------------------
+// The watcher: a thread of its own reads the remote graph, so that the window stays
+// responsive however slowly the graph's process answers.
+
+struct Snapshot {
+    enum State { Detached, Attached, Disconnected, Failed } eState = Detached;
+    std::wstring name;   // registration name without the "!"
+    HRESULT hr = S_OK;
+    std::vector<std::wstring> lines;
+    std::vector<std::wstring> filters;  // the filter each line belongs to
+};
+
+// A failure that means the graph's process or object is no longer there.
+bool IsGone(HRESULT hr) {
+    return HRESULT_FACILITY(hr) == FACILITY_RPC || hr == CO_E_OBJNOTCONNECTED ||
+           hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) || hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) ||
+           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE) || hr == HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE) ||
+           hr == HRESULT_FROM_WIN32(ERROR_BROKEN_PIPE);
+}
+
+HRESULT ReadGraph(IFilterGraph* pGraph, Snapshot* pSnap) {
+    IEnumFilters* pEnum = NULL;
+    HRESULT hr = pGraph->EnumFilters(&pEnum);
+    if (FAILED(hr)) return hr;
+    if (pEnum == NULL) return E_POINTER;
+    std::vector<IBaseFilter*> filters;
+    IBaseFilter* pFilter = NULL;
+    ULONG cFetched = 0;
+    while ((hr = pEnum->Next(1, &pFilter, &cFetched)) == S_OK && cFetched == 1) filters.push_back(pFilter);
+    pEnum->Release();
+    if (FAILED(hr)) {
+        for (IBaseFilter* p : filters) p->Release();
+        return hr;
+    }
+    // The graph lists the filters added last first; show them in the order they came.
+    hr = S_OK;
+    for (auto it = filters.rbegin(); it != filters.rend(); ++it) {
+        IBaseFilter* p = *it;
+        FILTER_INFO fi = {};
+        HRESULT hrFilter = p->QueryFilterInfo(&fi);
+        if (fi.pGraph) fi.pGraph->Release();
+        if (FAILED(hrFilter)) {
+            if (IsGone(hrFilter)) hr = hrFilter;
+            continue;
+        }
+        CLSID clsid = GUID_NULL;
+        p->GetClassID(&clsid);
+        pSnap->lines.push_back(std::wstring(L"[") + fi.achName + L"]  " + pintext::GuidText(clsid));
+        pSnap->filters.push_back(fi.achName);
+        IEnumPins* pPins = NULL;
+        HRESULT hrPins = p->EnumPins(&pPins);
+        if (SUCCEEDED(hrPins) && pPins != NULL) {
+            IPin* pPin = NULL;
+            ULONG cPins = 0;
+            while ((hrPins = pPins->Next(1, &pPin, &cPins)) == S_OK && cPins == 1) {
+                std::wstring text;
+                HRESULT hrPin = pintext::PinText(pPin, &text);
+                if (SUCCEEDED(hrPin)) {
+                    pSnap->lines.push_back(L"      " + text);
+                    pSnap->filters.push_back(fi.achName);
+                } else if (IsGone(hrPin)) {
+                    hr = hrPin;
+                }
+                pPin->Release();
+            }
+            pPins->Release();
+        }
+        if (FAILED(hrPins) && IsGone(hrPins)) hr = hrPins;
+    }
+    for (IBaseFilter* p : filters) p->Release();
+    if (SUCCEEDED(hr) && pSnap->lines.empty()) {
+        pSnap->lines.push_back(L"(the graph is empty)");
+        pSnap->filters.push_back(L"");
+    }
+    return hr;
+}
+
+class CWatcher {
+public:
+    CWatcher() : m_hWake(::CreateEventW(NULL, FALSE, FALSE, NULL)), m_hThread(NULL), m_bNew(false), m_bStop(false) {
+        ::InitializeCriticalSection(&m_cs);
+    }
+    void Start() { m_hThread = ::CreateThread(NULL, 0, ThreadProc, this, 0, NULL); }
+    // Attaches to the graph registered under displayName; an empty name detaches.
+    void Attach(const std::wstring& displayName) {
+        ::EnterCriticalSection(&m_cs);
+        m_target = displayName;
+        m_bNew = true;
+        ::LeaveCriticalSection(&m_cs);
+        ::SetEvent(m_hWake);
+    }
+    void Refresh() { ::SetEvent(m_hWake); }
+    // The thread may be inside a call to the graph's process: it is given a moment, and
+    // whatever is left ends with the process.
+    void Stop() {
+        ::EnterCriticalSection(&m_cs);
+        m_bStop = true;
+        ::LeaveCriticalSection(&m_cs);
+        ::SetEvent(m_hWake);
+        if (m_hThread != NULL) ::WaitForSingleObject(m_hThread, 200);
+    }
+
+private:
+    static DWORD WINAPI ThreadProc(LPVOID pv) {
+        ((CWatcher*)pv)->Run();
+        return 0;
+    }
+    void Post(Snapshot* pSnap) {
+        if (!::PostMessageW(g_hWndMain, WM_SNAPSHOT, 0, (LPARAM)pSnap)) delete pSnap;
+    }
+    void Run() {
+        ::CoInitializeEx(NULL, COINIT_MULTITHREADED);
+        IFilterGraph* pGraph = NULL;
+        std::wstring name;
+        for (;;) {
+            ::WaitForSingleObject(m_hWake, kRefreshMs);
+            ::EnterCriticalSection(&m_cs);
+            bool bStop = m_bStop, bNew = m_bNew;
+            std::wstring target = m_target;
+            m_bNew = false;
+            ::LeaveCriticalSection(&m_cs);
+            if (bStop) break;
+            if (bNew) {
+                if (pGraph) pGraph->Release();
+                pGraph = NULL;
+                name = target;
+                Snapshot* pSnap = new Snapshot;
+                pSnap->name = name.empty() ? name : name.substr(1);
+                if (!name.empty()) {
+                    pSnap->hr = GetRegisteredGraph(name, &pGraph);
+                    if (FAILED(pSnap->hr)) pSnap->eState = Snapshot::Failed;
+                }
+                if (pGraph == NULL) {
+                    Post(pSnap);
+                    continue;
+                }
+                delete pSnap;
+            }
+            if (pGraph == NULL) continue;
+            Snapshot* pSnap = new Snapshot;
+            pSnap->name = name.substr(1);
+            pSnap->hr = ReadGraph(pGraph, pSnap);
+            if (FAILED(pSnap->hr)) {
+                // The graph went away: say so, and stop asking it.
+                pSnap->eState = Snapshot::Disconnected;
+                pSnap->lines.assign(1, pintext::Format(L"graph disconnected (0x%08X)", (UINT)pSnap->hr));
+                pSnap->filters.assign(1, L"");
+                pGraph->Release();
+                pGraph = NULL;
+            } else {
+                pSnap->eState = Snapshot::Attached;
+            }
+            Post(pSnap);
+        }
+        if (pGraph) pGraph->Release();
+        ::CoUninitialize();
+    }
+
+    CRITICAL_SECTION m_cs;
+    HANDLE m_hWake;
+    HANDLE m_hThread;
+    std::wstring m_target;
+    bool m_bNew;
+    bool m_bStop;
+};
+
+CWatcher g_watcher;
+Snapshot g_shown;  // what the window shows
+
+void ApplySnapshot(Snapshot* pSnap) {
+    std::wstring title = kTitle;
+    switch (pSnap->eState) {
+    case Snapshot::Attached: title += L" - attached to " + pSnap->name; break;
+    case Snapshot::Disconnected: title += L" - graph disconnected: " + pSnap->name; break;
+    case Snapshot::Failed: title += pintext::Format(L" - can't attach to %s (0x%08X)", pSnap->name.c_str(), (UINT)pSnap->hr); break;
+    case Snapshot::Detached: break;
+    }
+    ::SetWindowTextW(g_hWndMain, title.c_str());
+    if (pSnap->lines != g_shown.lines) {
+        int nTop = (int)::SendMessageW(g_hWndView, LB_GETTOPINDEX, 0, 0);
+        int nSel = (int)::SendMessageW(g_hWndView, LB_GETCURSEL, 0, 0);
+        ::SendMessageW(g_hWndView, WM_SETREDRAW, FALSE, 0);
+        ::SendMessageW(g_hWndView, LB_RESETCONTENT, 0, 0);
+        int cxMax = 0;
+        HDC hdc = ::GetDC(g_hWndView);
+        HGDIOBJ hOld = ::SelectObject(hdc, (HGDIOBJ)::SendMessageW(g_hWndView, WM_GETFONT, 0, 0));
+        for (const std::wstring& line : pSnap->lines) {
+            ::SendMessageW(g_hWndView, LB_ADDSTRING, 0, (LPARAM)line.c_str());
+            SIZE size = {};
+            ::GetTextExtentPoint32W(hdc, line.c_str(), (int)line.size(), &size);
+            if (size.cx > cxMax) cxMax = size.cx;
+        }
+        ::SelectObject(hdc, hOld);
+        ::ReleaseDC(g_hWndView, hdc);
+        ::SendMessageW(g_hWndView, LB_SETHORIZONTALEXTENT, cxMax + 8, 0);
+        ::SendMessageW(g_hWndView, LB_SETTOPINDEX, nTop, 0);
+        if (nSel >= 0 && nSel < (int)pSnap->lines.size()) ::SendMessageW(g_hWndView, LB_SETCURSEL, nSel, 0);
+        ::SendMessageW(g_hWndView, WM_SETREDRAW, TRUE, 0);
+        ::InvalidateRect(g_hWndView, NULL, TRUE);
+    }
+    g_shown = *pSnap;
+}
+
+// ---------------------------------------------------------------------------------------
+// The connect dialog.
+
+struct ConnectContext {
+    std::vector<GraphEntry> entries;
+    int nChosen = -1;
+};
+
+INT_PTR CALLBACK ConnectDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    ConnectContext* pCtx = (ConnectContext*)::GetWindowLongPtrW(hDlg, DWLP_USER);
+    switch (uMsg) {
+    case WM_INITDIALOG:
+        ::SetWindowLongPtrW(hDlg, DWLP_USER, lParam);
+        pCtx = (ConnectContext*)lParam;
+        for (const GraphEntry& e : pCtx->entries)
+            ::SendDlgItemMessageW(hDlg, IDC_GRAPHS, LB_ADDSTRING, 0, (LPARAM)e.line.c_str());
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDC_GRAPHS:
+            if (HIWORD(wParam) != LBN_DBLCLK) return FALSE;
+            // A double click confirms.
+            [[fallthrough]];
+        case IDOK: {
+            int nSel = (int)::SendDlgItemMessageW(hDlg, IDC_GRAPHS, LB_GETCURSEL, 0, 0);
+            if (nSel < 0 || nSel >= (int)pCtx->entries.size()) {
+                ::MessageBeep(MB_ICONWARNING);
+                return TRUE;
+            }
+            pCtx->nChosen = nSel;
+            ::EndDialog(hDlg, IDOK);
+            return TRUE;
+        }
+        case IDCANCEL:
+            ::EndDialog(hDlg, IDCANCEL);
+            return TRUE;
+        }
+        break;
+    }
+    return FALSE;
+}
+
+void OnConnect(HWND hWnd) {
+    // The list is complete before the dialog exists.
+    ConnectContext ctx;
+    ctx.entries = EnumerateGraphs();
+    if (::DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_CONNECT), hWnd, ConnectDlgProc, (LPARAM)&ctx) == IDOK &&
+        ctx.nChosen >= 0) {
+        g_watcher.Attach(ctx.entries[ctx.nChosen].displayName);
+    }
+}
+
+// The property pages of the filter of the selected line: the filter's own, and the pins page.
+void OnProperties(HWND hWnd) {
+    int nSel = (int)::SendMessageW(g_hWndView, LB_GETCURSEL, 0, 0);
+    if (nSel < 0 || nSel >= (int)g_shown.filters.size() || g_shown.filters[nSel].empty() ||
+        g_shown.eState != Snapshot::Attached)
+        return;
+    IFilterGraph* pGraph = NULL;
+    if (FAILED(GetRegisteredGraph(L"!" + g_shown.name, &pGraph))) return;
+    IBaseFilter* pFilter = NULL;
+    std::wstring filterName = g_shown.filters[nSel];
+    if (SUCCEEDED(pGraph->FindFilterByName(filterName.c_str(), &pFilter)) && pFilter != NULL) {
+        std::vector<CLSID> pages;
+        ISpecifyPropertyPages* pSpecify = NULL;
+        if (SUCCEEDED(pFilter->QueryInterface(IID_ISpecifyPropertyPages, (void**)&pSpecify))) {
+            CAUUID cauuid = {};
+            if (SUCCEEDED(pSpecify->GetPages(&cauuid))) {
+                pages.assign(cauuid.pElems, cauuid.pElems + cauuid.cElems);
+                ::CoTaskMemFree(cauuid.pElems);
+            }
+            pSpecify->Release();
+        }
+        pages.push_back(CLSID_PinsPropertyPage);
+        IUnknown* pUnk = pFilter;
+        ::OleCreatePropertyFrame(hWnd, 30, 30, filterName.c_str(), 1, &pUnk, (ULONG)pages.size(), pages.data(),
+                                 LOCALE_USER_DEFAULT, 0, NULL);
+        pFilter->Release();
+    }
+    pGraph->Release();
+}
+
+LRESULT CALLBACK MainWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    switch (uMsg) {
+    case WM_CREATE:
+        g_hWndView = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"ListBox", L"",
+                                       WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY |
+                                           LBS_NOINTEGRALHEIGHT,
+                                       0, 0, 0, 0, hWnd, (HMENU)(INT_PTR)IDC_VIEW, g_hInstance, NULL);
+        ::SendMessageW(g_hWndView, WM_SETFONT, (WPARAM)::GetStockObject(DEFAULT_GUI_FONT), FALSE);
+        return 0;
+    case WM_SIZE:
+        ::MoveWindow(g_hWndView, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+        return 0;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case ID_FILE_CONNECT: OnConnect(hWnd); return 0;
+        case ID_FILE_DISCONNECT: g_watcher.Attach(L""); return 0;
+        case ID_FILE_EXIT: ::DestroyWindow(hWnd); return 0;
+        case ID_VIEW_REFRESH: g_watcher.Refresh(); return 0;
+        case ID_VIEW_PROPERTIES: OnProperties(hWnd); return 0;
+        case IDC_VIEW:
+            if (HIWORD(wParam) == LBN_DBLCLK) OnProperties(hWnd);
+            return 0;
+        }
+        break;
+    case WM_SNAPSHOT: {
+        Snapshot* pSnap = (Snapshot*)lParam;
+        ApplySnapshot(pSnap);
+        delete pSnap;
+        return 0;
+    }
+    case WM_DESTROY:
+        ::PostQuitMessage(0);
+        return 0;
+    }
+    return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
+}
+
+DWORD EnvNumber(LPCWSTR pszName) {
+    wchar_t sz[32];
+    DWORD n = ::GetEnvironmentVariableW(pszName, sz, 32);
+    if (n == 0 || n >= 32) return 0;
+    return (DWORD)wcstoul(sz, NULL, 10);
+}
+
+// Keeps the message loop going for ms milliseconds without a window; false when told to quit.
+bool IdleFor(DWORD ms) {
+    const DWORD dwStart = ::GetTickCount();
+    for (DWORD dwElapsed; (dwElapsed = ::GetTickCount() - dwStart) < ms;) {
+        ::MsgWaitForMultipleObjects(0, NULL, FALSE, ms - dwElapsed, QS_ALLINPUT);
+        MSG msg;
+        while (::PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) return false;
+            ::DispatchMessageW(&msg);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int nCmdShow) {
+    g_hInstance = hInstance;
+    HRESULT hrCom = ::CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    // Reach the running object table once now, so that the connect dialog opens at once.
+    EnumerateGraphs();
+
+    bool bRun = true;
+    if (DWORD dwDelay = EnvNumber(L"QUORLIN_GRAPHEDT_DELAY_MS")) bRun = IdleFor(dwDelay);
+
+    WNDCLASSEXW wc = {sizeof(wc)};
+    wc.lpfnWndProc = MainWndProc;
+    wc.hInstance = hInstance;
+    wc.hIcon = ::LoadIconW(NULL, (LPCWSTR)IDI_APPLICATION);
+    wc.hCursor = ::LoadCursorW(NULL, (LPCWSTR)IDC_ARROW);
+    wc.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
+    wc.lpszClassName = kClassName;
+    ::RegisterClassExW(&wc);
+
+    MSG msg = {};
+    if (bRun) {
+        g_hWndMain = ::CreateWindowExW(0, kClassName, kTitle, WS_OVERLAPPEDWINDOW, 80, 60, 900, 560, NULL,
+                                       ::LoadMenuW(hInstance, MAKEINTRESOURCEW(IDR_MAINMENU)), hInstance, NULL);
+        if (g_hWndMain == NULL) return 1;
+        g_watcher.Start();
+        if (EnvNumber(L"QUORLIN_GRAPHEDT_HIDE") != 1) {
+            ::ShowWindow(g_hWndMain, nCmdShow);
+            ::UpdateWindow(g_hWndMain);
+        }
+        while (::GetMessageW(&msg, NULL, 0, 0) > 0) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        g_watcher.Stop();
+    }
+    if (SUCCEEDED(hrCom)) ::CoUninitialize();
+    return (int)msg.wParam;
+}

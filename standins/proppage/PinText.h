@@ -1,0 +1,151 @@
+// Readable text for filters, pins and media types, shared by GraphEdit and the pins page.
+#pragma once
+
+#include <stdarg.h>
+#include <string.h>
+
+#include <dshow.h>
+
+#include <string>
+#include <vector>
+
+namespace pintext {
+
+inline std::wstring Format(const wchar_t* pszFormat, ...) {
+    wchar_t sz[1025];
+    va_list args;
+    va_start(args, pszFormat);
+    ::wvsprintfW(sz, pszFormat, args);
+    va_end(args);
+    sz[1024] = 0;
+    return sz;
+}
+
+inline std::wstring GuidText(REFGUID guid) {
+    wchar_t sz[64];
+    ::StringFromGUID2(guid, sz, 64);
+    return sz;
+}
+
+// The tail that marks a subtype made from a four-character code.
+inline bool IsFourCCGuid(REFGUID guid) {
+    static const GUID kBase = {0, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+    return guid.Data2 == kBase.Data2 && guid.Data3 == kBase.Data3 && memcmp(guid.Data4, kBase.Data4, 8) == 0;
+}
+
+inline std::wstring MajorTypeName(REFGUID guid) {
+    struct Name { const GUID* pGuid; const wchar_t* pszName; };
+    static const Name kNames[] = {
+        {&MEDIATYPE_Video, L"Video"},   {&MEDIATYPE_Audio, L"Audio"},
+        {&MEDIATYPE_Stream, L"Stream"}, {&MEDIATYPE_Interleaved, L"Interleaved"},
+        {&MEDIATYPE_Text, L"Text"},     {&MEDIATYPE_Midi, L"Midi"},
+        {&MEDIATYPE_AnalogVideo, L"AnalogVideo"}, {&MEDIATYPE_AnalogAudio, L"AnalogAudio"},
+        {&GUID_NULL, L"(any)"},
+    };
+    for (const Name& n : kNames)
+        if (IsEqualGUID(guid, *n.pGuid)) return n.pszName;
+    return GuidText(guid);
+}
+
+inline std::wstring SubTypeName(REFGUID guid) {
+    struct Name { const GUID* pGuid; const wchar_t* pszName; };
+    static const Name kNames[] = {
+        {&MEDIASUBTYPE_RGB24, L"RGB24"}, {&MEDIASUBTYPE_RGB32, L"RGB32"}, {&MEDIASUBTYPE_ARGB32, L"ARGB32"},
+        {&MEDIASUBTYPE_RGB565, L"RGB565"}, {&MEDIASUBTYPE_RGB555, L"RGB555"}, {&MEDIASUBTYPE_RGB8, L"RGB8"},
+        {&MEDIASUBTYPE_Avi, L"Avi"}, {&MEDIASUBTYPE_WAVE, L"WAVE"}, {&MEDIASUBTYPE_PCM, L"PCM"},
+        {&MEDIASUBTYPE_MPEG1System, L"MPEG1System"}, {&MEDIASUBTYPE_MPEG1Video, L"MPEG1Video"},
+        {&MEDIASUBTYPE_MPEG1Payload, L"MPEG1Payload"}, {&MEDIASUBTYPE_IEEE_FLOAT, L"IEEE_FLOAT"},
+        {&GUID_NULL, L"(any)"},
+    };
+    for (const Name& n : kNames)
+        if (IsEqualGUID(guid, *n.pGuid)) return n.pszName;
+    if (IsFourCCGuid(guid)) {
+        wchar_t sz[5];
+        for (int i = 0; i < 4; ++i) {
+            unsigned c = (guid.Data1 >> (8 * i)) & 0xFF;
+            sz[i] = (c >= 0x20 && c < 0x7F) ? (wchar_t)c : L'?';
+        }
+        sz[4] = 0;
+        return sz;
+    }
+    return GuidText(guid);
+}
+
+// The second video format block: its bitmap header follows 72 bytes of rectangles,
+// rates and flags.
+static const GUID kFormatVideoInfo2 = {0xf72a76a0, 0xeb0a, 0x11d0, {0xac, 0xe4, 0x00, 0x00, 0xc0, 0xcc, 0x16, 0xba}};
+const ULONG kVih2BitmapOffset = 72;
+
+// "Video / YUY2, 320 x 240, sample size 153600"
+inline std::wstring MediaTypeText(const AM_MEDIA_TYPE& mt) {
+    std::wstring s = MajorTypeName(mt.majortype) + L" / " + SubTypeName(mt.subtype);
+    if (mt.pbFormat != NULL) {
+        if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo) && mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+            const VIDEOINFOHEADER* pVih = (const VIDEOINFOHEADER*)mt.pbFormat;
+            s += Format(L", %d x %d", (int)pVih->bmiHeader.biWidth, (int)pVih->bmiHeader.biHeight);
+        } else if (IsEqualGUID(mt.formattype, kFormatVideoInfo2) && mt.cbFormat >= kVih2BitmapOffset + sizeof(BITMAPINFOHEADER)) {
+            const BITMAPINFOHEADER* pBmi = (const BITMAPINFOHEADER*)(mt.pbFormat + kVih2BitmapOffset);
+            s += Format(L", %d x %d", (int)pBmi->biWidth, (int)pBmi->biHeight);
+        } else if (IsEqualGUID(mt.formattype, FORMAT_WaveFormatEx) && mt.cbFormat >= sizeof(WAVEFORMATEX) - 2) {
+            const WAVEFORMATEX* pWfx = (const WAVEFORMATEX*)mt.pbFormat;
+            s += Format(L", %u Hz, %u ch, %u bit", (UINT)pWfx->nSamplesPerSec, (UINT)pWfx->nChannels,
+                        (UINT)pWfx->wBitsPerSample);
+        }
+    }
+    if (mt.bFixedSizeSamples && mt.lSampleSize != 0) s += Format(L", sample size %u", (UINT)mt.lSampleSize);
+    if (mt.cbFormat != 0) s += Format(L", format %u bytes", (UINT)mt.cbFormat);
+    return s;
+}
+
+inline void FreeMediaType(AM_MEDIA_TYPE& mt) {
+    if (mt.cbFormat != 0 && mt.pbFormat != NULL) ::CoTaskMemFree(mt.pbFormat);
+    mt.cbFormat = 0;
+    mt.pbFormat = NULL;
+    if (mt.pUnk != NULL) mt.pUnk->Release();
+    mt.pUnk = NULL;
+}
+
+inline std::wstring FilterName(IBaseFilter* pFilter) {
+    FILTER_INFO fi = {};
+    if (pFilter == NULL || FAILED(pFilter->QueryFilterInfo(&fi))) return L"?";
+    if (fi.pGraph != NULL) fi.pGraph->Release();
+    return fi.achName;
+}
+
+// One pin: "Capture (out) -> Sink . In: Video / ..." or "Preview (out) not connected".
+// Fails only when the pin cannot be asked at all (a graph that went away).
+inline HRESULT PinText(IPin* pPin, std::wstring* pText) {
+    PIN_INFO pi = {};
+    HRESULT hr = pPin->QueryPinInfo(&pi);
+    if (FAILED(hr)) return hr;
+    if (pi.pFilter != NULL) pi.pFilter->Release();
+    std::wstring s = pi.achName;
+    s += pi.dir == PINDIR_INPUT ? L" (in)" : L" (out)";
+    IPin* pPeer = NULL;
+    if (SUCCEEDED(pPin->ConnectedTo(&pPeer)) && pPeer != NULL) {
+        PIN_INFO peer = {};
+        std::wstring peerName = L"?";
+        std::wstring filterName = L"?";
+        if (SUCCEEDED(pPeer->QueryPinInfo(&peer))) {
+            peerName = peer.achName;
+            if (peer.pFilter != NULL) {
+                filterName = FilterName(peer.pFilter);
+                peer.pFilter->Release();
+            }
+        }
+        pPeer->Release();
+        s += pi.dir == PINDIR_INPUT ? L" <- " : L" -> ";
+        s += filterName + L" . " + peerName;
+        AM_MEDIA_TYPE mt = {};
+        if (SUCCEEDED(pPin->ConnectionMediaType(&mt))) {
+            s += L": " + MediaTypeText(mt);
+            FreeMediaType(mt);
+        }
+    } else {
+        s += L" not connected";
+    }
+    *pText = s;
+    return S_OK;
+}
+
+}  // namespace pintext

@@ -1,0 +1,88 @@
+// Shared pieces of the GraphEdit bridge tests: COM on the test thread, small graphs, the
+// running object table, processes and windows of GraphEdit, and guards that put the
+// registry, the environment and the current directory back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "graph/Graph.h"
+
+class GraphEditTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+// A graph manager holding one Smart Tee with the given name.
+CComPtr<IGraphBuilder> MakeTeeGraph(LPCWSTR pszTeeName);
+// The registration name of a graph of a process: "FilterGraph %08x pid %08x".
+std::wstring CookieName(const void* pGraph, DWORD dwProcessId = ::GetCurrentProcessId());
+// Display names of everything in the running object table.
+std::vector<std::wstring> RotNames();
+bool RotHas(const std::wstring& displayName);
+
+// Ids of the running processes whose image file is named pszExe.
+std::vector<DWORD> ProcessesNamed(LPCWSTR pszExe);
+// Waits for a process to end (true) or ms to pass (false).
+bool WaitProcessEnd(DWORD dwProcessId, DWORD ms);
+// The first top-level window of a process owned by hWndOwner.
+HWND OwnedWindow(HWND hWndOwner, DWORD dwProcessId);
+// The lines of a list box, also of another process.
+std::vector<std::wstring> ListLines(HWND hList);
+// Waits, serving this thread's messages (and so the COM calls of GraphEdit into this
+// process), until the window's text equals the expected one; returns the last text seen.
+std::wstring WaitForTitle(HWND hWnd, const std::wstring& expected, DWORD ms = 8000);
+
+// Windows paths of the built programs and their folder.
+std::wstring GraphEdtPath();
+std::wstring ProppagePath();
+std::wstring BinDir();
+
+// GraphEdit's "Path" value under HKLM\Software\Microsoft\Shared Tools\Graphedit.
+class GraphEditPathGuard {
+public:
+    GraphEditPathGuard();
+    ~GraphEditPathGuard();
+    void Remove();
+    void Set(const std::wstring& value);
+
+private:
+    bool m_bHad;
+    std::wstring m_value;
+};
+
+// The property-page server's registration; put back by registering the server again.
+class ProppageRegistrationGuard {
+public:
+    ProppageRegistrationGuard();
+    ~ProppageRegistrationGuard();
+    HRESULT Unregister();
+    // Replaces the InprocServer32 default value (type and raw bytes).
+    void SetServerValue(DWORD dwType, const void* pData, DWORD cb);
+
+private:
+    HMODULE m_hModule;
+};
+
+class EnvGuard {
+public:
+    EnvGuard(LPCWSTR pszName, LPCWSTR pszValue);
+    ~EnvGuard();
+
+private:
+    std::wstring m_name;
+    bool m_bHad;
+    std::wstring m_value;
+};
+
+class CurrentDirectoryGuard {
+public:
+    explicit CurrentDirectoryGuard(const std::wstring& dir);
+    ~CurrentDirectoryGuard();
+
+private:
+    std::wstring m_saved;
+};

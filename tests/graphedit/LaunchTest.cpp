@@ -1,0 +1,224 @@
+// Finding the property-page server and GraphEdit, starting GraphEdit, waiting for its main
+// window, and closing it again.
+#include "tests/graphedit/GraphEditFixture.h"
+
+#include <algorithm>
+
+#include "tests/support/DiagCapture.h"
+#include "tests/support/HostTools.h"
+#include "tests/support/WindowTools.h"
+
+namespace {
+
+bool SameText(const std::wstring& a, const std::wstring& b) { return ::lstrcmpiW(a.c_str(), b.c_str()) == 0; }
+
+std::vector<DWORD> NewProcesses(const std::vector<DWORD>& before) {
+    std::vector<DWORD> added;
+    for (DWORD id : ProcessesNamed(L"graphedt.exe"))
+        if (std::find(before.begin(), before.end(), id) == before.end()) added.push_back(id);
+    return added;
+}
+
+// A scratch folder without GraphEdit in it (Windows path).
+std::wstring EmptyDir() {
+    std::string dir = UniqueTmpPath("-empty");
+    ::CreateDirectoryW(ToWinPath(dir).c_str(), NULL);
+    return ToWinPath(dir);
+}
+
+}  // namespace
+
+class ProppageLookup : public GraphEditTest {};
+
+TEST_F(ProppageLookup, ReadsTheServersPathAndRefusesWhatIsNotAUsableString) {
+    ProppageRegistrationGuard guard;
+    CGraphEdit ge;
+    wchar_t sz[MAX_PATH];
+    ASSERT_TRUE(ge.IsProppageRegistered(sz));
+    EXPECT_TRUE(SameText(sz, ProppagePath())) << Narrow(sz);
+    EXPECT_TRUE(ge.IsProppageRegistered(NULL));
+
+    const std::wstring expandable = L"%SystemRoot%\\system32\\proppage.dll";
+    const std::wstring longest(259, L'x'), tooLong(260, L'y');
+    const DWORD dwNumber = 7;
+    struct Case {
+        DWORD dwType;
+        const void* pData;
+        DWORD cb;
+        bool bExpected;
+        std::wstring expected;
+    } cases[] = {
+        {REG_EXPAND_SZ, expandable.c_str(), (DWORD)(expandable.size() + 1) * 2, true, expandable},  // as stored
+        {REG_SZ, longest.c_str(), (DWORD)(longest.size() + 1) * 2, true, longest},
+        {REG_SZ, longest.c_str(), (DWORD)longest.size() * 2, true, longest},  // stored without terminator
+        {REG_SZ, tooLong.c_str(), (DWORD)(tooLong.size() + 1) * 2, false, L""},
+        {REG_SZ, tooLong.c_str(), (DWORD)tooLong.size() * 2, false, L""},   // fills the buffer, no terminator
+        {REG_DWORD, &dwNumber, sizeof(dwNumber), false, L""},
+        {REG_BINARY, L"ab", 6, false, L""},
+    };
+    for (const Case& c : cases) {
+        guard.SetServerValue(c.dwType, c.pData, c.cb);
+        lstrcpyW(sz, L"stale");
+        EXPECT_EQ(ge.IsProppageRegistered(sz), c.bExpected) << c.dwType << " " << c.cb;
+        EXPECT_EQ(std::wstring(sz), c.expected) << c.dwType << " " << c.cb;
+    }
+
+    ASSERT_EQ(guard.Unregister(), S_OK);
+    lstrcpyW(sz, L"stale");
+    EXPECT_FALSE(ge.IsProppageRegistered(sz));
+    EXPECT_STREQ(sz, L"");
+    EXPECT_FALSE(ge.IsProppageRegistered(NULL));
+}
+
+TEST_F(ProppageLookup, AnUnregisteredServerStartsNothing) {
+    ProppageRegistrationGuard guard;
+    ASSERT_EQ(guard.Unregister(), S_OK);
+    const std::vector<DWORD> before = ProcessesNamed(L"graphedt.exe");
+
+    CGraph graph;
+    graph.m_spGraph = MakeTeeGraph(L"Tee");
+    DiagCapture diag;
+    EXPECT_EQ(graph.ShowGraph(), REGDB_E_CLASSNOTREG);
+    EXPECT_TRUE(diag.HasReport(L"CGraphEdit::ShowGraph(): Proppage.dll is not registered")) << diag.Dump();
+    EXPECT_EQ(graph.m_graphEdit.m_dwCookie, 0u);
+    EXPECT_TRUE(graph.m_graphEdit.m_rgPI.hProcess == NULL);
+    EXPECT_FALSE(RotHas(L"!" + CookieName(graph.m_spGraph.p)));
+    ::Sleep(300);
+    EXPECT_TRUE(NewProcesses(before).empty());
+}
+
+class GraphEditLaunch : public GraphEditTest {
+protected:
+    // Starts GraphEdit through LoadGraphEdit; on success checks which file was started and
+    // closes it again.
+    HRESULT Load(LPCWSTR pszProppage, std::wstring* pStarted = nullptr) {
+        CGraphEdit ge;
+        HRESULT hr = ge.LoadGraphEdit(pszProppage);
+        if (hr == S_OK) {
+            EXPECT_TRUE(ge.m_rgPI.hProcess != NULL && ge.m_rgPI.hThread != NULL);
+            wchar_t sz[MAX_PATH];
+            DWORD cch = MAX_PATH;
+            if (pStarted && ::QueryFullProcessImageNameW(ge.m_rgPI.hProcess, 0, sz, &cch)) *pStarted = sz;
+            DWORD pid = ge.m_rgPI.dwProcessId;
+            ge.Close();
+            EXPECT_TRUE(WaitProcessEnd(pid, 2000));
+        } else {
+            EXPECT_TRUE(ge.m_rgPI.hProcess == NULL);
+        }
+        return hr;
+    }
+};
+
+TEST_F(GraphEditLaunch, UsesTheRegisteredPathThenTheCurrentFolderThenTheServersFolder) {
+    GraphEditPathGuard path;
+    const std::wstring empty = EmptyDir();
+    const HRESULT hrNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    std::wstring started;
+
+    // The registered location.
+    path.Set(GraphEdtPath());
+    {
+        CurrentDirectoryGuard cwd(empty);
+        EXPECT_EQ(Load(L"", &started), S_OK);
+        EXPECT_TRUE(SameText(started, GraphEdtPath())) << Narrow(started);
+    }
+    // A registered location that does not exist falls back to the server's folder.
+    path.Set(empty + L"\\graphedt.exe");
+    {
+        CurrentDirectoryGuard cwd(empty);
+        started.clear();
+        EXPECT_EQ(Load(ProppagePath().c_str(), &started), S_OK);
+        EXPECT_TRUE(SameText(started, GraphEdtPath())) << Narrow(started);
+    }
+
+    path.Remove();
+    {
+        CurrentDirectoryGuard cwd(BinDir());
+        started.clear();
+        EXPECT_EQ(Load(L"", &started), S_OK);  // the current folder
+        EXPECT_TRUE(SameText(started, GraphEdtPath())) << Narrow(started);
+    }
+    {
+        CurrentDirectoryGuard cwd(empty);
+        started.clear();
+        EXPECT_EQ(Load(ProppagePath().c_str(), &started), S_OK);  // the server's folder
+        EXPECT_TRUE(SameText(started, GraphEdtPath())) << Narrow(started);
+        std::wstring forward = ProppagePath();
+        std::replace(forward.begin(), forward.end(), L'\\', L'/');
+        EXPECT_EQ(Load(forward.c_str()), S_OK);
+
+        // Neither: the file-not-found code.
+        EXPECT_EQ(Load(NULL), hrNotFound);
+        EXPECT_EQ(Load(L""), hrNotFound);
+        EXPECT_EQ(Load(L"proppage.dll"), hrNotFound);  // no folder to look in
+        EXPECT_EQ(Load((empty + L"\\proppage.dll").c_str()), hrNotFound);
+    }
+}
+
+TEST_F(GraphEditLaunch, AServerFolderTooLongForTheFileNameIsRefused) {
+    GraphEditPathGuard path;
+    path.Remove();
+    const std::wstring empty = EmptyDir();
+    CurrentDirectoryGuard cwd(empty);
+    // The folder with its separator, and "graphedt.exe" (12 characters), must leave room for
+    // the terminator in 260 characters.
+    auto serverIn = [](size_t cchFolder) { return std::wstring(cchFolder - 1, L'd') + L"\\proppage.dll"; };
+    const HRESULT hrTried = Load(serverIn(247).c_str());  // 259 characters: tried, and not found
+    EXPECT_TRUE(FAILED(hrTried));
+    EXPECT_NE(hrTried, HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_EQ(Load(serverIn(248).c_str()), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_EQ(Load(serverIn(255).c_str()), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+}
+
+TEST_F(GraphEditLaunch, AMainWindowThatDoesNotShowInTimeGivesSFalse) {
+    struct Case {
+        const wchar_t* pszSwitch;
+        const wchar_t* pszValue;
+        bool bHiddenTrace;
+    } cases[] = {
+        {L"QUORLIN_GRAPHEDT_HIDE", L"1", true},          // found, but never visible
+        {L"QUORLIN_GRAPHEDT_DELAY_MS", L"5000", false},  // not there at all
+    };
+    for (const Case& c : cases) {
+        EnvGuard env(c.pszSwitch, c.pszValue);
+        CGraph graph;
+        graph.m_spGraph = MakeTeeGraph(L"Tee");
+        DiagCapture diag;
+        EXPECT_EQ(graph.ShowGraph(), S_FALSE) << Narrow(c.pszSwitch);
+        EXPECT_TRUE(diag.HasTrace(L"###Err### CGraphEdit::FindMainWindow(): GraphEdit window not found\n"))
+            << diag.Dump();
+        EXPECT_EQ(diag.HasTrace(L"###Err### CGraphEdit::WaitWhileHidden(): Wait time is ending\n"), c.bHiddenTrace)
+            << diag.Dump();
+        EXPECT_TRUE(graph.m_graphEdit.m_hWndMain == NULL);
+        // GraphEdit keeps running and the registration stays, until the next Close.
+        CGraphEdit& ge = graph.m_graphEdit;
+        ASSERT_TRUE(ge.m_rgPI.hProcess != NULL);
+        EXPECT_EQ(::WaitForSingleObject(ge.m_rgPI.hProcess, 0), (DWORD)WAIT_TIMEOUT);
+        EXPECT_NE(ge.m_dwCookie, 0u);
+        EXPECT_TRUE(RotHas(L"!" + CookieName(graph.m_spGraph.p)));
+        const DWORD pid = ge.m_rgPI.dwProcessId;
+        ge.Close();
+        EXPECT_TRUE(WaitProcessEnd(pid, 2000));
+        EXPECT_FALSE(RotHas(L"!" + CookieName(graph.m_spGraph.p)));
+    }
+}
+
+TEST_F(GraphEditLaunch, CloseIsSafeInAnyStateAndAfterTheTesterClosedGraphEdit) {
+    CGraphEdit ge;
+    ge.Close();
+    ge.Close();
+    EXPECT_EQ(ge.m_dwCookie, 0u);
+    EXPECT_TRUE(ge.m_rgPI.hProcess == NULL && ge.m_rgPI.hThread == NULL && ge.m_rgPI.dwThreadId == 0);
+
+    ASSERT_EQ(ge.LoadGraphEdit(ProppagePath().c_str()), S_OK);
+    ASSERT_TRUE(ge.FindMainWindow());
+    const DWORD pid = ge.m_rgPI.dwProcessId;
+    ::PostMessageW(ge.m_hWndMain, WM_CLOSE, 0, 0);  // the tester closes it
+    ASSERT_TRUE(WaitProcessEnd(pid, 3000));
+
+    const DWORD dwStart = ::GetTickCount();
+    ge.Close();
+    EXPECT_LT(::GetTickCount() - dwStart, 500u);
+    EXPECT_TRUE(ge.m_rgPI.hProcess == NULL && ge.m_rgPI.hThread == NULL && ge.m_rgPI.dwProcessId == 0);
+    EXPECT_TRUE(ge.m_hWndMain == NULL && ge.m_hWndList == NULL);
+}
