@@ -429,6 +429,13 @@ LRESULT CMainDialog::OnBuildGraph(WORD /*wNotifyCode*/, WORD /*wID*/, HWND /*hWn
     return 0;
 }
 
+LRESULT CMainDialog::OnShowGraph(WORD /*wNotifyCode*/, WORD /*wID*/, HWND /*hWndCtl*/,
+                                 BOOL& /*bHandled*/) {
+    HRESULT hr = m_graph.ShowGraph();
+    if (hr != S_OK) ShowMessage(L"Can't show graph", hr);
+    return 0;
+}
+
 LRESULT CMainDialog::OnPlay(WORD /*wNotifyCode*/, WORD /*wID*/, HWND /*hWndCtl*/,
                             BOOL& /*bHandled*/) {
     if (!m_graph) {

@@ -35,6 +35,7 @@ public:
         COMMAND_ID_HANDLER(IDC_SAVE, OnSave)
         COMMAND_HANDLER(IDC_OUTPUT_PATH, EN_CHANGE, OnOutputChange)
         COMMAND_ID_HANDLER(IDC_BUILD_GRAPH, OnBuildGraph)
+        COMMAND_ID_HANDLER(IDC_SHOW_GRAPH, OnShowGraph)
         COMMAND_ID_HANDLER(IDC_PASS_THROUGH, OnPassThroughTimeStamps)
         MESSAGE_HANDLER(WM_HSCROLL, OnHScroll)
         COMMAND_HANDLER(IDC_ENCODER_TYPE, CBN_SELCHANGE, OnEncoderType)
@@ -102,6 +103,7 @@ public:
 
     // Graph build and transport.
     LRESULT OnBuildGraph(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
+    LRESULT OnShowGraph(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
     LRESULT OnPlay(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
     LRESULT OnPause(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
     LRESULT OnStop(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);

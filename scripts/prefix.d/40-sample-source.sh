@@ -31,6 +31,9 @@ tool="$QUORLIN_BUILD/bin/make-grf.exe"
 if [ -z "${DISPLAY:-}" ]; then
   quorlin_start_x || exit 1
   trap quorlin_stop_x EXIT
+  # A wineserver left by the earlier hooks has a desktop without a display: end it first.
+  "$WINESERVER" -k 2>/dev/null
+  "$WINESERVER" -w 2>/dev/null
 fi
 "$WINE" "$tool" 'F:\Ref_movies\Test graphs\Belukha_SD.mp4.grf' 'F:\Ref_movies\Test graphs\Belukha_SD.mp4' </dev/null
 rc=$?

@@ -3,7 +3,10 @@
 // each connection's media type, refreshed while it runs.
 //
 // Test switches (environment): QUORLIN_GRAPHEDT_HIDE=1 keeps the main window hidden;
-// QUORLIN_GRAPHEDT_DELAY_MS=n creates it only after n ms (the program is idle meanwhile).
+// QUORLIN_GRAPHEDT_DELAY_MS=n creates it only after n ms (the program is idle meanwhile);
+// QUORLIN_GRAPHEDT_BUSY_MS=n keeps the program busy for n ms before anything else, so that
+// it does not accept input; QUORLIN_GRAPHEDT_CONNECT_DELAY_MS=n opens the connect dialog
+// n ms after the command.
 #include <windows.h>
 #include <dshow.h>
 #include <olectl.h>
@@ -312,6 +315,27 @@ void ApplySnapshot(Snapshot* pSnap) {
     g_shown = *pSnap;
 }
 
+DWORD EnvNumber(LPCWSTR pszName) {
+    wchar_t sz[32];
+    DWORD n = ::GetEnvironmentVariableW(pszName, sz, 32);
+    if (n == 0 || n >= 32) return 0;
+    return (DWORD)wcstoul(sz, NULL, 10);
+}
+
+// Keeps the message loop going for ms milliseconds without a window; false when told to quit.
+bool IdleFor(DWORD ms) {
+    const DWORD dwStart = ::GetTickCount();
+    for (DWORD dwElapsed; (dwElapsed = ::GetTickCount() - dwStart) < ms;) {
+        ::MsgWaitForMultipleObjects(0, NULL, FALSE, ms - dwElapsed, QS_ALLINPUT);
+        MSG msg;
+        while (::PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) return false;
+            ::DispatchMessageW(&msg);
+        }
+    }
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------
 // The connect dialog.
 
@@ -355,6 +379,12 @@ INT_PTR CALLBACK ConnectDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lPar
 }
 
 void OnConnect(HWND hWnd) {
+    if (DWORD dwDelay = EnvNumber(L"QUORLIN_GRAPHEDT_CONNECT_DELAY_MS")) {
+        if (!IdleFor(dwDelay)) {
+            ::PostQuitMessage(0);
+            return;
+        }
+    }
     // The list is complete before the dialog exists.
     ConnectContext ctx;
     ctx.entries = EnumerateGraphs();
@@ -431,34 +461,18 @@ LRESULT CALLBACK MainWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
 }
 
-DWORD EnvNumber(LPCWSTR pszName) {
-    wchar_t sz[32];
-    DWORD n = ::GetEnvironmentVariableW(pszName, sz, 32);
-    if (n == 0 || n >= 32) return 0;
-    return (DWORD)wcstoul(sz, NULL, 10);
-}
-
-// Keeps the message loop going for ms milliseconds without a window; false when told to quit.
-bool IdleFor(DWORD ms) {
-    const DWORD dwStart = ::GetTickCount();
-    for (DWORD dwElapsed; (dwElapsed = ::GetTickCount() - dwStart) < ms;) {
-        ::MsgWaitForMultipleObjects(0, NULL, FALSE, ms - dwElapsed, QS_ALLINPUT);
-        MSG msg;
-        while (::PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) return false;
-            ::DispatchMessageW(&msg);
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int nCmdShow) {
     g_hInstance = hInstance;
+    if (DWORD dwBusy = EnvNumber(L"QUORLIN_GRAPHEDT_BUSY_MS")) ::Sleep(dwBusy);
     HRESULT hrCom = ::CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-    // Reach the running object table once now, so that the connect dialog opens at once.
+    // Reach the running object table and build the connect dialog once now, so that the
+    // dialog opens at once when asked for.
     EnumerateGraphs();
+    ConnectContext warm;
+    if (HWND hDlg = ::CreateDialogParamW(hInstance, MAKEINTRESOURCEW(IDD_CONNECT), NULL, ConnectDlgProc, (LPARAM)&warm))
+        ::DestroyWindow(hDlg);
 
     bool bRun = true;
     if (DWORD dwDelay = EnvNumber(L"QUORLIN_GRAPHEDT_DELAY_MS")) bRun = IdleFor(dwDelay);

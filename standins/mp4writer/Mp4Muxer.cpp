@@ -171,7 +171,7 @@ HRESULT CMp4Muxer::Finish() {
         // Close the mdat box: 32-bit size, or 64-bit over the free box before it.
         uint64_t cbBox = m_cbData + 8;
         CBoxes h;
-        if (cbBox <= 0xFFFFFFFFull) {
+        if (cbBox <= m_cbLarge) {
             h.U32((uint32_t)cbBox);
             hr = WriteAt(m_posMdat, h.b.data(), h.b.size());
         } else {
@@ -228,7 +228,7 @@ std::vector<uint8_t> CMp4Muxer::BuildMoov() {
     for (size_t i = 0; i < n && !bCtts; ++i) bCtts = pts[i] != dts[i];
     bool bAllSync = true;
     for (const Sample& s : m_rgSamples) bAllSync &= s.bSync;
-    bool bCo64 = n > 0 && dataStart + m_rgSamples.back().offset > 0xFFFFFFFFull;
+    bool bCo64 = n > 0 && dataStart + m_rgSamples.back().offset > m_cbLarge;
 
     int64_t mediaDur = n > 0 ? dts[n - 1] + lastDur - dts[0] : 0;
     int64_t movieDur = (mediaDur * kMovieTimescale + kTimescale / 2) / kTimescale;

@@ -38,6 +38,10 @@ public:
     // Closes the file without an index (after a write failure).
     void Abort();
 
+    // Sizes and offsets above this take the 64-bit forms (mdat largesize, co64); 4 GiB - 1
+    // unless lowered, so that tests can reach those forms with small files.
+    void SetLargeFileLimit(uint64_t cbLimit) { m_cbLarge = cbLimit; }
+
     size_t SampleCount() const { return m_rgSamples.size(); }
     uint64_t DataBytes() const { return m_cbData; }
 
@@ -63,4 +67,5 @@ private:
     std::vector<uint8_t> m_buf;
     int m_nWidth = 0, m_nHeight = 0;
     int64_t m_tFrame = 0;
+    uint64_t m_cbLarge = 0xFFFFFFFFull;
 };

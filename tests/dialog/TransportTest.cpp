@@ -315,3 +315,15 @@ TEST(Transport, CloseWhileRunningReleasesEverything) {
         EXPECT_EQ(bench.spGraph->hWndNotify, (OAHWND)0);
     }
 }
+
+TEST(Transport, ShowGraphWithoutGraph) {
+    CMainDialog dlg;
+    RunModal(dlg, [&](HWND hDlg) {
+        MessageBoxCatcher boxes;
+        ::SendMessageW(hDlg, WM_COMMAND, 207, 0);  // disabled; sent as a command
+        ASSERT_EQ(boxes.Boxes().size(), 1u);
+        EXPECT_EQ(boxes.Boxes()[0].text.rfind(L"Can't show graph", 0), 0u) << Narrow(boxes.Boxes()[0].text);
+        EXPECT_NE(boxes.Boxes()[0].text.find(L"0x80004005"), std::wstring::npos);
+        EXPECT_EQ(GroupState(hDlg, kGraphGroup), 0);
+    });
+}

@@ -204,6 +204,35 @@ TEST_F(GraphEditAutomation, AGraphOfAnotherProcessListedFirstIsSkipped) {
     ge.Close();
 }
 
+TEST_F(GraphEditAutomation, AConnectDialogThatOpensTooLateIsLeftWithoutASelection) {
+    EnvGuard env(L"QUORLIN_GRAPHEDT_CONNECT_DELAY_MS", L"800");
+    CGraph graph;
+    graph.m_spGraph = MakeTeeGraph(L"Tee");
+    ASSERT_EQ(graph.ShowGraph(), S_OK);
+    CGraphEdit& ge = graph.m_graphEdit;
+    EXPECT_TRUE(ge.m_hWndList == NULL);
+
+    HWND hDialog = NULL;
+    HWND hList = NULL;
+    PumpUntil([&] {
+        hDialog = OwnedWindow(ge.m_hWndMain, ge.m_rgPI.dwProcessId);
+        hList = hDialog && ::IsWindowVisible(hDialog) ? ::FindWindowExW(hDialog, NULL, L"ListBox", NULL) : NULL;
+        return hList != NULL;
+    }, 5000);
+    ASSERT_TRUE(hList != NULL) << "the connect dialog did not open";
+    wchar_t szOurs[64];
+    ::wsprintfW(szOurs, L"IFilterGraph = %08x", (DWORD)(DWORD_PTR)graph.m_spGraph.p);
+    EXPECT_TRUE(HasLineWith(ListLines(hList), szOurs));
+    PumpMessages(300);
+    EXPECT_EQ(::SendMessageW(hList, LB_GETCURSEL, 0, 0), LB_ERR);
+    EXPECT_TRUE(::IsWindow(hDialog));
+    EXPECT_EQ(WindowText(ge.m_hWndMain), L"GraphEdit");
+
+    const DWORD pid = ge.m_rgPI.dwProcessId;
+    ge.Close();  // also ends a GraphEdit with its dialog open
+    EXPECT_TRUE(WaitProcessEnd(pid, 1000));
+}
+
 TEST_F(GraphEditAutomation, FindGraphItemReadsLinesOfAnyLengthWithinTheirBuffer) {
     IGraphBuilder* pGraph = (IGraphBuilder*)(ULONG_PTR)0x0001ABCD;
     const DWORD pid = ::GetCurrentProcessId();

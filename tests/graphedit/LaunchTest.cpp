@@ -222,3 +222,55 @@ TEST_F(GraphEditLaunch, CloseIsSafeInAnyStateAndAfterTheTesterClosedGraphEdit) {
     EXPECT_TRUE(ge.m_rgPI.hProcess == NULL && ge.m_rgPI.hThread == NULL && ge.m_rgPI.dwProcessId == 0);
     EXPECT_TRUE(ge.m_hWndMain == NULL && ge.m_hWndList == NULL);
 }
+
+TEST_F(GraphEditLaunch, AGraphEditThatDoesNotAcceptInputInTimeIsLeftRunningAndForgotten) {
+    EnvGuard env(L"QUORLIN_GRAPHEDT_BUSY_MS", L"4000");
+    const std::vector<DWORD> before = ProcessesNamed(L"graphedt.exe");
+    CGraph graph;
+    graph.m_spGraph = MakeTeeGraph(L"Tee");
+    DiagCapture diag;
+    EXPECT_EQ(graph.ShowGraph(), E_FAIL);
+    EXPECT_TRUE(diag.HasTrace(L"###Err### CGraphEdit::LoadGraphEdit(): WaitForInputIdle()=258, hr=0x80004005\n"))
+        << diag.Dump();
+    CGraphEdit& ge = graph.m_graphEdit;
+    EXPECT_TRUE(ge.m_rgPI.hProcess == NULL && ge.m_rgPI.hThread == NULL && ge.m_rgPI.dwProcessId == 0);
+    EXPECT_NE(ge.m_dwCookie, 0u);  // the registration stays until the next Close
+    EXPECT_TRUE(RotHas(L"!" + CookieName(graph.m_spGraph.p)));
+
+    const std::vector<DWORD> started = NewProcesses(before);
+    ASSERT_EQ(started.size(), 1u);
+    ge.Close();
+    EXPECT_FALSE(RotHas(L"!" + CookieName(graph.m_spGraph.p)));
+    // The bridge no longer knows that GraphEdit: Close leaves it running.
+    HANDLE hProcess = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, started[0]);
+    ASSERT_TRUE(hProcess != NULL);
+    EXPECT_EQ(::WaitForSingleObject(hProcess, 0), (DWORD)WAIT_TIMEOUT);
+    ::TerminateProcess(hProcess, 1);
+    ::WaitForSingleObject(hProcess, 2000);
+    ::CloseHandle(hProcess);
+}
+
+TEST(GraphEditWindows, SearchesWithoutAGraphEditFindNothingAndCallbacksRefuseANullObject) {
+    CGraphEdit ge;
+    DiagCapture diag;
+    EXPECT_FALSE(ge.FindMainWindow());
+    EXPECT_TRUE(diag.HasReport(L"m_rgPI.hProcess != NULL && m_rgPI.hThread != NULL")) << diag.Dump();
+    EXPECT_TRUE(diag.HasTrace(L"###Err### CGraphEdit::FindMainWindow(): GraphEdit window not found\n"));
+    EXPECT_FALSE(ge.WaitWhileHidden());
+    ge.PostConnectCommand();
+    ge.SelectGraph(NULL);
+    EXPECT_TRUE(ge.m_hWndMain == NULL && ge.m_hWndList == NULL);
+
+    // Enumeration callbacks end the enumeration when they get no object.
+    HWND hWnd = ::GetDesktopWindow();
+    diag.Clear();
+    EXPECT_FALSE(CGraphEdit::EnumMainWindowProc(hWnd, 0));
+    EXPECT_FALSE(CGraphEdit::EnumDialogProc(hWnd, 0));
+    EXPECT_FALSE(CGraphEdit::EnumDialogChildProc(hWnd, 0));
+    EXPECT_EQ(diag.Reports().size(), 3u) << diag.Dump();
+    EXPECT_TRUE(diag.HasReport(L"pThis != NULL")) << diag.Dump();
+    // With an object, windows that are not GraphEdit's continue them.
+    EXPECT_TRUE(CGraphEdit::EnumMainWindowProc(hWnd, (LPARAM)&ge));
+    EXPECT_TRUE(CGraphEdit::EnumDialogProc(hWnd, (LPARAM)&ge));
+    EXPECT_TRUE(CGraphEdit::EnumDialogChildProc(hWnd, (LPARAM)&ge));
+}

@@ -16,7 +16,27 @@ struct MuxCase {
     const char* x264Args;
     bool bTimed;     // feed the reference times (else none, at the frame rate)
     size_t cKeep;    // access units fed before Finish (0: all)
+    bool bLarge = false;  // 64-bit forms (mdat largesize, co64) from a lowered limit
 };
+
+// The top-level boxes and the chunk offset box used, as "ftyp free mdat moov ... co64".
+std::string BoxLayout(const std::string& file) {
+    std::string data, layout;
+    if (!ReadHostFile(file, &data)) return layout;
+    auto u32 = [&](size_t at) {
+        return (uint64_t)(uint8_t)data[at] << 24 | (uint64_t)(uint8_t)data[at + 1] << 16 |
+               (uint64_t)(uint8_t)data[at + 2] << 8 | (uint64_t)(uint8_t)data[at + 3];
+    };
+    for (size_t at = 0; at + 8 <= data.size();) {
+        uint64_t cb = u32(at);
+        if (cb == 1 && at + 16 <= data.size()) cb = u32(at + 8) << 32 | u32(at + 12);
+        if (cb < 8) break;
+        layout += (layout.empty() ? "" : " ") + data.substr(at + 4, 4);
+        at += cb;
+    }
+    layout += data.find("co64") != std::string::npos ? " co64" : data.find("stco") != std::string::npos ? " stco" : "";
+    return layout;
+}
 
 class Mp4MuxerCases : public ::testing::TestWithParam<MuxCase> {};
 
@@ -36,6 +56,7 @@ TEST_P(Mp4MuxerCases, WritesWhatItReceived) {
     CMp4Muxer mux;
     ASSERT_EQ(S_OK, mux.Create(ToWinPath(out).c_str()));
     mux.SetFrameDuration(10000000 / kFps);
+    if (c.bLarge) mux.SetLargeFileLimit(1000);
     for (size_t i = 0; i < cKeep; ++i)
         ASSERT_EQ(S_OK, mux.AddSample(p + units[i].offset, units[i].cb, c.bTimed, ref.pts[i],
                                       ref.pts[i] + 10000000 / kFps));
@@ -54,6 +75,8 @@ TEST_P(Mp4MuxerCases, WritesWhatItReceived) {
     for (size_t i = 0; i < cKeep; ++i) cKey += ref.key[i];
     EXPECT_EQ(cKey, CountKeyPackets(out));
 
+    EXPECT_EQ(c.bLarge ? "ftyp mdat moov co64" : "ftyp free mdat moov stco", BoxLayout(out));
+
     std::vector<std::string> want = FrameHashes(ref.h264Path), got = FrameHashes(out);
     ASSERT_EQ((size_t)kFrames, want.size());
     want.resize(cKeep);
@@ -69,7 +92,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Samples without time stamps are laid out at the frame rate.
         MuxCase{"BaselineUntimed", "-profile:v baseline -g 10", false, 0},
         // Stopped after 23 of 50 frames: every frame received is kept.
-        MuxCase{"BaselineCutShort", "-profile:v baseline -g 10", true, 23}),
+        MuxCase{"BaselineCutShort", "-profile:v baseline -g 10", true, 23},
+        // Past the 32-bit limit (lowered here): 64-bit mdat size over the free box, co64.
+        MuxCase{"LargeFileForms", "-profile:v baseline -g 10", true, 0, true}),
     [](const ::testing::TestParamInfo<MuxCase>& info) { return std::string(info.param.name); });
 
 TEST(Mp4Muxer, RefusesPathsItCannotCreate) {

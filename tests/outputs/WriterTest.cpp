@@ -221,3 +221,63 @@ TEST_F(WriterGraph, RefusesWhatIsNotAnH264ByteStream) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WriterGraph, RecordsTheEncodersStreamFrameForFrame) {
+    // Raw RGB32 frames, a moving gradient -> encoder -> Smart Tee: "Capture" to the writer,
+    // "Preview" to a sink that keeps the encoder's byte stream as it was sent.
+    const int kRawW = 96, kRawH = 64, kRawFrames = 30;
+    CKitMediaType mt;
+    mt.Set(MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo);
+    auto* pvi = (VIDEOINFOHEADER*)mt.AllocFormat(sizeof(VIDEOINFOHEADER));
+    pvi->AvgTimePerFrame = kFrame;
+    pvi->bmiHeader = {sizeof(BITMAPINFOHEADER), kRawW, kRawH, 1, 32, BI_RGB, kRawW * kRawH * 4};
+    mt.bFixedSizeSamples = TRUE;
+    mt.lSampleSize = kRawW * kRawH * 4;
+    auto* pRaw = new CTestSource({mt}, kRawFrames, kFrame);
+    pRaw->fill = [](int n, BYTE* p, long cb) {
+        for (long i = 0; i + 3 < cb; i += 4) {
+            int x = (i / 4) % kRawW, y = (i / 4) / kRawW;
+            p[i] = (BYTE)(x * 2 + n * 5), p[i + 1] = (BYTE)(y * 3), p[i + 2] = (BYTE)((x + y + n * 3) & 0xFF);
+        }
+    };
+    spSource = static_cast<IBaseFilter*>(pRaw);
+    ASSERT_EQ(S_OK, spGraph->AddFilter(spSource, L"Raw"));
+    CComPtr<IBaseFilter> spEncoder, spTee;
+    ASSERT_EQ(S_OK, spEncoder.CoCreateInstance(CLSID_VireonEncoder));
+    ASSERT_EQ(S_OK, spGraph->AddFilter(spEncoder, L"Morvane H264 Encoder"));
+    ASSERT_EQ(S_OK, spTee.CoCreateInstance(CLSID_SmartTee));
+    ASSERT_EQ(S_OK, spGraph->AddFilter(spTee, L"Smart Tee"));
+    auto* pSink = new CTestSink();
+    CComPtr<IBaseFilter> spSink = static_cast<IBaseFilter*>(pSink);
+    ASSERT_EQ(S_OK, spGraph->AddFilter(spSink, L"Stream"));
+
+    CComPtr<IPin> spRawOut, spEncIn, spEncOut, spTeeIn, spCapture, spPreview, spSinkIn;
+    spRawOut.p = FirstPin(spSource, PINDIR_OUTPUT);
+    spEncIn.p = FirstPin(spEncoder, PINDIR_INPUT);
+    spEncOut.p = FirstPin(spEncoder, PINDIR_OUTPUT);
+    spTeeIn.p = FirstPin(spTee, PINDIR_INPUT);
+    spSinkIn.p = FirstPin(spSink, PINDIR_INPUT);
+    ASSERT_EQ(S_OK, spTee->FindPin(L"Capture", &spCapture));
+    ASSERT_EQ(S_OK, spTee->FindPin(L"Preview", &spPreview));
+    ASSERT_EQ(S_OK, spGraph->ConnectDirect(spRawOut, spEncIn, nullptr));
+    ASSERT_EQ(S_OK, spGraph->ConnectDirect(spEncOut, spTeeIn, nullptr));
+    ASSERT_EQ(S_OK, spGraph->ConnectDirect(spPreview, spSinkIn, nullptr));
+    const std::string file = UniqueTmpPath(".mp4");
+    ASSERT_EQ(S_OK, SetFile(file));
+    ASSERT_EQ(S_OK, ConnectToWriter(spCapture));
+    RunToEnd();
+
+    const std::string stream = UniqueTmpPath(".h264");
+    ASSERT_TRUE(WriteHostFile(stream, pSink->AllData()));
+    std::vector<std::string> want = FrameHashes(stream);
+    EXPECT_EQ((size_t)kRawFrames, want.size());
+    EXPECT_EQ(want, FrameHashes(file));
+    auto info = ProbeVideo(file);
+    EXPECT_EQ(std::to_string(kRawW), info["width"]);
+    EXPECT_EQ(std::to_string(kRawH), info["height"]);
+    EXPECT_NEAR((double)kRawFrames / kFps, std::atof(info["duration"].c_str()), 0.001);
+}
+
+}  // namespace

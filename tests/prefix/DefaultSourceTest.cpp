@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "graph/DShow.h"
+#include "graph/Graph.h"
 #include "graph/Vireon.h"
 
 #include <atlbase.h>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/DiagCapture.h"
 #include "tests/support/HostTools.h"
 
 namespace {
@@ -199,6 +201,101 @@ TEST_F(DefaultSource, DefaultGraphHoldsTheEncoderAndPlays) {
     EXPECT_EQ(enc->nConnectedOut, 1);
     EXPECT_EQ(dec->nConnectedOut, 1);
     EXPECT_EQ(RunToEnd(spGraph, 180000), EC_COMPLETE);
+}
+
+}  // namespace
+
+// The bench's own path for saved graphs (CGraph) on the real graph manager of this prefix.
+namespace {
+
+class BenchGraphFile : public DefaultSource {
+protected:
+    void SetUp() override {
+        DefaultSource::SetUp();
+        m_hWnd = CreateWindowExW(0, L"STATIC", L"bench", WS_OVERLAPPEDWINDOW, 100, 300, 400, 300, NULL, NULL,
+                                 NULL, NULL);
+        ASSERT_TRUE(m_hWnd);
+    }
+    void TearDown() override {
+        m_graph.Release();
+        DestroyWindow(m_hWnd);
+        DefaultSource::TearDown();
+    }
+    // A saved graph with the platform's Sample Grabbers in the maker's places.
+    std::string GraphWithoutTheMakersFilters() {
+        std::string video = TestTmpDir() + "/make-grf-sample.mp4";
+        if (!HostFileExists(video) &&
+            RunHost("ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=25 -t 1 -c:v libx264 "
+                    "-pix_fmt yuv420p '" + video + "'") != 0)
+            return std::string();
+        std::string grf = UniqueTmpPath(".grf");
+        if (RunMakeGrf(L"\"" + ToWinPath(grf) + L"\" \"" + ToWinPath(video) + L"\" " + kSampleGrabber + L" " +
+                       kSampleGrabber) != 0)
+            return std::string();
+        return grf;
+    }
+    HRESULT LoadInto(const std::wstring& file) {
+        m_graph.Release();
+        HRESULT hr = m_graph.m_spGraph.CoCreateInstance(CLSID_FilterGraph);
+        return FAILED(hr) ? hr : m_graph.BuildFromGRFFile(file.c_str());
+    }
+
+    CGraph m_graph;
+    HWND m_hWnd = NULL;
+    DiagCapture m_diag;
+};
+
+TEST_F(BenchGraphFile, LoadsASavedGraphAndRefusesOneWithoutTheEncoder) {
+    std::string grf = GraphWithoutTheMakersFilters();
+    ASSERT_FALSE(grf.empty());
+    ASSERT_EQ(LoadInto(ToWinPath(grf)), S_OK) << m_diag.Dump();
+    std::vector<Node> v = Nodes(m_graph.m_spGraph);
+    EXPECT_EQ(v.size(), 5u);
+    EXPECT_TRUE(Find(v, L"Morvane H264 Encoder"));
+    EXPECT_TRUE(m_diag.Reports().empty()) << m_diag.Dump();
+
+    // The whole build: the graph loads, but what stands in the encoder's place is no encoder.
+    m_graph.Release();
+    EXPECT_EQ(m_graph.BuildGraph(ToWinPath(grf).c_str(), false, NULL, false, m_hWnd, WM_GRAPHNOTIFY), E_FAIL);
+    EXPECT_TRUE(m_diag.HasReport(L"CGraph::BuildGraph(): Morvane H264 Encoder not found")) << m_diag.Dump();
+}
+
+TEST_F(BenchGraphFile, BadGraphFilesFailWithTheirDiagnostics) {
+    // No file.
+    HRESULT hr = LoadInto(ToWinPath(UniqueTmpPath(".grf")));
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_TRUE(m_diag.HasReport(L"CGraph::BuildFromGRFFile(): Can't open .grf file")) << m_diag.Dump();
+
+    // A compound file without the graph's stream, and one whose stream holds no graph.
+    auto makeFile = [](const std::wstring& path, const wchar_t* pszStream, const std::string& content) {
+        CComPtr<IStorage> spStorage;
+        ASSERT_HRESULT_SUCCEEDED(StgCreateDocfile(path.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &spStorage));
+        CComPtr<IStream> spStm;
+        ASSERT_HRESULT_SUCCEEDED(spStorage->CreateStream(pszStream, STGM_WRITE | STGM_CREATE | STGM_SHARE_EXCLUSIVE, 0, 0, &spStm));
+        ULONG cb;
+        spStm->Write(content.data(), ULONG(content.size()), &cb);
+    };
+    std::wstring noStream = ToWinPath(UniqueTmpPath(".grf"));
+    makeFile(noStream, L"SomethingElse", "x");
+    m_diag.Clear();
+    EXPECT_TRUE(FAILED(LoadInto(noStream)));
+    EXPECT_TRUE(m_diag.HasReport(L"CGraph::BuildFromGRFFile(): Invalid .grf file")) << m_diag.Dump();
+
+    std::wstring garbage = ToWinPath(UniqueTmpPath(".grf"));
+    makeFile(garbage, L"ActiveMovieGraph", std::string("0\0\0\0F\0I\0L\0", 10));
+    m_diag.Clear();
+    EXPECT_EQ(LoadInto(garbage), VFW_E_INVALID_FILE_FORMAT);
+    EXPECT_TRUE(m_diag.HasReport(L"CGraph::BuildFromGRFFile(): Can't load data from .grf file")) << m_diag.Dump();
+    EXPECT_TRUE(Nodes(m_graph.m_spGraph).empty());
+}
+
+// The bench's default source, built the way "Build graph" builds it.
+TEST_F(BenchGraphFile, DefaultSourceBuildsAndPlays) {
+    if (GetFileAttributesW(kDefaultGraph) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "no default graph yet (the encoder and decoder stand-ins are not both registered)";
+    ASSERT_EQ(m_graph.BuildGraph(kDefaultGraph, false, NULL, false, m_hWnd, WM_GRAPHNOTIFY), S_OK) << m_diag.Dump();
+    EXPECT_TRUE(m_graph.m_spVireon);
+    EXPECT_EQ(RunToEnd(m_graph.m_spGraph, 180000), EC_COMPLETE);
 }
 
 }  // namespace

@@ -102,12 +102,22 @@ public:
         m_pOwner->m_samples.push_back(std::move(s));
         return S_OK;
     }
+    // Like any renderer, it signals the end only once running: the graph manager counts
+    // EC_COMPLETE from the start of the run, and a short stream can end while paused.
     HRESULT OnEndOfStream() override {
+        bool bNotify;
         {
             CKitAutoLock lock(&m_pOwner->m_csData);
             m_pOwner->m_bEos = true;
+            bNotify = m_pOwner->m_bRunning;
+            m_pOwner->m_bCompletePending = !bNotify;
         }
-        m_pOwner->NotifyEvent(EC_COMPLETE, S_OK, 0);
+        if (bNotify) m_pOwner->NotifyEvent(EC_COMPLETE, S_OK, 0);
+        return S_OK;
+    }
+    HRESULT OnBeginFlush() override {
+        CKitAutoLock lock(&m_pOwner->m_csData);
+        m_pOwner->m_bCompletePending = false;
         return S_OK;
     }
 
@@ -136,6 +146,25 @@ HRESULT STDMETHODCALLTYPE CTestSink::NonDelegatingQueryInterface(REFIID riid, vo
 }
 
 CKitPin* CTestSink::GetPin(int n) { return n == 0 ? m_pInput : nullptr; }
+
+HRESULT CTestSink::OnRun(REFERENCE_TIME) {
+    bool bNotify;
+    {
+        CKitAutoLock lock(&m_csData);
+        m_bRunning = true;
+        bNotify = m_bCompletePending;
+        m_bCompletePending = false;
+    }
+    if (bNotify) NotifyEvent(EC_COMPLETE, S_OK, 0);
+    return S_OK;
+}
+
+HRESULT CTestSink::OnStop() {
+    CKitAutoLock lock(&m_csData);
+    m_bRunning = false;
+    m_bCompletePending = false;
+    return S_OK;
+}
 CKitInputPin* CTestSink::Input() { return m_pInput; }
 
 std::vector<CollectedSample> CTestSink::Samples() {

@@ -54,7 +54,8 @@ struct CollectedSample {
 
 // A renderer with one input pin "Input": accepts the types for which accept() is true (all
 // when unset), records every sample, signals EC_COMPLETE at end of stream. Its seeking goes
-// upstream, so the graph manager's seeking and duration work through it.
+// upstream, so the graph manager's seeking and duration work through it. EC_COMPLETE is
+// held back until the filter runs.
 class CTestSink : public CKitFilter {
 public:
     CTestSink();
@@ -63,6 +64,8 @@ public:
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
     int GetPinCount() override { return 1; }
     CKitPin* GetPin(int n) override;
+    HRESULT OnRun(REFERENCE_TIME tStart) override;
+    HRESULT OnStop() override;
 
     std::function<bool(const AM_MEDIA_TYPE&)> accept;
     // Copies, safe to call while the graph runs.
@@ -78,6 +81,8 @@ private:
     CRITICAL_SECTION m_csData;
     std::vector<CollectedSample> m_samples;
     bool m_bEos = false;
+    bool m_bCompletePending = false;  // end of stream reached before running
+    bool m_bRunning = false;
 };
 
 // The first pin of a filter with the given direction (AddRef'd), or null.

@@ -240,6 +240,7 @@ FakeFilter::FakeFilter(const std::wstring& filterName, REFCLSID filterClsid)
     : clsid(filterClsid),
       name(filterName),
       hasPropertyPages(false),
+      isRenderer(false),
       hrGetClassID(S_OK),
       hrEnumPins(S_OK),
       pinsFailAt(-1),
@@ -249,6 +250,7 @@ FakeFilter::FakeFilter(const std::wstring& filterName, REFCLSID filterClsid)
       graph(NULL),
       state(State_Stopped),
       cGetPages(0),
+      cEnumPins(0),
       m_cRef(1) {}
 
 FakeFilter::~FakeFilter() {
@@ -269,6 +271,7 @@ void* FakeFilter::QueryInterfaceImpl(REFIID riid) {
     if (riid == IID_IUnknown || riid == IID_IBaseFilter || riid == IID_IMediaFilter || riid == IID_IPersist)
         return static_cast<IBaseFilter*>(this);
     if (riid == IID_ISpecifyPropertyPages && hasPropertyPages) return static_cast<ISpecifyPropertyPages*>(this);
+    if (riid == IID_IAMFilterMiscFlags) return static_cast<IAMFilterMiscFlags*>(this);
     return NULL;
 }
 
@@ -340,6 +343,7 @@ STDMETHODIMP FakeFilter::GetSyncSource(IReferenceClock** pClock) {
 }
 
 STDMETHODIMP FakeFilter::EnumPins(IEnumPins** ppEnum) {
+    ::InterlockedIncrement(&cEnumPins);
     if (ppEnum == NULL) return E_POINTER;
     *ppEnum = NULL;
     if (FAILED(hrEnumPins)) return hrEnumPins;
@@ -396,6 +400,8 @@ STDMETHODIMP FakeFilter::GetPages(CAUUID* pPages) {
     }
     return S_OK;
 }
+
+STDMETHODIMP_(ULONG) FakeFilter::GetMiscFlags() { return isRenderer ? AM_FILTER_MISC_FLAGS_IS_RENDERER : 0; }
 
 // ---------------------------------------------------------------------------------------
 // FakeEncoder.
@@ -639,7 +645,10 @@ STDMETHODIMP FakeEncoder::GetDateTime(BSTR* pbstr) {
 // ---------------------------------------------------------------------------------------
 // FakeWriter.
 
-FakeWriter::FakeWriter() : FakeFilter(L"", CLSID_VireonMp4Writer) { AddPin(L"In", PINDIR_INPUT); }
+FakeWriter::FakeWriter() : FakeFilter(L"", CLSID_VireonMp4Writer) {
+    AddPin(L"In", PINDIR_INPUT);
+    isRenderer = true;
+}
 
 CComPtr<FakeWriter> FakeWriter::Create() {
     CComPtr<FakeWriter> sp;
@@ -690,5 +699,73 @@ CComPtr<FakeFilter> CreateFakeDecoder() {
 CComPtr<FakeFilter> CreateFakeRenderer(const std::wstring& rendererName) {
     CComPtr<FakeFilter> sp = FakeFilter::Create(rendererName);
     sp->AddPin(L"Input", PINDIR_INPUT);
+    sp->isRenderer = true;
     return sp;
 }
+
+// ---------------------------------------------------------------------------------------
+// FakePropertyPage.
+
+CComPtr<IUnknown> FakePropertyPage::Create(const std::wstring& pageTitle) {
+    CComPtr<IUnknown> sp;
+    sp.Attach(static_cast<IPropertyPage*>(new FakePropertyPage(pageTitle)));
+    return sp;
+}
+
+void* FakePropertyPage::QueryInterfaceImpl(REFIID riid) {
+    if (riid == IID_IUnknown || riid == IID_IPropertyPage) return static_cast<IPropertyPage*>(this);
+    return NULL;
+}
+
+STDMETHODIMP FakePropertyPage::SetPageSite(IPropertyPageSite* pPageSite) {
+    m_spSite = pPageSite;
+    return S_OK;
+}
+
+STDMETHODIMP FakePropertyPage::Activate(HWND hWndParent, LPCRECT pRect, BOOL) {
+    RECT rc = pRect ? *pRect : RECT{0, 0, 200, 100};
+    hWnd = ::CreateWindowExW(0, L"STATIC", title.c_str(), WS_CHILD, rc.left, rc.top, rc.right - rc.left,
+                             rc.bottom - rc.top, hWndParent, NULL, ::GetModuleHandleW(NULL), NULL);
+    return hWnd ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP FakePropertyPage::Deactivate() {
+    if (hWnd) ::DestroyWindow(hWnd);
+    hWnd = NULL;
+    return S_OK;
+}
+
+STDMETHODIMP FakePropertyPage::GetPageInfo(PROPPAGEINFO* pPageInfo) {
+    if (pPageInfo == NULL) return E_POINTER;
+    pPageInfo->cb = sizeof(PROPPAGEINFO);
+    pPageInfo->pszTitle = (LPOLESTR)::CoTaskMemAlloc((title.size() + 1) * sizeof(wchar_t));
+    if (pPageInfo->pszTitle) memcpy(pPageInfo->pszTitle, title.c_str(), (title.size() + 1) * sizeof(wchar_t));
+    pPageInfo->size.cx = 200;
+    pPageInfo->size.cy = 100;
+    pPageInfo->pszDocString = NULL;
+    pPageInfo->pszHelpFile = NULL;
+    pPageInfo->dwHelpContext = 0;
+    return S_OK;
+}
+
+STDMETHODIMP FakePropertyPage::SetObjects(ULONG cObjects, IUnknown** ppUnk) {
+    objects.clear();
+    for (ULONG i = 0; i < cObjects && ppUnk; ++i) objects.push_back(ppUnk[i]);
+    return S_OK;
+}
+
+STDMETHODIMP FakePropertyPage::Show(UINT nCmdShow) {
+    if (hWnd) ::ShowWindow(hWnd, nCmdShow);
+    return S_OK;
+}
+
+STDMETHODIMP FakePropertyPage::Move(LPCRECT pRect) {
+    if (hWnd && pRect)
+        ::MoveWindow(hWnd, pRect->left, pRect->top, pRect->right - pRect->left, pRect->bottom - pRect->top, TRUE);
+    return S_OK;
+}
+
+STDMETHODIMP FakePropertyPage::IsPageDirty() { return S_FALSE; }
+STDMETHODIMP FakePropertyPage::Apply() { return S_OK; }
+STDMETHODIMP FakePropertyPage::Help(LPCOLESTR) { return E_NOTIMPL; }
+STDMETHODIMP FakePropertyPage::TranslateAccelerator(MSG*) { return S_FALSE; }

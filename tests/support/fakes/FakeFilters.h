@@ -97,7 +97,7 @@ protected:
     CComPtr<IMemAllocator> m_spAllocator;
 };
 
-class FakeFilter : public IBaseFilter, public ISpecifyPropertyPages {
+class FakeFilter : public IBaseFilter, public ISpecifyPropertyPages, public IAMFilterMiscFlags {
 public:
     static CComPtr<FakeFilter> Create(const std::wstring& name = L"", REFCLSID clsid = GUID_NULL);
     FAKE_COM_UNKNOWN()
@@ -115,6 +115,8 @@ public:
     std::vector<CComPtr<FakePin>> pins;
     bool hasPropertyPages;
     std::vector<CLSID> pages;
+    // Says so through IAMFilterMiscFlags (a graph manager then waits for its EC_COMPLETE).
+    bool isRenderer;
     RefusedInterfaces refused;
 
     // Failures on demand.
@@ -129,6 +131,7 @@ public:
     IFilterGraph* graph;  // not counted, as filters hold their graph
     FILTER_STATE state;
     LONG cGetPages;
+    LONG cEnumPins;  // how often the pins were enumerated
 
     // Called by an input pin at the end of the stream.
     virtual void OnEndOfStream(FakePin* pInput);
@@ -149,6 +152,9 @@ public:
 
     // ISpecifyPropertyPages
     STDMETHODIMP GetPages(CAUUID* pPages) override;
+
+    // IAMFilterMiscFlags
+    STDMETHODIMP_(ULONG) GetMiscFlags() override;
 
 protected:
     FakeFilter(const std::wstring& name, REFCLSID clsid);
@@ -241,7 +247,7 @@ protected:
     HRESULT Called(const std::string& call, const char* method);
 };
 
-// A fake MPEG-4 writer: input pin "In" and IFileSinkFilter2 (SetFileName logged as
+// A fake MPEG-4 writer (flagged as a renderer): input pin "In" and IFileSinkFilter2 (SetFileName logged as
 // "SetFileName <path>"; hrSetFileName replaces S_OK).
 class FakeWriter : public FakeFilter, public IFileSinkFilter2 {
 public:
@@ -266,5 +272,38 @@ protected:
 // A fake H.264 decoder: input pin "In" (accepts video), output pin "Out" offering RGB32
 // 320x240 with a VIDEOINFOHEADER, which the platform's video renderer takes.
 CComPtr<FakeFilter> CreateFakeDecoder();
-// A fake renderer: one input pin "Input", no output pin.
+// A fake renderer: one input pin "Input", no output pin, flagged as a renderer.
 CComPtr<FakeFilter> CreateFakeRenderer(const std::wstring& name = L"Video Renderer");
+
+// A property page that can be registered under a class identifier so that the platform's
+// property frame has a real page to show:
+//   ClassRegistration reg(kPageClsid, [] { return FakePropertyPage::Create(L"General"); });
+// The frame's objects are recorded in `objects`; Activate makes a plain child window.
+class FakePropertyPage : public IPropertyPage {
+public:
+    static CComPtr<IUnknown> Create(const std::wstring& title);
+    FAKE_COM_UNKNOWN()
+    void* QueryInterfaceImpl(REFIID riid);
+
+    std::wstring title;
+    std::vector<CComPtr<IUnknown>> objects;
+    HWND hWnd = NULL;
+
+    STDMETHODIMP SetPageSite(IPropertyPageSite* pPageSite) override;
+    STDMETHODIMP Activate(HWND hWndParent, LPCRECT pRect, BOOL bModal) override;
+    STDMETHODIMP Deactivate() override;
+    STDMETHODIMP GetPageInfo(PROPPAGEINFO* pPageInfo) override;
+    STDMETHODIMP SetObjects(ULONG cObjects, IUnknown** ppUnk) override;
+    STDMETHODIMP Show(UINT nCmdShow) override;
+    STDMETHODIMP Move(LPCRECT pRect) override;
+    STDMETHODIMP IsPageDirty() override;
+    STDMETHODIMP Apply() override;
+    STDMETHODIMP Help(LPCOLESTR pszHelpDir) override;
+    STDMETHODIMP TranslateAccelerator(MSG* pMsg) override;
+
+protected:
+    explicit FakePropertyPage(const std::wstring& pageTitle) : title(pageTitle), m_cRef(1) {}
+    virtual ~FakePropertyPage() {}
+    LONG m_cRef;
+    CComPtr<IPropertyPageSite> m_spSite;
+};
