@@ -1,0 +1,82 @@
+// Bit writer for RBSP payloads and the NAL unit wrapping.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace vcore {
+
+class BitWriter {
+public:
+    void Reset() { buf_.clear(); acc_ = 0; n_ = 0; }
+
+    // Writes the low `bits` bits of value (bits <= 32), MSB first.
+    inline void Put(uint32_t value, int bits) {
+        if (bits == 0) return;
+        acc_ = (acc_ << bits) | (value & (0xFFFFFFFFu >> (32 - bits)));
+        n_ += bits;
+        if (n_ >= 32) {
+            n_ -= 32;
+            const uint32_t w = static_cast<uint32_t>(acc_ >> n_);
+            const uint8_t b[4] = {static_cast<uint8_t>(w >> 24), static_cast<uint8_t>(w >> 16),
+                                  static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(w)};
+            buf_.insert(buf_.end(), b, b + 4);
+        }
+    }
+    inline void Bit(int b) { Put(b ? 1u : 0u, 1); }
+    inline void Ue(uint32_t v) {
+        const uint32_t x = v + 1;
+        const int len = 31 - __builtin_clz(x); // x >= 1
+        if (2 * len + 1 <= 32) {
+            Put(x, 2 * len + 1);
+        } else {
+            Put(0, len);
+            Put(x, len + 1);
+        }
+    }
+    inline void Se(int v) { Ue(v <= 0 ? static_cast<uint32_t>(-2 * v) : static_cast<uint32_t>(2 * v - 1)); }
+    // rbsp_trailing_bits: stop bit, zero bits to the byte boundary; flushes.
+    void Trailing() {
+        Put(1, 1);
+        if (n_ & 7) Put(0, 8 - (n_ & 7));
+        while (n_ >= 8) {
+            n_ -= 8;
+            buf_.push_back(static_cast<uint8_t>(acc_ >> n_));
+        }
+    }
+    uint64_t BitCount() const { return buf_.size() * 8ull + static_cast<uint64_t>(n_); }
+    // Complete only after Trailing().
+    const std::vector<uint8_t>& Bytes() const { return buf_; }
+
+private:
+    std::vector<uint8_t> buf_;
+    uint64_t acc_ = 0;
+    int n_ = 0;
+};
+
+static inline int UeBits(uint32_t v) {
+    uint32_t x = v + 1;
+    int len = 0;
+    while ((x >> len) > 1) ++len;
+    return 2 * len + 1;
+}
+static inline int SeBits(int v) {
+    return UeBits(v <= 0 ? static_cast<uint32_t>(-2 * v) : static_cast<uint32_t>(2 * v - 1));
+}
+
+// Appends start code + NAL header + payload with emulation prevention bytes.
+inline void AppendNal(std::vector<uint8_t>& out, int refIdc, int type, const std::vector<uint8_t>& rbsp) {
+    out.push_back(0); out.push_back(0); out.push_back(0); out.push_back(1);
+    out.push_back(static_cast<uint8_t>((refIdc << 5) | type));
+    int zeros = 0;
+    for (uint8_t b : rbsp) {
+        if (zeros >= 2 && b <= 3) {
+            out.push_back(3);
+            zeros = 0;
+        }
+        out.push_back(b);
+        zeros = (b == 0) ? zeros + 1 : 0;
+    }
+}
+
+} // namespace vcore

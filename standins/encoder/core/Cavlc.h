@@ -1,0 +1,19 @@
+// CAVLC residual block coding.
+#pragma once
+
+#include <cstdint>
+
+#include "BitWriter.h"
+
+namespace vcore {
+
+// Writes one residual block. `coef` holds maxCoeff levels in scan order
+// (maxCoeff is 4 for chroma DC, 15 for AC blocks, 16 otherwise); nC is the
+// predicted coefficient count of the block (-1 selects the chroma DC table).
+// Returns the number of non-zero levels written (TotalCoeff).
+int WriteResidualBlock(BitWriter& bw, const int16_t* coef, int maxCoeff, int nC);
+
+// codeNum for coded_block_pattern (intra = Intra4x4 table, else inter table).
+int CbpCodeNum(int cbp, bool intra);
+
+} // namespace vcore

@@ -1,0 +1,148 @@
+#include "Convert.h"
+
+#include <cstddef>
+
+namespace vcore {
+namespace {
+
+// BT.601 limited range in 16-bit fixed point (coefficients * 219/255 or
+// 224/255 * 65536), rounded to nearest.
+inline uint8_t Y601(int r, int g, int b) {
+    return static_cast<uint8_t>((16829 * r + 33039 * g + 6416 * b + (16 << 16) + 32768) >> 16);
+}
+inline uint8_t U601(int r, int g, int b) {
+    return static_cast<uint8_t>((-9714 * r - 19070 * g + 28784 * b + (128 << 16) + 32768) >> 16);
+}
+inline uint8_t V601(int r, int g, int b) {
+    return static_cast<uint8_t>((28784 * r - 24103 * g - 4681 * b + (128 << 16) + 32768) >> 16);
+}
+
+// Row r of a plane of `rows` rows starting at base.
+inline const uint8_t* Row(const uint8_t* base, int stride, int rows, int r, bool bottomUp) {
+    return base + static_cast<std::ptrdiff_t>(bottomUp ? rows - 1 - r : r) * stride;
+}
+
+int ChromaStride(int stride) { return (stride + 1) / 2; }
+
+} // namespace
+
+int DefaultStride(PixelFormat fmt, int width) {
+    switch (fmt) {
+    case PixelFormat::YUY2: return ((width + 1) / 2) * 4;
+    case PixelFormat::RGB24: return width * 3;
+    case PixelFormat::RGB32: return width * 4;
+    default: return width;
+    }
+}
+
+std::size_t BufferSize(PixelFormat fmt, int width, int height, int stride) {
+    if (stride <= 0) stride = DefaultStride(fmt, width);
+    const std::size_t rows = static_cast<std::size_t>(height);
+    const std::size_t crow = static_cast<std::size_t>((height + 1) / 2);
+    switch (fmt) {
+    case PixelFormat::I420:
+    case PixelFormat::YV12: return static_cast<std::size_t>(stride) * rows + 2 * static_cast<std::size_t>(ChromaStride(stride)) * crow;
+    case PixelFormat::NV12: return static_cast<std::size_t>(stride) * (rows + crow);
+    default: return static_cast<std::size_t>(stride) * rows;
+    }
+}
+
+bool ConvertToI420(PixelFormat fmt, const uint8_t* src, int width, int height, int stride, bool bottomUp,
+                   I420Picture& out) {
+    if (!src || width < 1 || height < 1) return false;
+    if (stride <= 0) stride = DefaultStride(fmt, width);
+    if (stride < DefaultStride(fmt, width)) return false;
+    const int cw = (width + 1) / 2, ch = (height + 1) / 2;
+    out.width = width;
+    out.height = height;
+    out.strideY = width;
+    out.strideC = cw;
+    out.y.assign(static_cast<std::size_t>(width) * height, 0);
+    out.u.assign(static_cast<std::size_t>(cw) * ch, 0);
+    out.v.assign(static_cast<std::size_t>(cw) * ch, 0);
+
+    switch (fmt) {
+    case PixelFormat::I420:
+    case PixelFormat::YV12: {
+        const int cs = ChromaStride(stride);
+        const uint8_t* p1 = src + static_cast<std::size_t>(stride) * height;
+        const uint8_t* p2 = p1 + static_cast<std::size_t>(cs) * ch;
+        const uint8_t* pu = fmt == PixelFormat::I420 ? p1 : p2;
+        const uint8_t* pv = fmt == PixelFormat::I420 ? p2 : p1;
+        for (int r = 0; r < height; ++r) {
+            const uint8_t* s = Row(src, stride, height, r, bottomUp);
+            for (int x = 0; x < width; ++x) out.y[static_cast<std::size_t>(r) * width + x] = s[x];
+        }
+        for (int r = 0; r < ch; ++r) {
+            const uint8_t* su = Row(pu, cs, ch, r, bottomUp);
+            const uint8_t* sv = Row(pv, cs, ch, r, bottomUp);
+            for (int x = 0; x < cw; ++x) {
+                out.u[static_cast<std::size_t>(r) * cw + x] = su[x];
+                out.v[static_cast<std::size_t>(r) * cw + x] = sv[x];
+            }
+        }
+        return true;
+    }
+    case PixelFormat::NV12: {
+        const uint8_t* puv = src + static_cast<std::size_t>(stride) * height;
+        for (int r = 0; r < height; ++r) {
+            const uint8_t* s = Row(src, stride, height, r, bottomUp);
+            for (int x = 0; x < width; ++x) out.y[static_cast<std::size_t>(r) * width + x] = s[x];
+        }
+        for (int r = 0; r < ch; ++r) {
+            const uint8_t* s = Row(puv, stride, ch, r, bottomUp);
+            for (int x = 0; x < cw; ++x) {
+                out.u[static_cast<std::size_t>(r) * cw + x] = s[2 * x];
+                out.v[static_cast<std::size_t>(r) * cw + x] = s[2 * x + 1];
+            }
+        }
+        return true;
+    }
+    case PixelFormat::YUY2: {
+        for (int r = 0; r < height; ++r) {
+            const uint8_t* s = Row(src, stride, height, r, bottomUp);
+            for (int x = 0; x < width; ++x) out.y[static_cast<std::size_t>(r) * width + x] = s[(x / 2) * 4 + (x & 1) * 2];
+        }
+        for (int r = 0; r < ch; ++r) {
+            const uint8_t* s0 = Row(src, stride, height, 2 * r, bottomUp);
+            const uint8_t* s1 = Row(src, stride, height, 2 * r + 1 < height ? 2 * r + 1 : 2 * r, bottomUp);
+            for (int x = 0; x < cw; ++x) {
+                out.u[static_cast<std::size_t>(r) * cw + x] = static_cast<uint8_t>((s0[4 * x + 1] + s1[4 * x + 1] + 1) >> 1);
+                out.v[static_cast<std::size_t>(r) * cw + x] = static_cast<uint8_t>((s0[4 * x + 3] + s1[4 * x + 3] + 1) >> 1);
+            }
+        }
+        return true;
+    }
+    case PixelFormat::RGB24:
+    case PixelFormat::RGB32: {
+        const int bpp = fmt == PixelFormat::RGB24 ? 3 : 4;
+        for (int r = 0; r < height; ++r) {
+            const uint8_t* s = Row(src, stride, height, r, bottomUp);
+            for (int x = 0; x < width; ++x) {
+                const uint8_t* px = s + x * bpp;
+                out.y[static_cast<std::size_t>(r) * width + x] = Y601(px[2], px[1], px[0]);
+            }
+        }
+        for (int r = 0; r < ch; ++r) {
+            const uint8_t* s0 = Row(src, stride, height, 2 * r, bottomUp);
+            const uint8_t* s1 = Row(src, stride, height, 2 * r + 1 < height ? 2 * r + 1 : 2 * r, bottomUp);
+            for (int x = 0; x < cw; ++x) {
+                const int x0 = 2 * x, x1 = 2 * x + 1 < width ? 2 * x + 1 : 2 * x;
+                const uint8_t* a = s0 + x0 * bpp;
+                const uint8_t* b = s0 + x1 * bpp;
+                const uint8_t* c = s1 + x0 * bpp;
+                const uint8_t* d = s1 + x1 * bpp;
+                const int B = (a[0] + b[0] + c[0] + d[0] + 2) >> 2;
+                const int G = (a[1] + b[1] + c[1] + d[1] + 2) >> 2;
+                const int R = (a[2] + b[2] + c[2] + d[2] + 2) >> 2;
+                out.u[static_cast<std::size_t>(r) * cw + x] = U601(R, G, B);
+                out.v[static_cast<std::size_t>(r) * cw + x] = V601(R, G, B);
+            }
+        }
+        return true;
+    }
+    }
+    return false;
+}
+
+} // namespace vcore

@@ -1,0 +1,43 @@
+// Input conversion to planar I420 for the encoder.
+//
+// All converters take one contiguous source buffer:
+//   * I420 / YV12: Y plane (stride bytes per row, height rows), then the two
+//     chroma planes (I420: U then V; YV12: V then U), each (height+1)/2 rows
+//     of (stride+1)/2 bytes.
+//   * NV12: Y plane, then an interleaved UV plane of (height+1)/2 rows with
+//     the same stride as Y.
+//   * YUY2: packed Y0 U Y1 V, stride bytes per row.
+//   * RGB24: packed B G R (Windows DIB order), RGB32: packed B G R X.
+// stride 0 means the natural (unpadded) stride; RGB strides need not be
+// multiples of 4. bottomUp = true means rows are stored last row first (as in
+// a DIB with positive height); for planar formats every plane is flipped.
+//
+// RGB is converted with BT.601 limited-range coefficients; each chroma sample
+// comes from the average of the (up to) four RGB pixels it covers. Chroma of
+// packed 4:2:2 input (YUY2) is averaged over row pairs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace vcore {
+
+enum class PixelFormat { I420, YV12, NV12, YUY2, RGB24, RGB32 };
+
+struct I420Picture {
+    int width = 0, height = 0;
+    int strideY = 0, strideC = 0; // strideC = (width + 1) / 2
+    std::vector<uint8_t> y, u, v;
+};
+
+// Natural stride (bytes per luma/packed row) of a format.
+int DefaultStride(PixelFormat fmt, int width);
+// Size in bytes of a buffer in the layout described above.
+std::size_t BufferSize(PixelFormat fmt, int width, int height, int stride);
+
+// Returns false for bad arguments (null source, size < 1, stride too small).
+bool ConvertToI420(PixelFormat fmt, const uint8_t* src, int width, int height, int stride, bool bottomUp,
+                   I420Picture& out);
+
+} // namespace vcore

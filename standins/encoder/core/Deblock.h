@@ -1,0 +1,23 @@
+// In-loop deblocking of a reconstructed picture.
+#pragma once
+
+#include <cstdint>
+
+namespace vcore {
+
+struct DeblockParams {
+    uint8_t* y;
+    int strideY;
+    uint8_t* u;
+    uint8_t* v;
+    int strideC;
+    int mbW, mbH;
+    const uint8_t* mbIntra;  // per macroblock: 1 = intra
+    const int16_t* mv;       // per macroblock: x, y (quarter pel); one reference frame
+    const uint8_t* nnzY;     // per 4x4 luma block, row stride mbW * 4
+    int qp;                  // picture QP (all macroblocks share it)
+};
+
+void DeblockPicture(const DeblockParams& p);
+
+} // namespace vcore

@@ -1,0 +1,1408 @@
+#include "H264Encoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "BitWriter.h"
+#include "Cavlc.h"
+#include "Deblock.h"
+#include "Dsp.h"
+#include "Intra.h"
+#include "RateControl.h"
+
+namespace vcore {
+namespace {
+
+constexpr int kPadY = 32;
+constexpr int kPadC = 16;
+constexpr int kMinRcQp = 10;
+
+struct Plane {
+    std::vector<uint8_t> mem;
+    uint8_t* p = nullptr;
+    int stride = 0, w = 0, h = 0, pad = 0;
+    void Alloc(int w_, int h_, int pad_) {
+        w = w_; h = h_; pad = pad_;
+        stride = (w + 2 * pad + 15) & ~15;
+        mem.assign(static_cast<size_t>(stride) * static_cast<size_t>(h + 2 * pad), 0);
+        p = mem.data() + pad * stride + pad;
+    }
+    uint8_t* At(int x, int y) { return p + y * stride + x; }
+    const uint8_t* At(int x, int y) const { return p + y * stride + x; }
+    void ExtendEdges() {
+        for (int y = 0; y < h; ++y) {
+            uint8_t* row = At(0, y);
+            std::memset(row - pad, row[0], static_cast<size_t>(pad));
+            std::memset(row + w, row[w - 1], static_cast<size_t>(pad));
+        }
+        const size_t n = static_cast<size_t>(w + 2 * pad);
+        for (int y = 1; y <= pad; ++y) {
+            std::memcpy(At(-pad, -y), At(-pad, 0), n);
+            std::memcpy(At(-pad, h - 1 + y), At(-pad, h - 1), n);
+        }
+    }
+};
+
+struct Picture {
+    Plane y, u, v;
+};
+
+enum MbKind : uint8_t { kMbI4 = 0, kMbI16 = 1, kMbP16 = 2, kMbSkip = 3 };
+
+// Effort knobs derived from the speed/quality setting.
+struct SpeedProfile {
+    int subpel;        // 0 full pel, 1 half pel, 2 quarter pel
+    bool hexSearch;    // hexagon before the small diamond
+    int range;         // integer search iterations limit
+    bool satdSubpel;   // SATD instead of SAD for subpel decisions
+    int i4ModesI;      // Intra4x4 modes tried in I slices (0 = no Intra4x4)
+    int i4ModesP;      // Intra4x4 modes tried for intra MBs in P slices
+    bool satdDecisions; // SATD (else SAD) for inter/skip/intra choices in P slices
+    int refineRadius;   // full search around the hexagon result
+};
+
+SpeedProfile MakeProfile(int s) {
+    SpeedProfile p{};
+    p.subpel = s <= 1 ? 0 : (s == 2 ? 1 : 2);
+    p.hexSearch = s >= 1;
+    p.range = s <= 2 ? 16 : (s <= 5 ? 24 : (s == 6 ? 32 : 48));
+    p.satdSubpel = s >= 5;
+    p.i4ModesI = s <= 1 ? 3 : (s == 2 ? 5 : 9);
+    p.i4ModesP = s <= 3 ? 0 : (s <= 5 ? 5 : 9);
+    p.satdDecisions = s >= 3;
+    p.refineRadius = s >= 7 ? 3 : 1;
+    return p;
+}
+
+
+// Forward transforms of all 4x4 blocks of a 16x16 luma block (coding order)
+// or of an 8x8 chroma block (raster order); pairs of blocks side by side.
+void FdctLuma16(int16_t coef[16][16], const uint8_t* src, int ss, const uint8_t* pred, int ps) {
+    for (int b = 0; b < 16; b += 2) {
+        const int ox = kBlkX[b] * 4, oy = kBlkY[b] * 4;
+        Fdct8x4(coef[b], coef[b + 1], src + oy * ss + ox, ss, pred + oy * ps + ox, ps);
+    }
+}
+void FdctChroma8(int16_t coef[4][16], const uint8_t* src, int ss, const uint8_t* pred, int ps) {
+    Fdct8x4(coef[0], coef[1], src, ss, pred, ps);
+    Fdct8x4(coef[2], coef[3], src + 4 * ss, ss, pred + 4 * ps, ps);
+}
+
+} // namespace
+
+class EncoderImpl {
+public:
+    bool Open(const EncoderSettings& s);
+    bool Encode(const uint8_t* y, int sy, const uint8_t* u, int su, const uint8_t* v, int sv,
+                std::vector<uint8_t>& out, bool* isIdr);
+
+    EncoderSettings set_;
+    UsedSettings used_;
+    bool open_ = false;
+    bool forceKey_ = false;
+    uint64_t frames_ = 0;
+    uint64_t bytes_ = 0;
+    int lastQp_ = 0;
+    int lastRec_ = -1;
+
+    // geometry
+    int w_ = 0, h_ = 0, mbW_ = 0, mbH_ = 0, wp_ = 0, hp_ = 0;
+
+    Picture src_;
+    Picture rec_[2];
+    int cur_ = 0;
+    Plane halfH_, halfV_, halfJ_;
+    std::vector<int16_t> v1Row_;
+
+    // per macroblock / per block state of the current picture
+    std::vector<uint8_t> mbKind_;
+    std::vector<uint8_t> mbIntra_;
+    std::vector<int16_t> mv_; // 2 per MB
+    std::vector<int8_t> i4Mode_; // per 4x4 luma block, -1 = not Intra4x4
+    std::vector<uint8_t> nnzY_, nnzU_, nnzV_;
+
+    // frame state
+    int qp_ = 26;
+    int lambda_ = 1;
+    std::vector<uint16_t> mvCostMem_;
+    const uint16_t* mvCost_ = nullptr;
+    int mvCostRange_ = 0;
+    int mvYLimit_ = 2048; // vertical vectors in [-limit, limit) quarter samples, by level
+    SpeedProfile sp_{};
+    BitWriter bw_;
+    std::vector<uint8_t> rbsp_;
+    int frameNum_ = 0;
+    int idrPicId_ = 0;
+    uint64_t framesSinceI_ = 0;
+    int iSinceIdr_ = 0;
+    bool dropFrame_ = false; // code every macroblock as P_Skip
+    bool planesReady_ = false; // half-sample planes of the reference built
+    bool prevWasP_ = false;    // mv_ still holds the previous P picture's vectors
+    RateControl rc_;
+
+    // macroblock workspace
+    alignas(16) uint8_t predY_[256];
+    alignas(16) uint8_t predU_[64];
+    alignas(16) uint8_t predV_[64];
+    alignas(16) uint8_t tmp_[256];
+    alignas(16) uint8_t tmp2_[256];
+    int16_t lumaLv_[16][16];
+    int16_t lumaDc_[16];
+    int16_t chromaDc_[2][4];
+    int16_t chromaAc_[2][4][16];
+    uint8_t lumaNz_[16];
+    uint8_t chromaAcNz_[2][4];
+    int i4Modes_[16];
+    int i16Mode_ = 0;
+    int chromaMode_ = 0;
+    int cbpLuma_ = 0;
+    int cbpChroma_ = 0;
+
+    // helpers
+    void WriteSps(std::vector<uint8_t>& out);
+    void WritePps(std::vector<uint8_t>& out);
+    void WriteSliceHeader(bool idr, bool intraSlice);
+    void LoadSource(const uint8_t* y, int sy, const uint8_t* u, int su, const uint8_t* v, int sv);
+    void BuildHalfPlanes();
+    void SetupLambda();
+
+    // macroblock coding
+    void EncodeIntraMb(int mbx, int mby, bool pSlice, int i4Modes, int knownI16Mode = -1);
+    int BestI16(int mbx, int mby, int* mode);
+    int BestI16Sad(int mbx, int mby, int* mode);
+    int EncodeI4(int mbx, int mby, int nModes, int bestSoFar);
+    void EncodeI16Luma(int mbx, int mby);
+    void ChooseChromaMode(int mbx, int mby);
+    void EncodeChroma(int mbx, int mby, bool intra);
+    void EncodeInterLuma(int mbx, int mby);
+    void EncodePMb(int mbx, int mby, int* skipRun);
+    bool SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred, int ps);
+
+    // motion
+    void NeighbourMvs(int mbx, int mby, int* refA, const int16_t** mvA, int* refB, const int16_t** mvB, int* refC,
+                      const int16_t** mvC, bool* availA, bool* availB);
+    void PredictMv(int mbx, int mby, int* px, int* py);
+    void PredictSkipMv(int mbx, int mby, int* px, int* py);
+    bool MvOk(int mbx, int mby, int mx, int my) const;
+    const uint8_t* LumaPred(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride);
+    void ChromaPred(int mbx, int mby, int mx, int my);
+    int MvBits(int dx, int dy) const { return mvCost_[dx] + mvCost_[dy]; }
+    void MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bmy);
+
+    // bitstream
+    int NcLuma(int x4, int y4) const;
+    int NcChroma(const std::vector<uint8_t>& a, int x2, int y2) const;
+    void WriteMb(int mbx, int mby, int kind, bool pSlice, int mvdx, int mvdy);
+    void WriteChromaResidual(int mbx, int mby);
+    void StoreMbState(int mbx, int mby, int kind, int mx, int my);
+};
+
+// ---------------------------------------------------------------------------
+// Open / settings
+
+bool EncoderImpl::Open(const EncoderSettings& s) {
+    open_ = false;
+    if (s.width < 16 || s.height < 16 || s.width > 8192 || s.height > 8192) return false;
+    if (!(s.fps > 0.0) || s.fps > 1000.0) return false;
+    if (s.rateControl != kRateCbr && s.rateControl != kRateVbr && s.rateControl != kRateFixedQp) return false;
+    if (s.rateControl == kRateFixedQp && (s.qp < 0 || s.qp > 51)) return false;
+    if (s.rateControl != kRateFixedQp && (s.bitrateKbps <= 0 || s.bitrateKbps > 1000000)) return false;
+    set_ = s;
+
+    w_ = (s.width + 1) & ~1;
+    h_ = (s.height + 1) & ~1;
+    mbW_ = (w_ + 15) / 16;
+    mbH_ = (h_ + 15) / 16;
+    wp_ = mbW_ * 16;
+    hp_ = mbH_ * 16;
+
+    used_ = UsedSettings{};
+    used_.profile = 66;
+    used_.bFrames = 0;
+    used_.cavlc = true;
+    used_.speedQuality = std::min(7, std::max(1, s.speedQuality));
+    used_.gopSize = s.gopSize > 0 ? s.gopSize : std::max(1, static_cast<int>(std::lround(s.fps)));
+    used_.idrInterval = std::max(0, s.idrInterval);
+    used_.bitrateKbps = s.rateControl == kRateFixedQp ? 0 : s.bitrateKbps;
+    used_.codedWidth = w_;
+    used_.codedHeight = h_;
+    const int brForLevel = s.rateControl == kRateFixedQp ? 0 : s.bitrateKbps;
+    if (s.level > 0 && LevelFits(s.level, w_, h_, s.fps, brForLevel)) {
+        used_.level = s.level;
+    } else {
+        used_.level = ChooseLevel(w_, h_, s.fps, brForLevel);
+        if (used_.level == 0) used_.level = 52;
+    }
+    sp_ = MakeProfile(used_.speedQuality);
+    mvYLimit_ = used_.level >= 31 ? 2048 : used_.level >= 21 ? 1024 : used_.level >= 11 ? 512 : 256;
+
+    for (Picture* p : {&src_, &rec_[0], &rec_[1]}) {
+        p->y.Alloc(wp_, hp_, kPadY);
+        p->u.Alloc(wp_ / 2, hp_ / 2, kPadC);
+        p->v.Alloc(wp_ / 2, hp_ / 2, kPadC);
+    }
+    halfH_.Alloc(wp_, hp_, kPadY);
+    halfV_.Alloc(wp_, hp_, kPadY);
+    halfJ_.Alloc(wp_, hp_, kPadY);
+    v1Row_.assign(static_cast<size_t>(wp_ + 2 * kPadY), 0);
+
+    const size_t mbs = static_cast<size_t>(mbW_) * static_cast<size_t>(mbH_);
+    mbKind_.assign(mbs, 0);
+    mbIntra_.assign(mbs, 0);
+    mv_.assign(mbs * 2, 0);
+    i4Mode_.assign(mbs * 16, -1);
+    nnzY_.assign(mbs * 16, 0);
+    nnzU_.assign(mbs * 4, 0);
+    nnzV_.assign(mbs * 4, 0);
+
+    mvCostRange_ = 4 * (std::max(wp_, hp_) + 4 * kPadY);
+    mvCostMem_.assign(static_cast<size_t>(2 * mvCostRange_ + 1), 0);
+    mvCost_ = mvCostMem_.data() + mvCostRange_;
+
+    forceKey_ = false;
+    frames_ = 0;
+    bytes_ = 0;
+    lastRec_ = -1;
+    cur_ = 0;
+    prevWasP_ = false;
+    frameNum_ = 0;
+    idrPicId_ = 0;
+    framesSinceI_ = 0;
+    iSinceIdr_ = 0;
+    rc_.Init(s.rateControl, s.bitrateKbps, s.fps, s.qp, w_, h_, kMinRcQp);
+    open_ = true;
+    return true;
+}
+
+void EncoderImpl::SetupLambda() {
+    // lambda roughly 2^((qp - 12) / 6), applied to SAD/SATD costs
+    lambda_ = std::max(1, static_cast<int>(std::lround(std::pow(2.0, (qp_ - 12) / 6.0))));
+    for (int d = -mvCostRange_; d <= mvCostRange_; ++d) {
+        int c = lambda_ * SeBits(d);
+        mvCostMem_[static_cast<size_t>(d + mvCostRange_)] = static_cast<uint16_t>(std::min(c, 65535));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Parameter sets and slice header
+
+void EncoderImpl::WriteSps(std::vector<uint8_t>& out) {
+    BitWriter b;
+    b.Put(66, 8);
+    b.Put(1, 1); // constraint_set0: plain Baseline tools only
+    b.Put(1, 1); // constraint_set1: also decodable as Main
+    b.Put(0, 2);
+    b.Put(0, 4);
+    b.Put(static_cast<uint32_t>(used_.level), 8);
+    b.Ue(0);     // seq_parameter_set_id
+    b.Ue(4);     // log2_max_frame_num - 4 -> 8 bits
+    b.Ue(2);     // pic_order_cnt_type 2: output order = decoding order
+    b.Ue(1);     // max_num_ref_frames
+    b.Bit(0);    // gaps_in_frame_num_value_allowed_flag
+    b.Ue(static_cast<uint32_t>(mbW_ - 1));
+    b.Ue(static_cast<uint32_t>(mbH_ - 1));
+    b.Bit(1);    // frame_mbs_only_flag
+    b.Bit(1);    // direct_8x8_inference_flag
+    const bool crop = wp_ != w_ || hp_ != h_;
+    b.Bit(crop);
+    if (crop) {
+        b.Ue(0);
+        b.Ue(static_cast<uint32_t>((wp_ - w_) / 2));
+        b.Ue(0);
+        b.Ue(static_cast<uint32_t>((hp_ - h_) / 2));
+    }
+    b.Bit(1); // vui_parameters_present_flag
+    b.Bit(0); // aspect_ratio_info_present_flag
+    b.Bit(0); // overscan_info_present_flag
+    b.Bit(1); // video_signal_type_present_flag
+    b.Put(5, 3); // unspecified video format
+    b.Bit(0);    // limited range
+    b.Bit(1);    // colour_description_present_flag
+    b.Put(6, 8); b.Put(6, 8); b.Put(6, 8); // BT.601 (525/625 share the matrix)
+    b.Bit(0); // chroma_loc_info_present_flag
+    b.Bit(1); // timing_info_present_flag
+    const uint32_t tick = 1000;
+    const uint32_t scale = static_cast<uint32_t>(std::lround(set_.fps * 2000.0));
+    b.Put(tick, 32);
+    b.Put(scale, 32);
+    b.Bit(1); // fixed_frame_rate_flag
+    b.Bit(0); // nal_hrd
+    b.Bit(0); // vcl_hrd
+    b.Bit(0); // pic_struct_present_flag
+    b.Bit(1); // bitstream_restriction_flag
+    b.Bit(1); // motion_vectors_over_pic_boundaries_flag
+    b.Ue(0);  // max_bytes_per_pic_denom
+    b.Ue(0);  // max_bits_per_mb_denom
+    b.Ue(16); // log2_max_mv_length_horizontal
+    b.Ue(16); // log2_max_mv_length_vertical
+    b.Ue(0);  // max_num_reorder_frames
+    b.Ue(1);  // max_dec_frame_buffering
+    b.Trailing();
+    AppendNal(out, 3, 7, b.Bytes());
+}
+
+void EncoderImpl::WritePps(std::vector<uint8_t>& out) {
+    BitWriter b;
+    b.Ue(0);  // pic_parameter_set_id
+    b.Ue(0);  // seq_parameter_set_id
+    b.Bit(0); // entropy_coding_mode_flag: CAVLC
+    b.Bit(0); // bottom_field_pic_order_in_frame_present_flag
+    b.Ue(0);  // num_slice_groups_minus1
+    b.Ue(0);  // num_ref_idx_l0_default_active_minus1
+    b.Ue(0);  // num_ref_idx_l1_default_active_minus1
+    b.Bit(0); // weighted_pred_flag
+    b.Put(0, 2); // weighted_bipred_idc
+    b.Se(0);  // pic_init_qp_minus26
+    b.Se(0);  // pic_init_qs_minus26
+    b.Se(0);  // chroma_qp_index_offset
+    b.Bit(1); // deblocking_filter_control_present_flag
+    b.Bit(0); // constrained_intra_pred_flag
+    b.Bit(0); // redundant_pic_cnt_present_flag
+    b.Trailing();
+    AppendNal(out, 3, 8, b.Bytes());
+}
+
+void EncoderImpl::WriteSliceHeader(bool idr, bool intraSlice) {
+    bw_.Ue(0);                       // first_mb_in_slice
+    bw_.Ue(intraSlice ? 7 : 5);      // slice_type (all slices of the picture alike)
+    bw_.Ue(0);                       // pic_parameter_set_id
+    bw_.Put(static_cast<uint32_t>(frameNum_), 8);
+    if (idr) bw_.Ue(static_cast<uint32_t>(idrPicId_));
+    if (!intraSlice) {
+        bw_.Bit(0); // num_ref_idx_active_override_flag
+        bw_.Bit(0); // ref_pic_list_modification_flag_l0
+    }
+    if (idr) {
+        bw_.Bit(0); // no_output_of_prior_pics_flag
+        bw_.Bit(0); // long_term_reference_flag
+    } else {
+        bw_.Bit(0); // adaptive_ref_pic_marking_mode_flag
+    }
+    bw_.Se(qp_ - 26);
+    bw_.Ue(0); // disable_deblocking_filter_idc: filter on
+    bw_.Se(0); // slice_alpha_c0_offset_div2
+    bw_.Se(0); // slice_beta_offset_div2
+}
+
+// ---------------------------------------------------------------------------
+// Picture preparation
+
+void EncoderImpl::LoadSource(const uint8_t* y, int sy, const uint8_t* u, int su, const uint8_t* v, int sv) {
+    const int inW = set_.width, inH = set_.height;
+    const int inCw = (inW + 1) / 2, inCh = (inH + 1) / 2;
+    auto load = [](Plane& dst, const uint8_t* s, int ss, int sw, int sh) {
+        for (int r = 0; r < dst.h; ++r) {
+            const uint8_t* row = s + static_cast<ptrdiff_t>(std::min(r, sh - 1)) * ss;
+            uint8_t* d = dst.At(0, r);
+            std::memcpy(d, row, static_cast<size_t>(sw));
+            if (dst.w > sw) std::memset(d + sw, row[sw - 1], static_cast<size_t>(dst.w - sw));
+        }
+    };
+    load(src_.y, y, sy, inW, inH);
+    load(src_.u, u, su, inCw, inCh);
+    load(src_.v, v, sv, inCw, inCh);
+}
+
+void EncoderImpl::BuildHalfPlanes() {
+    const Plane& f = rec_[lastRec_].y;
+    const int x0 = -kPadY + 2, x1 = wp_ + kPadY - 4;
+    const int y0 = -kPadY + 2, y1 = hp_ + kPadY - 4;
+    const int st = f.stride;
+    int16_t* v1 = v1Row_.data() + kPadY;
+    for (int y = y0; y < y1; ++y) {
+        const uint8_t* s = f.At(0, y);
+        uint8_t* dh = halfH_.At(0, y);
+        uint8_t* dv = halfV_.At(0, y);
+        uint8_t* dj = halfJ_.At(0, y);
+        int x = x0;
+#ifdef VCORE_SSE2
+        const __m128i z = _mm_setzero_si128();
+        const __m128i c16 = _mm_set1_epi16(16);
+        auto ld = [&](const uint8_t* p) { return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), z); };
+        auto tap6 = [](__m128i a, __m128i b, __m128i c, __m128i d, __m128i e, __m128i g) {
+            // (a + g) - 5 (b + e) + 20 (c + d), in 16 bits
+            __m128i cd = _mm_add_epi16(c, d);
+            __m128i be = _mm_add_epi16(b, e);
+            __m128i t = _mm_add_epi16(a, g);
+            t = _mm_add_epi16(t, _mm_add_epi16(_mm_slli_epi16(cd, 4), _mm_slli_epi16(cd, 2)));
+            return _mm_sub_epi16(t, _mm_add_epi16(_mm_slli_epi16(be, 2), be));
+        };
+        // horizontal half samples
+        for (; x + 8 <= x1; x += 8) {
+            __m128i t = tap6(ld(s + x - 2), ld(s + x - 1), ld(s + x), ld(s + x + 1), ld(s + x + 2), ld(s + x + 3));
+            t = _mm_srai_epi16(_mm_add_epi16(t, c16), 5);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dh + x), _mm_packus_epi16(t, t));
+        }
+        for (; x < x1; ++x) {
+            int t = s[x - 2] - 5 * s[x - 1] + 20 * s[x] + 20 * s[x + 1] - 5 * s[x + 2] + s[x + 3];
+            dh[x] = Clip255((t + 16) >> 5);
+        }
+        // vertical intermediates for the whole row
+        x = -kPadY;
+        for (; x + 8 <= wp_ + kPadY; x += 8) {
+            __m128i t = tap6(ld(s + x - 2 * st), ld(s + x - st), ld(s + x), ld(s + x + st), ld(s + x + 2 * st), ld(s + x + 3 * st));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(v1 + x), t);
+        }
+        for (; x < wp_ + kPadY; ++x)
+            v1[x] = static_cast<int16_t>(s[x - 2 * st] - 5 * s[x - st] + 20 * s[x] + 20 * s[x + st] - 5 * s[x + 2 * st] + s[x + 3 * st]);
+        x = x0;
+        const __m128i k1_20 = _mm_set_epi16(20, 1, 20, 1, 20, 1, 20, 1);
+        const __m128i km5 = _mm_set_epi16(0, -5, 0, -5, 0, -5, 0, -5);
+        const __m128i c512 = _mm_set1_epi32(512);
+        for (; x + 8 <= x1; x += 8) {
+            auto lv = [&](int o) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(v1 + x + o)); };
+            const __m128i c0 = lv(0);
+            __m128i tv = _mm_srai_epi16(_mm_add_epi16(c0, c16), 5);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dv + x), _mm_packus_epi16(tv, tv));
+            // centre: pair sums fit in 16 bits, the weighted sum needs 32
+            const __m128i a = _mm_add_epi16(lv(-2), lv(3));
+            const __m128i b = _mm_add_epi16(lv(-1), lv(2));
+            const __m128i c = _mm_add_epi16(c0, lv(1));
+            __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, c), k1_20), _mm_madd_epi16(_mm_unpacklo_epi16(b, z), km5));
+            __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, c), k1_20), _mm_madd_epi16(_mm_unpackhi_epi16(b, z), km5));
+            lo = _mm_srai_epi32(_mm_add_epi32(lo, c512), 10);
+            hi = _mm_srai_epi32(_mm_add_epi32(hi, c512), 10);
+            __m128i j16 = _mm_packs_epi32(lo, hi);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dj + x), _mm_packus_epi16(j16, j16));
+        }
+#else
+        for (; x < x1; ++x) {
+            int t = s[x - 2] - 5 * s[x - 1] + 20 * s[x] + 20 * s[x + 1] - 5 * s[x + 2] + s[x + 3];
+            dh[x] = Clip255((t + 16) >> 5);
+        }
+        for (x = -kPadY; x < wp_ + kPadY; ++x)
+            v1[x] = static_cast<int16_t>(s[x - 2 * st] - 5 * s[x - st] + 20 * s[x] + 20 * s[x + st] - 5 * s[x + 2 * st] + s[x + 3 * st]);
+        x = x0;
+#endif
+        for (; x < x1; ++x) {
+            dv[x] = Clip255((v1[x] + 16) >> 5);
+            int t = v1[x - 2] - 5 * v1[x - 1] + 20 * v1[x] + 20 * v1[x + 1] - 5 * v1[x + 2] + v1[x + 3];
+            dj[x] = Clip255((t + 512) >> 10);
+        }
+    }
+    planesReady_ = true;
+}
+
+// ---------------------------------------------------------------------------
+// Intra macroblocks
+
+int EncoderImpl::BestI16(int mbx, int mby, int* mode) {
+    Picture& r = rec_[cur_];
+    const uint8_t* rec = r.y.At(mbx * 16, mby * 16);
+    const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
+    const bool top = mby > 0, left = mbx > 0;
+    int best = 1 << 30;
+    *mode = 2;
+    for (int m = 0; m < 4; ++m) {
+        if ((m == 0 && !top) || (m == 1 && !left) || (m == 3 && !(top && left))) continue;
+        PredIntra16(m, rec, r.y.stride, top, left, tmp_);
+        int c = Satd16x16(src, src_.y.stride, tmp_, 16) + lambda_ * (m == 2 ? 1 : 3);
+        if (c < best) {
+            best = c;
+            *mode = m;
+        }
+    }
+    return best;
+}
+
+// Cheaper variant for the fastest settings: SAD over V, H and DC.
+int EncoderImpl::BestI16Sad(int mbx, int mby, int* mode) {
+    Picture& r = rec_[cur_];
+    const uint8_t* rec = r.y.At(mbx * 16, mby * 16);
+    const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
+    const bool top = mby > 0, left = mbx > 0;
+    int best = 1 << 30;
+    *mode = 2;
+    for (int m = 0; m < 3; ++m) {
+        if ((m == 0 && !top) || (m == 1 && !left)) continue;
+        PredIntra16(m, rec, r.y.stride, top, left, tmp_);
+        int c = Sad16x16(src, src_.y.stride, tmp_, 16) + lambda_ * (m == 2 ? 1 : 3);
+        if (c < best) {
+            best = c;
+            *mode = m;
+        }
+    }
+    return best;
+}
+
+void EncoderImpl::EncodeI16Luma(int mbx, int mby) {
+    Picture& r = rec_[cur_];
+    uint8_t* rec = r.y.At(mbx * 16, mby * 16);
+    const int rs = r.y.stride;
+    const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
+    const int ss = src_.y.stride;
+    PredIntra16(i16Mode_, rec, rs, mby > 0, mbx > 0, predY_);
+    int16_t coef[16][16];
+    int dcm[16];
+    bool anyAc = false;
+    FdctLuma16(coef, src, ss, predY_, 16);
+    for (int b = 0; b < 16; ++b) {
+        dcm[kBlkY[b] * 4 + kBlkX[b]] = coef[b][0];
+        lumaLv_[b][0] = 0;
+        lumaNz_[b] = static_cast<uint8_t>(Quant4x4(coef[b], lumaLv_[b], qp_, true, 1));
+        anyAc |= lumaNz_[b] != 0;
+    }
+    // luma DC: Hadamard, halve, quantise
+    int t[16];
+    Hadamard4x4(dcm, t);
+    const int qbits = 16 + qp_ / 6;
+    const int f = (1 << qbits) / 3;
+    const int mf = kQuantMf[qp_ % 6][0];
+    for (int i = 0; i < 16; ++i) {
+        int c = t[kZigzag4x4[i]];
+        c = (c + (c > 0 ? 1 : 0)) >> 1;
+        int a = c < 0 ? -c : c;
+        int l = std::min(2047, (a * mf + f) >> qbits);
+        lumaDc_[i] = static_cast<int16_t>(c < 0 ? -l : l);
+    }
+    cbpLuma_ = anyAc ? 15 : 0;
+    // reconstruction
+    int cm[16], fm[16], dcY[16];
+    for (int i = 0; i < 16; ++i) cm[kZigzag4x4[i]] = lumaDc_[i];
+    Hadamard4x4(cm, fm);
+    const int ls = 16 * kDequantV[qp_ % 6][0];
+    for (int i = 0; i < 16; ++i) {
+        if (qp_ >= 36)
+            dcY[i] = (fm[i] * ls) << (qp_ / 6 - 6);
+        else
+            dcY[i] = (fm[i] * ls + (1 << (5 - qp_ / 6))) >> (6 - qp_ / 6);
+    }
+    for (int b = 0; b < 16; ++b) {
+        const int ox = kBlkX[b] * 4, oy = kBlkY[b] * 4;
+        const int dc = dcY[kBlkY[b] * 4 + kBlkX[b]];
+        if (cbpLuma_ && lumaNz_[b]) {
+            int16_t dq[16];
+            Dequant4x4(lumaLv_[b], dq, qp_, 1);
+            dq[0] = static_cast<int16_t>(dc);
+            Idct4x4Add(rec + oy * rs + ox, rs, predY_ + oy * 16 + ox, 16, dq);
+        } else {
+            IdctDcAdd(rec + oy * rs + ox, rs, predY_ + oy * 16 + ox, 16, dc);
+        }
+    }
+}
+
+// Encodes the luma as Intra4x4 with mode decision; returns the decision cost.
+// Gives up early (returning a large cost) once the cost exceeds bestSoFar.
+int EncoderImpl::EncodeI4(int mbx, int mby, int nModes, int bestSoFar) {
+    Picture& r = rec_[cur_];
+    const int rs = r.y.stride;
+    const int ss = src_.y.stride;
+    const int w4 = mbW_ * 4;
+    int total = 6 * lambda_;
+    cbpLuma_ = 0;
+    for (int b = 0; b < 16; ++b) {
+        const int bx = kBlkX[b], by = kBlkY[b];
+        const int x4 = mbx * 4 + bx, y4 = mby * 4 + by;
+        uint8_t* rec = r.y.At(x4 * 4, y4 * 4);
+        const uint8_t* src = src_.y.At(x4 * 4, y4 * 4);
+        const bool left = x4 > 0, top = y4 > 0;
+        bool topRight;
+        if (by == 0)
+            topRight = bx < 3 ? mby > 0 : (mby > 0 && mbx < mbW_ - 1);
+        else
+            topRight = !(b == 3 || b == 7 || b == 11 || b == 13 || b == 15);
+        uint8_t edge[13];
+        BuildI4Edge(rec, rs, top, left, topRight, edge);
+        int predMode = 2;
+        if (left && top) {
+            int a = i4Mode_[static_cast<size_t>(y4 * w4 + x4 - 1)];
+            int t = i4Mode_[static_cast<size_t>((y4 - 1) * w4 + x4)];
+            if (a < 0) a = 2;
+            if (t < 0) t = 2;
+            predMode = std::min(a, t);
+        }
+        int bestMode = 2, bestCost = 1 << 30;
+        // modes in number order: V, H, DC first, then the diagonal ones
+        for (int m = 0; m < 9; ++m) {
+            if (m >= nModes && m != predMode) continue;
+            if (!I4ModeAvailable(m, top, left)) continue;
+            PredIntra4(m, edge, top, left, tmp_, 4);
+            int c = Satd4x4(src, ss, tmp_, 4) + lambda_ * (m == predMode ? 1 : 4);
+            if (c < bestCost) {
+                bestCost = c;
+                bestMode = m;
+            }
+        }
+        total += bestCost;
+        i4Modes_[b] = bestMode;
+        i4Mode_[static_cast<size_t>(y4 * w4 + x4)] = static_cast<int8_t>(bestMode);
+        PredIntra4(bestMode, edge, top, left, tmp_, 4);
+        int16_t coef[16];
+        Fdct4x4(coef, src, ss, tmp_, 4);
+        lumaNz_[b] = static_cast<uint8_t>(Quant4x4(coef, lumaLv_[b], qp_, true, 0));
+        if (lumaNz_[b]) {
+            int16_t dq[16];
+            Dequant4x4(lumaLv_[b], dq, qp_, 0);
+            Idct4x4Add(rec, rs, tmp_, 4, dq);
+            cbpLuma_ |= 1 << (b >> 2);
+        } else {
+            Copy4x4(rec, rs, tmp_, 4);
+        }
+        if (total > bestSoFar) return 1 << 30;
+    }
+    return total;
+}
+
+void EncoderImpl::ChooseChromaMode(int mbx, int mby) {
+    Picture& r = rec_[cur_];
+    const bool top = mby > 0, left = mbx > 0;
+    const uint8_t* ru = r.u.At(mbx * 8, mby * 8);
+    const uint8_t* rv = r.v.At(mbx * 8, mby * 8);
+    const uint8_t* su = src_.u.At(mbx * 8, mby * 8);
+    const uint8_t* sv = src_.v.At(mbx * 8, mby * 8);
+    int best = 1 << 30;
+    chromaMode_ = 0;
+    for (int m = 0; m < 4; ++m) {
+        if ((m == 1 && !left) || (m == 2 && !top) || (m == 3 && !(top && left))) continue;
+        PredChroma8(m, ru, r.u.stride, top, left, tmp_);
+        PredChroma8(m, rv, r.v.stride, top, left, tmp2_);
+        int c = Satd8x8(su, src_.u.stride, tmp_, 8) + Satd8x8(sv, src_.v.stride, tmp2_, 8) + lambda_ * (m == 0 ? 1 : 3);
+        if (c < best) {
+            best = c;
+            chromaMode_ = m;
+        }
+    }
+    PredChroma8(chromaMode_, ru, r.u.stride, top, left, predU_);
+    PredChroma8(chromaMode_, rv, r.v.stride, top, left, predV_);
+}
+
+static int DecimateScore(const int16_t* lv, int n) {
+    static const int kTab[16] = {3, 2, 2, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    int i = n - 1;
+    while (i >= 0 && lv[i] == 0) --i;
+    int score = 0;
+    while (i >= 0) {
+        if (lv[i] > 1 || lv[i] < -1) return 9;
+        --i;
+        int run = 0;
+        while (i >= 0 && lv[i] == 0) { --i; ++run; }
+        score += kTab[run];
+    }
+    return score;
+}
+
+void EncoderImpl::EncodeChroma(int mbx, int mby, bool intra) {
+    Picture& r = rec_[cur_];
+    const int qpc = kChromaQp[qp_];
+    const int qbits = 16 + qpc / 6;
+    const int f = intra ? (1 << qbits) / 3 : (1 << qbits) / 6;
+    const int mf = kQuantMf[qpc % 6][0];
+    bool anyAc = false, anyDc = false;
+    int16_t coef[2][4][16];
+    for (int pl = 0; pl < 2; ++pl) {
+        const Plane& sp = pl ? src_.v : src_.u;
+        const uint8_t* src = sp.At(mbx * 8, mby * 8);
+        const uint8_t* pred = pl ? predV_ : predU_;
+        int dc[4];
+        int score = 0;
+        FdctChroma8(coef[pl], src, sp.stride, pred, 8);
+        for (int b = 0; b < 4; ++b) {
+            dc[b] = coef[pl][b][0];
+            chromaAc_[pl][b][0] = 0;
+            chromaAcNz_[pl][b] = static_cast<uint8_t>(Quant4x4(coef[pl][b], chromaAc_[pl][b], qpc, intra, 1));
+            if (!intra && chromaAcNz_[pl][b]) score += DecimateScore(chromaAc_[pl][b] + 1, 15);
+        }
+        if (!intra && score < 7) {
+            for (int b = 0; b < 4; ++b) {
+                if (chromaAcNz_[pl][b]) std::memset(chromaAc_[pl][b], 0, sizeof(chromaAc_[pl][b]));
+                chromaAcNz_[pl][b] = 0;
+            }
+        }
+        for (int b = 0; b < 4; ++b) anyAc |= chromaAcNz_[pl][b] != 0;
+        const int t[4] = {dc[0] + dc[1] + dc[2] + dc[3], dc[0] - dc[1] + dc[2] - dc[3], dc[0] + dc[1] - dc[2] - dc[3],
+                          dc[0] - dc[1] - dc[2] + dc[3]};
+        for (int i = 0; i < 4; ++i) {
+            int a = t[i] < 0 ? -t[i] : t[i];
+            int l = std::min(2047, (a * mf + f) >> qbits);
+            chromaDc_[pl][i] = static_cast<int16_t>(t[i] < 0 ? -l : l);
+            anyDc |= l != 0;
+        }
+    }
+    cbpChroma_ = anyAc ? 2 : (anyDc ? 1 : 0);
+    const int v0 = kDequantV[qpc % 6][0];
+    for (int pl = 0; pl < 2; ++pl) {
+        Plane& rp = pl ? r.v : r.u;
+        uint8_t* rec = rp.At(mbx * 8, mby * 8);
+        const uint8_t* pred = pl ? predV_ : predU_;
+        const int16_t* c = chromaDc_[pl];
+        const int fdc[4] = {c[0] + c[1] + c[2] + c[3], c[0] - c[1] + c[2] - c[3], c[0] + c[1] - c[2] - c[3],
+                            c[0] - c[1] - c[2] + c[3]};
+        for (int b = 0; b < 4; ++b) {
+            const int ox = (b & 1) * 4, oy = (b >> 1) * 4;
+            const int dc = ((fdc[b] * v0) << (qpc / 6)) >> 1;
+            if (cbpChroma_ == 2 && chromaAcNz_[pl][b]) {
+                int16_t dq[16];
+                Dequant4x4(chromaAc_[pl][b], dq, qpc, 1);
+                dq[0] = static_cast<int16_t>(dc);
+                Idct4x4Add(rec + oy * rp.stride + ox, rp.stride, pred + oy * 8 + ox, 8, dq);
+            } else {
+                IdctDcAdd(rec + oy * rp.stride + ox, rp.stride, pred + oy * 8 + ox, 8, dc);
+            }
+        }
+    }
+}
+
+void EncoderImpl::EncodeIntraMb(int mbx, int mby, bool pSlice, int i4Modes, int knownI16Mode) {
+    int mode16 = knownI16Mode;
+    int cost16 = knownI16Mode >= 0 && i4Modes == 0 ? 0 : BestI16(mbx, mby, &mode16);
+    int kind = kMbI16;
+    if (i4Modes > 0) {
+        int cost4 = EncodeI4(mbx, mby, i4Modes, cost16);
+        if (cost4 < cost16) kind = kMbI4;
+    }
+    if (kind == kMbI16) {
+        i16Mode_ = mode16;
+        EncodeI16Luma(mbx, mby);
+    }
+    ChooseChromaMode(mbx, mby);
+    EncodeChroma(mbx, mby, true);
+    StoreMbState(mbx, mby, kind, 0, 0);
+    WriteMb(mbx, mby, kind, pSlice, 0, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Inter macroblocks
+
+void EncoderImpl::NeighbourMvs(int mbx, int mby, int* refA, const int16_t** mvA, int* refB, const int16_t** mvB,
+                               int* refC, const int16_t** mvC, bool* availA, bool* availB) {
+    static const int16_t kZero[2] = {0, 0};
+    const int mb = mby * mbW_ + mbx;
+    *availA = mbx > 0;
+    *availB = mby > 0;
+    bool availC = mby > 0 && mbx < mbW_ - 1;
+    int cIdx = mb - mbW_ + 1;
+    if (!availC && mby > 0 && mbx > 0) {
+        availC = true;
+        cIdx = mb - mbW_ - 1;
+    }
+    auto get = [&](bool avail, int idx, int* ref, const int16_t** mv) {
+        if (!avail || mbIntra_[static_cast<size_t>(idx)]) {
+            *ref = -1;
+            *mv = kZero;
+        } else {
+            *ref = 0;
+            *mv = &mv_[static_cast<size_t>(idx) * 2];
+        }
+    };
+    get(*availA, mb - 1, refA, mvA);
+    get(*availB, mb - mbW_, refB, mvB);
+    get(availC, cIdx, refC, mvC);
+    if (!*availB && !availC && *availA) {
+        *refB = *refC = *refA;
+        *mvB = *mvC = *mvA;
+    }
+}
+
+static inline int Median3(int a, int b, int c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
+
+void EncoderImpl::PredictMv(int mbx, int mby, int* px, int* py) {
+    int rA, rB, rC;
+    const int16_t *a, *b, *c;
+    bool avA, avB;
+    NeighbourMvs(mbx, mby, &rA, &a, &rB, &b, &rC, &c, &avA, &avB);
+    const int matches = (rA == 0) + (rB == 0) + (rC == 0);
+    if (matches == 1) {
+        const int16_t* m = rA == 0 ? a : (rB == 0 ? b : c);
+        *px = m[0];
+        *py = m[1];
+    } else {
+        *px = Median3(a[0], b[0], c[0]);
+        *py = Median3(a[1], b[1], c[1]);
+    }
+}
+
+void EncoderImpl::PredictSkipMv(int mbx, int mby, int* px, int* py) {
+    int rA, rB, rC;
+    const int16_t *a, *b, *c;
+    bool avA, avB;
+    NeighbourMvs(mbx, mby, &rA, &a, &rB, &b, &rC, &c, &avA, &avB);
+    if (!avA || !avB || (rA == 0 && a[0] == 0 && a[1] == 0) || (rB == 0 && b[0] == 0 && b[1] == 0)) {
+        *px = *py = 0;
+        return;
+    }
+    PredictMv(mbx, mby, px, py);
+}
+
+bool EncoderImpl::MvOk(int mbx, int mby, int mx, int my) const {
+    if (my < -mvYLimit_ || my >= mvYLimit_ || mx < -8192 || mx >= 8192) return false;
+    const int ox = mbx * 16 + (mx >> 2), oy = mby * 16 + (my >> 2);
+    return ox >= -kPadY + 4 && ox <= wp_ + kPadY - 24 && oy >= -kPadY + 4 && oy <= hp_ + kPadY - 24;
+}
+
+const uint8_t* EncoderImpl::LumaPred(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride) {
+    const int ix = mbx * 16 + (mx >> 2), iy = mby * 16 + (my >> 2);
+    const int fx = mx & 3, fy = my & 3;
+    if ((fx | fy) && !planesReady_) BuildHalfPlanes();
+    const Plane& F = rec_[lastRec_].y;
+    const int s = F.stride;
+    *stride = s;
+    const uint8_t* pF = F.At(ix, iy);
+    const uint8_t* pH = halfH_.At(ix, iy);
+    const uint8_t* pV = halfV_.At(ix, iy);
+    const uint8_t* pJ = halfJ_.At(ix, iy);
+    const uint8_t* a = nullptr;
+    const uint8_t* b = nullptr;
+    switch (fy * 4 + fx) {
+    case 0: return pF;
+    case 2: return pH;
+    case 8: return pV;
+    case 10: return pJ;
+    case 1: a = pF; b = pH; break;
+    case 3: a = pF + 1; b = pH; break;
+    case 4: a = pF; b = pV; break;
+    case 12: a = pF + s; b = pV; break;
+    case 6: a = pH; b = pJ; break;
+    case 14: a = pH + s; b = pJ; break;
+    case 9: a = pV; b = pJ; break;
+    case 11: a = pV + 1; b = pJ; break;
+    case 5: a = pH; b = pV; break;
+    case 7: a = pH; b = pV + 1; break;
+    case 13: a = pV; b = pH + s; break;
+    default: a = pV + 1; b = pH + s; break; // 15
+    }
+    Avg16x16(tmp, 16, a, b, s);
+    *stride = 16;
+    return tmp;
+}
+
+void EncoderImpl::ChromaPred(int mbx, int mby, int mx, int my) {
+    const Picture& ref = rec_[lastRec_];
+    const int dx = mx & 7, dy = my & 7;
+    const int cx = mbx * 8 + (mx >> 3), cy = mby * 8 + (my >> 3);
+    const int wA = (8 - dx) * (8 - dy), wB = dx * (8 - dy), wC = (8 - dx) * dy, wD = dx * dy;
+    for (int pl = 0; pl < 2; ++pl) {
+        const Plane& p = pl ? ref.v : ref.u;
+        const uint8_t* s = p.At(cx, cy);
+        uint8_t* d = pl ? predV_ : predU_;
+        const int st = p.stride;
+        if (wB == 0 && wC == 0) {
+            Copy8x8(d, 8, s, st);
+            continue;
+        }
+#ifdef VCORE_SSE2
+        const __m128i z = _mm_setzero_si128();
+        const __m128i a = _mm_set1_epi16(static_cast<int16_t>(wA)), b = _mm_set1_epi16(static_cast<int16_t>(wB));
+        const __m128i c = _mm_set1_epi16(static_cast<int16_t>(wC)), e = _mm_set1_epi16(static_cast<int16_t>(wD));
+        const __m128i r32 = _mm_set1_epi16(32);
+        auto row = [&](const uint8_t* p) { return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), z); };
+        __m128i p0 = row(s), p1 = row(s + 1);
+        for (int y = 0; y < 8; ++y) {
+            const __m128i q0 = row(s + st), q1 = row(s + st + 1);
+            __m128i t = _mm_add_epi16(_mm_mullo_epi16(p0, a), _mm_mullo_epi16(p1, b));
+            t = _mm_add_epi16(t, _mm_add_epi16(_mm_mullo_epi16(q0, c), _mm_mullo_epi16(q1, e)));
+            t = _mm_srli_epi16(_mm_add_epi16(t, r32), 6);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(d), _mm_packus_epi16(t, t));
+            p0 = q0;
+            p1 = q1;
+            d += 8;
+            s += st;
+        }
+#else
+        for (int y = 0; y < 8; ++y) {
+            for (int x = 0; x < 8; ++x)
+                d[x] = static_cast<uint8_t>((wA * s[x] + wB * s[x + 1] + wC * s[x + st] + wD * s[x + st + 1] + 32) >> 6);
+            d += 8;
+            s += st;
+        }
+#endif
+    }
+}
+
+void EncoderImpl::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bmy) {
+    const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
+    const int ss = src_.y.stride;
+    const Plane& F = rec_[lastRec_].y;
+    const int px = mbx * 16, py = mby * 16;
+    const int xmin = std::max(-kPadY + 4 - px, -2048), xmax = std::min(wp_ + kPadY - 24 - px, 2047);
+    const int ymin = std::max(-kPadY + 4 - py, -mvYLimit_ / 4), ymax = std::min(hp_ + kPadY - 24 - py, mvYLimit_ / 4 - 1);
+    auto cost = [&](int x, int y) {
+        return Sad16x16(src, ss, F.At(px + x, py + y), F.stride) + MvBits(4 * x - pmx, 4 * y - pmy);
+    };
+    // integer candidates
+    int cx = Clip3(xmin, xmax, (pmx + 2) >> 2), cy = Clip3(ymin, ymax, (pmy + 2) >> 2);
+    int best = cost(cx, cy);
+    auto tryPt = [&](int x, int y) {
+        if (x < xmin || x > xmax || y < ymin || y > ymax) return false;
+        int c = cost(x, y);
+        if (c < best) {
+            best = c;
+            cx = x;
+            cy = y;
+            return true;
+        }
+        return false;
+    };
+    tryPt(0, 0);
+    {
+        int rA, rB, rC;
+        const int16_t *a, *b, *c;
+        bool avA, avB;
+        NeighbourMvs(mbx, mby, &rA, &a, &rB, &b, &rC, &c, &avA, &avB);
+        if (rA == 0) tryPt((a[0] + 2) >> 2, (a[1] + 2) >> 2);
+        if (rB == 0) tryPt((b[0] + 2) >> 2, (b[1] + 2) >> 2);
+        if (rC == 0) tryPt((c[0] + 2) >> 2, (c[1] + 2) >> 2);
+        // the previous picture's vectors here and to the right/below (not yet
+        // overwritten in this picture) follow objects that keep moving
+        const int mb = mby * mbW_ + mbx;
+        const int later[3] = {mb, mbx + 1 < mbW_ ? mb + 1 : -1, mby + 1 < mbH_ ? mb + mbW_ : -1};
+        for (int k : later) {
+            if (k < 0 || !prevWasP_) continue;
+            const int16_t* t = &mv_[static_cast<size_t>(k) * 2];
+            tryPt((t[0] + 2) >> 2, (t[1] + 2) >> 2);
+        }
+    }
+    const int ox = cx, oy = cy;
+    if (sp_.hexSearch) {
+        static const int kHex[6][2] = {{-2, 0}, {-1, -2}, {1, -2}, {2, 0}, {1, 2}, {-1, 2}};
+        for (int it = 0; it < sp_.range; ++it) {
+            const int bx = cx, by = cy;
+            for (int k = 0; k < 6; ++k) tryPt(bx + kHex[k][0], by + kHex[k][1]);
+            if (bx == cx && by == cy) break;
+            if (std::abs(cx - ox) > sp_.range * 2 || std::abs(cy - oy) > sp_.range * 2) break;
+        }
+        const int bx = cx, by = cy;
+        const int r = sp_.refineRadius;
+        for (int dy = -r; dy <= r; ++dy)
+            for (int dx = -r; dx <= r; ++dx)
+                if (dx || dy) tryPt(bx + dx, by + dy);
+    } else {
+        for (int it = 0; it < sp_.range; ++it) {
+            const int bx = cx, by = cy;
+            tryPt(bx - 1, by);
+            tryPt(bx + 1, by);
+            tryPt(bx, by - 1);
+            tryPt(bx, by + 1);
+            if (bx == cx && by == cy) break;
+        }
+    }
+    int mx = cx * 4, my = cy * 4;
+    if (sp_.subpel > 0) {
+        auto subCost = [&](int x, int y) {
+            int st;
+            const uint8_t* p = LumaPred(mbx, mby, x, y, tmp2_, &st);
+            int d = sp_.satdSubpel ? Satd16x16(src, ss, p, st) : Sad16x16(src, ss, p, st);
+            return d + MvBits(x - pmx, y - pmy);
+        };
+        int bestSub = sp_.satdSubpel ? subCost(mx, my) : best;
+        for (int step = 2; step >= (sp_.subpel >= 2 ? 1 : 2); step >>= 1) {
+            const int bx = mx, by = my;
+            for (int dy = -step; dy <= step; dy += step) {
+                for (int dx = -step; dx <= step; dx += step) {
+                    if (!dx && !dy) continue;
+                    const int x = bx + dx, y = by + dy;
+                    if (!MvOk(mbx, mby, x, y)) continue;
+                    int c = subCost(x, y);
+                    if (c < bestSub) {
+                        bestSub = c;
+                        mx = x;
+                        my = y;
+                    }
+                }
+            }
+        }
+    }
+    *bmx = mx;
+    *bmy = my;
+}
+
+void EncoderImpl::EncodeInterLuma(int mbx, int mby) {
+    Picture& r = rec_[cur_];
+    uint8_t* rec = r.y.At(mbx * 16, mby * 16);
+    const int rs = r.y.stride;
+    const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
+    const int ss = src_.y.stride;
+    int score8[4] = {0, 0, 0, 0};
+    int16_t coef[16][16];
+    FdctLuma16(coef, src, ss, predY_, 16);
+    for (int b = 0; b < 16; ++b) {
+        lumaNz_[b] = static_cast<uint8_t>(Quant4x4(coef[b], lumaLv_[b], qp_, false, 0));
+        if (lumaNz_[b]) score8[b >> 2] += DecimateScore(lumaLv_[b], 16);
+    }
+    const int total = score8[0] + score8[1] + score8[2] + score8[3];
+    cbpLuma_ = 0;
+    for (int i8 = 0; i8 < 4; ++i8) {
+        const bool drop = total < 6 || score8[i8] < 4;
+        for (int k = 0; k < 4; ++k) {
+            const int b = i8 * 4 + k;
+            if (drop && lumaNz_[b]) {
+                std::memset(lumaLv_[b], 0, sizeof(lumaLv_[b]));
+                lumaNz_[b] = 0;
+            }
+            if (lumaNz_[b]) cbpLuma_ |= 1 << i8;
+        }
+    }
+    for (int b = 0; b < 16; ++b) {
+        const int ox = kBlkX[b] * 4, oy = kBlkY[b] * 4;
+        if (lumaNz_[b]) {
+            int16_t dq[16];
+            Dequant4x4(lumaLv_[b], dq, qp_, 0);
+            Idct4x4Add(rec + oy * rs + ox, rs, predY_ + oy * 16 + ox, 16, dq);
+        } else {
+            Copy4x4(rec + oy * rs + ox, rs, predY_ + oy * 16 + ox, 16);
+        }
+    }
+}
+
+// True when coding the residual at this prediction would produce no
+// coefficients (same quantiser and decimation as the real coding path).
+bool EncoderImpl::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred, int ps) {
+    const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
+    const int ss = src_.y.stride;
+    int total = 0;
+    int16_t coef[16][16], lv[16];
+    FdctLuma16(coef, src, ss, pred, ps);
+    for (int b = 0; b < 16; ++b) {
+        if (Quant4x4(coef[b], lv, qp_, false, 0)) {
+            total += DecimateScore(lv, 16);
+            if (total >= 4) return false; // would survive decimation somewhere
+        }
+    }
+    ChromaPred(mbx, mby, mx, my);
+    const int qpc = kChromaQp[qp_];
+    const int qbits = 16 + qpc / 6;
+    const int f = (1 << qbits) / 6;
+    const int mf = kQuantMf[qpc % 6][0];
+    for (int pl = 0; pl < 2; ++pl) {
+        const Plane& sp = pl ? src_.v : src_.u;
+        const uint8_t* cs = sp.At(mbx * 8, mby * 8);
+        const uint8_t* cp = pl ? predV_ : predU_;
+        int dc[4];
+        int score = 0;
+        FdctChroma8(coef, cs, sp.stride, cp, 8);
+        for (int b = 0; b < 4; ++b) {
+            dc[b] = coef[b][0];
+            lv[0] = 0;
+            if (Quant4x4(coef[b], lv, qpc, false, 1)) score += DecimateScore(lv + 1, 15);
+        }
+        if (score >= 7) return false;
+        const int t[4] = {dc[0] + dc[1] + dc[2] + dc[3], dc[0] - dc[1] + dc[2] - dc[3], dc[0] + dc[1] - dc[2] - dc[3],
+                          dc[0] - dc[1] - dc[2] + dc[3]};
+        for (int i = 0; i < 4; ++i)
+            if (((t[i] < 0 ? -t[i] : t[i]) * mf + f) >> qbits) return false;
+    }
+    return true;
+}
+
+void EncoderImpl::EncodePMb(int mbx, int mby, int* skipRun) {
+    const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
+    const int ss = src_.y.stride;
+    int smx, smy;
+    PredictSkipMv(mbx, mby, &smx, &smy);
+    const bool skipOk = MvOk(mbx, mby, smx, smy);
+
+    auto finishSkip = [&]() {
+        Picture& r = rec_[cur_];
+        int st;
+        const uint8_t* p = LumaPred(mbx, mby, smx, smy, tmp_, &st);
+        Copy16x16(r.y.At(mbx * 16, mby * 16), r.y.stride, p, st);
+        ChromaPred(mbx, mby, smx, smy);
+        Copy8x8(r.u.At(mbx * 8, mby * 8), r.u.stride, predU_, 8);
+        Copy8x8(r.v.At(mbx * 8, mby * 8), r.v.stride, predV_, 8);
+        for (int b = 0; b < 16; ++b) lumaNz_[b] = 0;
+        for (int pl = 0; pl < 2; ++pl)
+            for (int b = 0; b < 4; ++b) chromaAcNz_[pl][b] = 0;
+        StoreMbState(mbx, mby, kMbSkip, smx, smy);
+        ++*skipRun;
+    };
+
+    if (dropFrame_ && skipOk) {
+        finishSkip();
+        return;
+    }
+    // early skip: the prediction at the skip vector leaves nothing to code
+    if (skipOk) {
+        int st;
+        const uint8_t* p = LumaPred(mbx, mby, smx, smy, tmp_, &st);
+        const int skipSad = Sad16x16(src, ss, p, st);
+        const int qstep16 = kDequantV[qp_ % 6][0] << (qp_ / 6); // about 16 * quantiser step
+        if (skipSad * 2 < qstep16 * 8 && SkipIsClean(mbx, mby, smx, smy, p, st)) {
+            finishSkip();
+            return;
+        }
+    }
+
+    int pmx, pmy;
+    PredictMv(mbx, mby, &pmx, &pmy);
+    int mx, my;
+    MotionSearch(mbx, mby, pmx, pmy, &mx, &my);
+    int st;
+    const uint8_t* p = LumaPred(mbx, mby, mx, my, tmp_, &st);
+    // decisions use SATD, or plain SAD at the fastest settings
+    auto dist = [&](const uint8_t* q, int qs) { return sp_.satdDecisions ? Satd16x16(src, ss, q, qs) : Sad16x16(src, ss, q, qs); };
+    int interSatd = dist(p, st);
+    int interCost = interSatd + MvBits(mx - pmx, my - pmy);
+    if (skipOk && !(mx == smx && my == smy)) {
+        // a skip costs almost nothing; prefer it unless the search clearly wins
+        int st2;
+        const uint8_t* q = LumaPred(mbx, mby, smx, smy, tmp2_, &st2);
+        int skipCost = dist(q, st2) - 4 * lambda_;
+        if (skipCost <= interCost) {
+            mx = smx;
+            my = smy;
+            interCost = skipCost + 4 * lambda_;
+            p = LumaPred(mbx, mby, mx, my, tmp_, &st);
+        }
+    }
+
+    Copy16x16(predY_, 16, p, st); // p may live in scratch memory reused below
+    // Intra is worth a look even when inter looks fine: where an object has
+    // just moved away, intra from clean neighbours often predicts the
+    // uncovered background exactly while inter would drag artefacts along.
+    if (interSatd > 2 * lambda_) {
+        int mode16;
+        const int cost16 = (sp_.satdDecisions ? BestI16(mbx, mby, &mode16) : BestI16Sad(mbx, mby, &mode16)) + 2 * lambda_;
+        if (cost16 < interCost) {
+            bw_.Ue(static_cast<uint32_t>(*skipRun));
+            *skipRun = 0;
+            EncodeIntraMb(mbx, mby, true, sp_.i4ModesP, mode16);
+            return;
+        }
+    }
+
+    ChromaPred(mbx, mby, mx, my);
+    EncodeInterLuma(mbx, mby);
+    EncodeChroma(mbx, mby, false);
+    if (cbpLuma_ == 0 && cbpChroma_ == 0 && mx == smx && my == smy && skipOk) {
+        // recon already equals the prediction
+        StoreMbState(mbx, mby, kMbSkip, smx, smy);
+        ++*skipRun;
+        return;
+    }
+    bw_.Ue(static_cast<uint32_t>(*skipRun));
+    *skipRun = 0;
+    StoreMbState(mbx, mby, kMbP16, mx, my);
+    WriteMb(mbx, mby, kMbP16, true, mx - pmx, my - pmy);
+}
+
+// ---------------------------------------------------------------------------
+// Bitstream of a macroblock
+
+void EncoderImpl::StoreMbState(int mbx, int mby, int kind, int mx, int my) {
+    const size_t mb = static_cast<size_t>(mby * mbW_ + mbx);
+    mbKind_[mb] = static_cast<uint8_t>(kind);
+    mbIntra_[mb] = (kind == kMbI4 || kind == kMbI16) ? 1 : 0;
+    mv_[mb * 2] = static_cast<int16_t>(mx);
+    mv_[mb * 2 + 1] = static_cast<int16_t>(my);
+    const int w4 = mbW_ * 4;
+    if (kind != kMbI4) {
+        for (int b = 0; b < 16; ++b)
+            i4Mode_[static_cast<size_t>((mby * 4 + kBlkY[b]) * w4 + mbx * 4 + kBlkX[b])] = -1;
+    }
+    if (kind == kMbSkip) {
+        for (int b = 0; b < 16; ++b) nnzY_[static_cast<size_t>((mby * 4 + kBlkY[b]) * w4 + mbx * 4 + kBlkX[b])] = 0;
+        const int w2 = mbW_ * 2;
+        for (int b = 0; b < 4; ++b) {
+            nnzU_[static_cast<size_t>((mby * 2 + (b >> 1)) * w2 + mbx * 2 + (b & 1))] = 0;
+            nnzV_[static_cast<size_t>((mby * 2 + (b >> 1)) * w2 + mbx * 2 + (b & 1))] = 0;
+        }
+    }
+}
+
+int EncoderImpl::NcLuma(int x4, int y4) const {
+    const int w4 = mbW_ * 4;
+    const bool a = x4 > 0, b = y4 > 0;
+    const int nA = a ? nnzY_[static_cast<size_t>(y4 * w4 + x4 - 1)] : 0;
+    const int nB = b ? nnzY_[static_cast<size_t>((y4 - 1) * w4 + x4)] : 0;
+    if (a && b) return (nA + nB + 1) >> 1;
+    return a ? nA : nB;
+}
+
+int EncoderImpl::NcChroma(const std::vector<uint8_t>& arr, int x2, int y2) const {
+    const int w2 = mbW_ * 2;
+    const bool a = x2 > 0, b = y2 > 0;
+    const int nA = a ? arr[static_cast<size_t>(y2 * w2 + x2 - 1)] : 0;
+    const int nB = b ? arr[static_cast<size_t>((y2 - 1) * w2 + x2)] : 0;
+    if (a && b) return (nA + nB + 1) >> 1;
+    return a ? nA : nB;
+}
+
+void EncoderImpl::WriteChromaResidual(int mbx, int mby) {
+    const int w2 = mbW_ * 2;
+    if (cbpChroma_) {
+        WriteResidualBlock(bw_, chromaDc_[0], 4, -1);
+        WriteResidualBlock(bw_, chromaDc_[1], 4, -1);
+    }
+    for (int pl = 0; pl < 2; ++pl) {
+        std::vector<uint8_t>& arr = pl ? nnzV_ : nnzU_;
+        for (int b = 0; b < 4; ++b) {
+            const int x2 = mbx * 2 + (b & 1), y2 = mby * 2 + (b >> 1);
+            int n = 0;
+            if (cbpChroma_ == 2) n = WriteResidualBlock(bw_, chromaAc_[pl][b] + 1, 15, NcChroma(arr, x2, y2));
+            arr[static_cast<size_t>(y2 * w2 + x2)] = static_cast<uint8_t>(n);
+        }
+    }
+}
+
+void EncoderImpl::WriteMb(int mbx, int mby, int kind, bool pSlice, int mvdx, int mvdy) {
+    const int w4 = mbW_ * 4;
+    const int cbp = cbpLuma_ | (cbpChroma_ << 4);
+    if (kind == kMbI16) {
+        const int t = 1 + i16Mode_ + 4 * cbpChroma_ + (cbpLuma_ ? 12 : 0);
+        bw_.Ue(static_cast<uint32_t>(t + (pSlice ? 5 : 0)));
+        bw_.Ue(static_cast<uint32_t>(chromaMode_));
+        bw_.Se(0); // mb_qp_delta
+        const int x4 = mbx * 4, y4 = mby * 4;
+        WriteResidualBlock(bw_, lumaDc_, 16, NcLuma(x4, y4));
+        for (int b = 0; b < 16; ++b) {
+            const int bx = x4 + kBlkX[b], by = y4 + kBlkY[b];
+            int n = 0;
+            if (cbpLuma_) n = WriteResidualBlock(bw_, lumaLv_[b] + 1, 15, NcLuma(bx, by));
+            nnzY_[static_cast<size_t>(by * w4 + bx)] = static_cast<uint8_t>(n);
+        }
+        WriteChromaResidual(mbx, mby);
+        return;
+    }
+    if (kind == kMbI4) {
+        bw_.Ue(pSlice ? 5 : 0);
+        for (int b = 0; b < 16; ++b) {
+            const int x4 = mbx * 4 + kBlkX[b], y4 = mby * 4 + kBlkY[b];
+            int predMode = 2;
+            if (x4 > 0 && y4 > 0) {
+                int a = i4Mode_[static_cast<size_t>(y4 * w4 + x4 - 1)];
+                int t = i4Mode_[static_cast<size_t>((y4 - 1) * w4 + x4)];
+                predMode = std::min(a < 0 ? 2 : a, t < 0 ? 2 : t);
+            }
+            const int m = i4Modes_[b];
+            if (m == predMode) {
+                bw_.Bit(1);
+            } else {
+                bw_.Bit(0);
+                bw_.Put(static_cast<uint32_t>(m < predMode ? m : m - 1), 3);
+            }
+        }
+        bw_.Ue(static_cast<uint32_t>(chromaMode_));
+        bw_.Ue(static_cast<uint32_t>(CbpCodeNum(cbp, true)));
+    } else { // P_L0_16x16
+        bw_.Ue(0);
+        bw_.Se(mvdx);
+        bw_.Se(mvdy);
+        bw_.Ue(static_cast<uint32_t>(CbpCodeNum(cbp, false)));
+    }
+    if (cbp) bw_.Se(0); // mb_qp_delta
+    for (int b = 0; b < 16; ++b) {
+        const int x4 = mbx * 4 + kBlkX[b], y4 = mby * 4 + kBlkY[b];
+        int n = 0;
+        if (cbpLuma_ & (1 << (b >> 2))) n = WriteResidualBlock(bw_, lumaLv_[b], 16, NcLuma(x4, y4));
+        nnzY_[static_cast<size_t>(y4 * w4 + x4)] = static_cast<uint8_t>(n);
+    }
+    WriteChromaResidual(mbx, mby);
+}
+
+// ---------------------------------------------------------------------------
+// Frame
+
+bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, const uint8_t* v, int sv,
+                         std::vector<uint8_t>& out, bool* isIdr) {
+    if (!open_ || !y || !u || !v) return false;
+    const int cw = (set_.width + 1) / 2;
+    if (std::abs(sy) < set_.width || std::abs(su) < cw || std::abs(sv) < cw) return false;
+
+    // frame type
+    const int gop = used_.gopSize;
+    bool idr = false, intra = false;
+    if (frames_ == 0 || forceKey_) {
+        idr = intra = true;
+    } else if (set_.exactGop ? (frames_ % static_cast<uint64_t>(gop) == 0) : (framesSinceI_ >= static_cast<uint64_t>(gop))) {
+        intra = true;
+        ++iSinceIdr_;
+        if (used_.idrInterval > 0 && iSinceIdr_ >= used_.idrInterval) idr = true;
+    }
+    if (idr) iSinceIdr_ = 0;
+    if (intra) framesSinceI_ = 0;
+    forceKey_ = false;
+
+    LoadSource(y, sy, u, su, v, sv);
+    qp_ = rc_.PickQp(intra);
+    SetupLambda();
+    if (idr) frameNum_ = 0;
+
+    cur_ = lastRec_ < 0 ? 0 : 1 - lastRec_;
+    planesReady_ = false; // built on first use of a fractional vector
+
+    const size_t startSize = out.size();
+    if (idr) {
+        WriteSps(out);
+        WritePps(out);
+    }
+    bw_.Reset();
+    WriteSliceHeader(idr, intra);
+    int skipRun = 0;
+    dropFrame_ = !intra && rc_.DropPlanned();
+    for (int mby = 0; mby < mbH_; ++mby) {
+        for (int mbx = 0; mbx < mbW_; ++mbx) {
+            if (intra)
+                EncodeIntraMb(mbx, mby, false, sp_.i4ModesI);
+            else
+                EncodePMb(mbx, mby, &skipRun);
+        }
+    }
+    if (skipRun) bw_.Ue(static_cast<uint32_t>(skipRun));
+    bw_.Trailing();
+    AppendNal(out, idr ? 3 : 2, idr ? 5 : 1, bw_.Bytes());
+
+    // loop filter, then the picture becomes the reference
+    Picture& r = rec_[cur_];
+    DeblockParams dp{r.y.p, r.y.stride, r.u.p, r.v.p, r.u.stride, mbW_, mbH_, mbIntra_.data(), mv_.data(),
+                     nnzY_.data(), qp_};
+    DeblockPicture(dp);
+    r.y.ExtendEdges();
+    r.u.ExtendEdges();
+    r.v.ExtendEdges();
+    lastRec_ = cur_;
+    prevWasP_ = !intra;
+
+    uint64_t frameBytes = out.size() - startSize;
+    const uint64_t filler = rc_.Update(frameBytes * 8, qp_);
+    if (filler > 0) {
+        std::vector<uint8_t> fill(static_cast<size_t>(filler), 0xFF);
+        fill.push_back(0x80);
+        AppendNal(out, 0, 12, fill);
+        rc_.AddBits((out.size() - startSize - frameBytes) * 8);
+        frameBytes = out.size() - startSize;
+    }
+    bytes_ += frameBytes;
+    ++frames_;
+    ++framesSinceI_;
+    frameNum_ = (frameNum_ + 1) & 255;
+    if (idr) idrPicId_ = (idrPicId_ + 1) & 0xFFFF;
+    lastQp_ = qp_;
+    if (isIdr) *isIdr = idr;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Public wrapper
+
+H264Encoder::H264Encoder() : impl_(new EncoderImpl) {}
+H264Encoder::~H264Encoder() = default;
+
+bool H264Encoder::Open(const EncoderSettings& settings) { return impl_->Open(settings); }
+bool H264Encoder::IsOpen() const { return impl_->open_; }
+UsedSettings H264Encoder::Used() const { return impl_->used_; }
+void H264Encoder::ForceKeyFrame() { impl_->forceKey_ = true; }
+
+bool H264Encoder::Encode(const uint8_t* y, int strideY, const uint8_t* u, int strideU, const uint8_t* v,
+                         int strideV, std::vector<uint8_t>& out, bool* isIdr) {
+    return impl_->Encode(y, strideY, u, strideU, v, strideV, out, isIdr);
+}
+
+const uint8_t* H264Encoder::ReconPlane(int plane, int* stride) const {
+    if (impl_->lastRec_ < 0 || plane < 0 || plane > 2) return nullptr;
+    const Picture& p = impl_->rec_[impl_->lastRec_];
+    const Plane& pl = plane == 0 ? p.y : (plane == 1 ? p.u : p.v);
+    if (stride) *stride = pl.stride;
+    return pl.p;
+}
+
+uint64_t H264Encoder::FramesEncoded() const { return impl_->frames_; }
+uint64_t H264Encoder::BytesProduced() const { return impl_->bytes_; }
+int H264Encoder::LastQp() const { return impl_->lastQp_; }
+
+uint32_t H264Encoder::AverageBitrateKbps() const {
+    if (impl_->frames_ == 0) return 0;
+    const double seconds = static_cast<double>(impl_->frames_) / impl_->set_.fps;
+    return static_cast<uint32_t>(std::lround(static_cast<double>(impl_->bytes_) * 8.0 / seconds / 1000.0));
+}
+
+} // namespace vcore

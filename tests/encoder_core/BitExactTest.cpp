@@ -1,0 +1,94 @@
+// The stream must decode cleanly with an independent decoder (ffmpeg) and the
+// decoded pictures must equal the encoder's own reconstruction exactly.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "ExternalTools.h"
+#include "TestUtil.h"
+
+namespace {
+
+struct Case {
+    int w, h;
+    int rc;    // vcore::RateControlMode
+    int qpOrKbps;
+    int speed;
+    int frames;
+    int gop;
+    int idrInterval;
+};
+
+std::string Name(const Case& c) {
+    std::ostringstream o;
+    o << c.w << "x" << c.h << (c.rc == vcore::kRateFixedQp ? "_qp" : (c.rc == vcore::kRateCbr ? "_cbr" : "_vbr"))
+      << c.qpOrKbps << "_s" << c.speed;
+    return o.str();
+}
+
+class BitExact : public ::testing::TestWithParam<Case> {};
+
+TEST_P(BitExact, FfmpegDecodesToReconstruction) {
+    if (!testtools::ToolAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg not available";
+    const Case c = GetParam();
+    vcore::EncoderSettings s;
+    s.width = c.w;
+    s.height = c.h;
+    s.fps = 25;
+    s.rateControl = c.rc;
+    s.qp = c.qpOrKbps;
+    s.bitrateKbps = c.qpOrKbps;
+    s.speedQuality = c.speed;
+    s.gopSize = c.gop;
+    s.idrInterval = c.idrInterval;
+    vcore::H264Encoder enc;
+    const vtest::Encoded e = vtest::EncodeClip(enc, s, c.frames);
+    ASSERT_EQ(e.idr.size(), static_cast<size_t>(c.frames));
+
+    const std::string base = "bitexact_" + Name(c);
+    const std::string in = testtools::TempPath(base + ".264");
+    const std::string out = testtools::TempPath(base + ".yuv");
+    ASSERT_TRUE(vtest::WriteFile(in, e.stream));
+    std::string log;
+    ASSERT_TRUE(vtest::DecodeWithFfmpeg(in, out, &log)) << log;
+    EXPECT_EQ(log, "") << "decoder reported problems";
+    const std::vector<uint8_t> dec = vtest::ReadFile(out);
+    ASSERT_EQ(dec.size(), e.recon.size()) << "decoded frame count/size differs";
+    size_t firstDiff = dec.size();
+    for (size_t i = 0; i < dec.size(); ++i)
+        if (dec[i] != e.recon[i]) {
+            firstDiff = i;
+            break;
+        }
+    const size_t frameSize = e.recon.size() / static_cast<size_t>(c.frames);
+    EXPECT_EQ(firstDiff, dec.size()) << "first mismatch in frame " << firstDiff / frameSize << " at byte "
+                                     << firstDiff % frameSize;
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+}
+
+const Case kCases[] = {
+    // size, rate control, qp/kbps, speed, frames, gop, idr interval
+    {176, 144, vcore::kRateFixedQp, 10, 4, 10, 5, 2},
+    {176, 144, vcore::kRateFixedQp, 26, 4, 10, 5, 2},
+    {176, 144, vcore::kRateFixedQp, 45, 4, 10, 5, 2},
+    {176, 144, vcore::kRateFixedQp, 26, 1, 8, 0, 1},
+    {176, 144, vcore::kRateFixedQp, 26, 7, 8, 0, 1},
+    {320, 240, vcore::kRateFixedQp, 26, 3, 8, 4, 0},
+    {320, 240, vcore::kRateFixedQp, 0, 4, 3, 0, 1},
+    {320, 240, vcore::kRateFixedQp, 51, 4, 6, 0, 1},
+    {100, 60, vcore::kRateFixedQp, 10, 4, 10, 6, 1},
+    {100, 60, vcore::kRateFixedQp, 26, 6, 10, 6, 1},
+    {100, 60, vcore::kRateFixedQp, 45, 2, 10, 6, 1},
+    {33, 17, vcore::kRateFixedQp, 20, 5, 6, 0, 1},   // odd sizes
+    {16, 16, vcore::kRateFixedQp, 30, 4, 6, 3, 1},   // single macroblock
+    {720, 576, vcore::kRateFixedQp, 26, 4, 5, 0, 1},
+    {720, 576, vcore::kRateCbr, 1500, 1, 6, 3, 1},   // QP changes per frame
+    {352, 288, vcore::kRateCbr, 3000, 4, 10, 5, 1},  // low QP floor: filler data
+    {320, 240, vcore::kRateCbr, 40, 1, 16, 0, 1},    // far over budget: all-skip pictures
+};
+
+INSTANTIATE_TEST_SUITE_P(Clips, BitExact, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& i) { return Name(i.param); });
+
+} // namespace
