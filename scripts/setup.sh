@@ -19,10 +19,9 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 echo "== building in $QUORLIN_BUILD"
-if [ ! -f "$QUORLIN_BUILD/CMakeCache.txt" ]; then
-  cmake -S "$QUORLIN_ROOT" -B "$QUORLIN_BUILD" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$QUORLIN_ROOT/cmake/mingw-w64.cmake" >/dev/null
-fi
+# Configured every time, so that components and test folders added since are picked up.
+cmake -S "$QUORLIN_ROOT" -B "$QUORLIN_BUILD" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$QUORLIN_ROOT/cmake/mingw-w64.cmake" >/dev/null
 cmake --build "$QUORLIN_BUILD" -j "${QUORLIN_JOBS:-2}"
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
