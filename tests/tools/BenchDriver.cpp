@@ -21,7 +21,6 @@ const int IDC_RESOLUTION = 214;
 const int IDC_FPS = 215;
 const int IDC_FRAMES = 224;
 const int IDC_AVG_BITRATE = 227;
-const int IDC_OUTPUT_PATH = 216;
 const int IDC_ENCODER_USED = 247;
 const int kMsgBoxTextId = 0xFFFF;
 
@@ -112,8 +111,6 @@ int wmain(int argc, wchar_t** argv) {
     } else {
         ::Sleep(300);
         taken.push_back(Shot(shots, "1-start", hDlg));
-        std::printf("Source: default; output file of the dialog: %s\n",
-                    Utf8(ItemText(hDlg, IDC_OUTPUT_PATH)).c_str());
 
         Click(hDlg, IDC_BUILD_GRAPH);
         const DWORD start = ::GetTickCount();
