@@ -20,7 +20,13 @@ fi
 
 echo "== building in $QUORLIN_BUILD"
 # Configured every time, so that components and test folders added since are picked up.
-cmake -S "$QUORLIN_ROOT" -B "$QUORLIN_BUILD" -G Ninja \
+# A compiler cache, where the machine has one, makes rebuilds in other work trees cheap.
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$QUORLIN_ROOT")}" CCACHE_NOHASHDIR=1
+fi
+cmake -S "$QUORLIN_ROOT" -B "$QUORLIN_BUILD" -G Ninja "${launcher[@]}" \
       -DCMAKE_TOOLCHAIN_FILE="$QUORLIN_ROOT/cmake/mingw-w64.cmake" >/dev/null
 cmake --build "$QUORLIN_BUILD" -j "${QUORLIN_JOBS:-2}"
 

@@ -2,7 +2,7 @@
 // decoded with ffmpeg, frame for frame against the elementary stream.
 #include "standins/mp4writer/AnnexB.h"
 #include "standins/mp4writer/Mp4Muxer.h"
-#include "tests/outputs/MediaTools.h"
+#include "tests/standins/MediaTools.h"
 #include "tests/support/HostTools.h"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // of the same stream; fed by the encoder, by Smart Tee's "Preview" pin, rendered by the graph
 // manager, and created from either of its class identifiers.
 #include "graph/Vireon.h"
-#include "tests/outputs/AnnexBSource.h"
-#include "tests/outputs/MediaTools.h"
+#include "tests/standins/AnnexBSource.h"
+#include "tests/standins/MediaTools.h"
 #include "tests/support/HostTools.h"
 #include "tests/support/KitTestFilters.h"
 

@@ -1,4 +1,4 @@
-#include "tests/outputs/MediaTools.h"
+#include "tests/standins/MediaTools.h"
 
 #include "tests/support/HostTools.h"
 

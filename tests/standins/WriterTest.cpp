@@ -1,8 +1,8 @@
 // The MPEG-4 writer filter in real graphs: what it writes is read back with ffprobe and
 // decoded with ffmpeg against the stream it was given.
 #include "graph/Vireon.h"
-#include "tests/outputs/AnnexBSource.h"
-#include "tests/outputs/MediaTools.h"
+#include "tests/standins/AnnexBSource.h"
+#include "tests/standins/MediaTools.h"
 #include "tests/support/HostTools.h"
 #include "tests/support/KitTestFilters.h"
 

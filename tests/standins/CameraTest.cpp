@@ -4,7 +4,7 @@
 #include "graph/Vireon.h"
 #include "standins/camera/CameraPage.h"
 #include "standins/camera/TestPatternCamera.h"
-#include "tests/outputs/MediaTools.h"
+#include "tests/standins/MediaTools.h"
 #include "tests/support/HostTools.h"
 #include "tests/support/KitTestFilters.h"
 #include "tests/support/WindowTools.h"

@@ -1,4 +1,4 @@
-#include "tests/outputs/AnnexBSource.h"
+#include "tests/standins/AnnexBSource.h"
 
 #include "standins/mp4writer/AnnexB.h"
 #include "standins/mp4writer/H264Types.h"
