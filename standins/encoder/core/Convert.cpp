@@ -1,6 +1,10 @@
 #include "Convert.h"
 
 #include <cstddef>
+#include <cstring>
+
+#include "KernelFns.h"
+#include "Kernels.h"
 
 namespace vcore {
 namespace {
@@ -25,6 +29,48 @@ inline const uint8_t* Row(const uint8_t* base, int stride, int rows, int r, bool
 int ChromaStride(int stride) { return (stride + 1) / 2; }
 
 } // namespace
+
+namespace ref {
+
+void RgbToY(const uint8_t* s, int bpp, uint8_t* y, int width) {
+    for (int x = 0; x < width; ++x, s += bpp) y[x] = Y601(s[2], s[1], s[0]);
+}
+
+void RgbToUv(const uint8_t* s0, const uint8_t* s1, int bpp, int width, uint8_t* u, uint8_t* v) {
+    const int cw = (width + 1) / 2;
+    for (int x = 0; x < cw; ++x) {
+        const int x0 = 2 * x, x1 = 2 * x + 1 < width ? 2 * x + 1 : 2 * x;
+        const uint8_t* a = s0 + x0 * bpp;
+        const uint8_t* b = s0 + x1 * bpp;
+        const uint8_t* c = s1 + x0 * bpp;
+        const uint8_t* d = s1 + x1 * bpp;
+        const int B = (a[0] + b[0] + c[0] + d[0] + 2) >> 2;
+        const int G = (a[1] + b[1] + c[1] + d[1] + 2) >> 2;
+        const int R = (a[2] + b[2] + c[2] + d[2] + 2) >> 2;
+        u[x] = U601(R, G, B);
+        v[x] = V601(R, G, B);
+    }
+}
+
+void Yuy2ToY(const uint8_t* s, uint8_t* y, int width) {
+    for (int x = 0; x < width; ++x) y[x] = s[(x / 2) * 4 + (x & 1) * 2];
+}
+
+void Yuy2ToUv(const uint8_t* s0, const uint8_t* s1, uint8_t* u, uint8_t* v, int cw) {
+    for (int x = 0; x < cw; ++x) {
+        u[x] = static_cast<uint8_t>((s0[4 * x + 1] + s1[4 * x + 1] + 1) >> 1);
+        v[x] = static_cast<uint8_t>((s0[4 * x + 3] + s1[4 * x + 3] + 1) >> 1);
+    }
+}
+
+void SplitUv(const uint8_t* s, uint8_t* u, uint8_t* v, int cw) {
+    for (int x = 0; x < cw; ++x) {
+        u[x] = s[2 * x];
+        v[x] = s[2 * x + 1];
+    }
+}
+
+} // namespace ref
 
 int DefaultStride(PixelFormat fmt, int width) {
     switch (fmt) {
@@ -57,10 +103,16 @@ bool ConvertToI420(PixelFormat fmt, const uint8_t* src, int width, int height, i
     out.height = height;
     out.strideY = width;
     out.strideC = cw;
-    out.y.assign(static_cast<std::size_t>(width) * height, 0);
-    out.u.assign(static_cast<std::size_t>(cw) * ch, 0);
-    out.v.assign(static_cast<std::size_t>(cw) * ch, 0);
+    out.y.resize(static_cast<std::size_t>(width) * height); // every byte is written below
+    out.u.resize(static_cast<std::size_t>(cw) * ch);
+    out.v.resize(static_cast<std::size_t>(cw) * ch);
 
+    const KernelSet& k = Kern();
+    uint8_t* const oy = out.y.data();
+    uint8_t* const ou = out.u.data();
+    uint8_t* const ov = out.v.data();
+    auto yRow = [&](int r) { return oy + static_cast<std::size_t>(r) * width; };
+    auto cRow = [&](uint8_t* base, int r) { return base + static_cast<std::size_t>(r) * cw; };
     switch (fmt) {
     case PixelFormat::I420:
     case PixelFormat::YV12: {
@@ -69,75 +121,36 @@ bool ConvertToI420(PixelFormat fmt, const uint8_t* src, int width, int height, i
         const uint8_t* p2 = p1 + static_cast<std::size_t>(cs) * ch;
         const uint8_t* pu = fmt == PixelFormat::I420 ? p1 : p2;
         const uint8_t* pv = fmt == PixelFormat::I420 ? p2 : p1;
-        for (int r = 0; r < height; ++r) {
-            const uint8_t* s = Row(src, stride, height, r, bottomUp);
-            for (int x = 0; x < width; ++x) out.y[static_cast<std::size_t>(r) * width + x] = s[x];
-        }
+        for (int r = 0; r < height; ++r) std::memcpy(yRow(r), Row(src, stride, height, r, bottomUp), static_cast<std::size_t>(width));
         for (int r = 0; r < ch; ++r) {
-            const uint8_t* su = Row(pu, cs, ch, r, bottomUp);
-            const uint8_t* sv = Row(pv, cs, ch, r, bottomUp);
-            for (int x = 0; x < cw; ++x) {
-                out.u[static_cast<std::size_t>(r) * cw + x] = su[x];
-                out.v[static_cast<std::size_t>(r) * cw + x] = sv[x];
-            }
+            std::memcpy(cRow(ou, r), Row(pu, cs, ch, r, bottomUp), static_cast<std::size_t>(cw));
+            std::memcpy(cRow(ov, r), Row(pv, cs, ch, r, bottomUp), static_cast<std::size_t>(cw));
         }
         return true;
     }
     case PixelFormat::NV12: {
         const uint8_t* puv = src + static_cast<std::size_t>(stride) * height;
-        for (int r = 0; r < height; ++r) {
-            const uint8_t* s = Row(src, stride, height, r, bottomUp);
-            for (int x = 0; x < width; ++x) out.y[static_cast<std::size_t>(r) * width + x] = s[x];
-        }
-        for (int r = 0; r < ch; ++r) {
-            const uint8_t* s = Row(puv, stride, ch, r, bottomUp);
-            for (int x = 0; x < cw; ++x) {
-                out.u[static_cast<std::size_t>(r) * cw + x] = s[2 * x];
-                out.v[static_cast<std::size_t>(r) * cw + x] = s[2 * x + 1];
-            }
-        }
+        for (int r = 0; r < height; ++r) std::memcpy(yRow(r), Row(src, stride, height, r, bottomUp), static_cast<std::size_t>(width));
+        for (int r = 0; r < ch; ++r) k.splitUv(Row(puv, stride, ch, r, bottomUp), cRow(ou, r), cRow(ov, r), cw);
         return true;
     }
     case PixelFormat::YUY2: {
-        for (int r = 0; r < height; ++r) {
-            const uint8_t* s = Row(src, stride, height, r, bottomUp);
-            for (int x = 0; x < width; ++x) out.y[static_cast<std::size_t>(r) * width + x] = s[(x / 2) * 4 + (x & 1) * 2];
-        }
+        for (int r = 0; r < height; ++r) k.yuy2ToY(Row(src, stride, height, r, bottomUp), yRow(r), width);
         for (int r = 0; r < ch; ++r) {
             const uint8_t* s0 = Row(src, stride, height, 2 * r, bottomUp);
             const uint8_t* s1 = Row(src, stride, height, 2 * r + 1 < height ? 2 * r + 1 : 2 * r, bottomUp);
-            for (int x = 0; x < cw; ++x) {
-                out.u[static_cast<std::size_t>(r) * cw + x] = static_cast<uint8_t>((s0[4 * x + 1] + s1[4 * x + 1] + 1) >> 1);
-                out.v[static_cast<std::size_t>(r) * cw + x] = static_cast<uint8_t>((s0[4 * x + 3] + s1[4 * x + 3] + 1) >> 1);
-            }
+            k.yuy2ToUv(s0, s1, cRow(ou, r), cRow(ov, r), cw);
         }
         return true;
     }
     case PixelFormat::RGB24:
     case PixelFormat::RGB32: {
         const int bpp = fmt == PixelFormat::RGB24 ? 3 : 4;
-        for (int r = 0; r < height; ++r) {
-            const uint8_t* s = Row(src, stride, height, r, bottomUp);
-            for (int x = 0; x < width; ++x) {
-                const uint8_t* px = s + x * bpp;
-                out.y[static_cast<std::size_t>(r) * width + x] = Y601(px[2], px[1], px[0]);
-            }
-        }
+        for (int r = 0; r < height; ++r) k.rgbToY(Row(src, stride, height, r, bottomUp), bpp, yRow(r), width);
         for (int r = 0; r < ch; ++r) {
             const uint8_t* s0 = Row(src, stride, height, 2 * r, bottomUp);
             const uint8_t* s1 = Row(src, stride, height, 2 * r + 1 < height ? 2 * r + 1 : 2 * r, bottomUp);
-            for (int x = 0; x < cw; ++x) {
-                const int x0 = 2 * x, x1 = 2 * x + 1 < width ? 2 * x + 1 : 2 * x;
-                const uint8_t* a = s0 + x0 * bpp;
-                const uint8_t* b = s0 + x1 * bpp;
-                const uint8_t* c = s1 + x0 * bpp;
-                const uint8_t* d = s1 + x1 * bpp;
-                const int B = (a[0] + b[0] + c[0] + d[0] + 2) >> 2;
-                const int G = (a[1] + b[1] + c[1] + d[1] + 2) >> 2;
-                const int R = (a[2] + b[2] + c[2] + d[2] + 2) >> 2;
-                out.u[static_cast<std::size_t>(r) * cw + x] = U601(R, G, B);
-                out.v[static_cast<std::size_t>(r) * cw + x] = V601(R, G, B);
-            }
+            k.rgbToUv(s0, s1, bpp, width, cRow(ou, r), cRow(ov, r));
         }
         return true;
     }

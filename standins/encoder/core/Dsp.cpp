@@ -1,4 +1,5 @@
 #include "Dsp.h"
+#include "KernelFns.h"
 
 namespace vcore {
 
@@ -8,114 +9,54 @@ const uint8_t kBlkY[16] = {0, 0, 1, 1, 0, 0, 1, 1, 2, 2, 3, 3, 2, 2, 3, 3};
 const uint8_t kChromaQp[52] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17,
                                18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 29, 30, 31, 32, 32, 33,
                                34, 34, 35, 35, 36, 36, 37, 37, 37, 38, 38, 38, 39, 39, 39, 39};
-const int kQuantMf[6][3] = {{13107, 5243, 8066}, {11916, 4660, 7490}, {10082, 4194, 6554},
-                            {9362, 3647, 5825},  {8192, 3355, 5243},  {7282, 2893, 4559}};
-const int kDequantV[6][3] = {{10, 16, 13}, {11, 18, 14}, {13, 20, 16}, {14, 23, 18}, {16, 25, 20}, {18, 29, 23}};
-const uint8_t kPosClass[16] = {0, 2, 0, 2, 2, 1, 2, 1, 0, 2, 0, 2, 2, 1, 2, 1};
-
-#ifdef VCORE_SSE2
 namespace {
-// Rows of two side-by-side 4x4 blocks as 16-bit lanes: [block 0 | block 1].
-inline void LoadDiff8x4(__m128i r[4], const uint8_t* a, int sa, const uint8_t* b, int sb) {
-    const __m128i z = _mm_setzero_si128();
-    for (int i = 0; i < 4; ++i) {
-        const __m128i va = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + i * sa)), z);
-        const __m128i vb = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + i * sb)), z);
-        r[i] = _mm_sub_epi16(va, vb);
+// Per-QP multipliers / scales in raster order, built at compile time.
+struct QuantTables {
+    int16_t mf[52][16];
+    int16_t dq[52][16];
+};
+constexpr QuantTables MakeQuantTables() {
+    QuantTables t{};
+    for (int qp = 0; qp < 52; ++qp)
+        for (int i = 0; i < 16; ++i) {
+            t.mf[qp][i] = static_cast<int16_t>(kQuantMf[qp % 6][kPosClass[i]]);
+            t.dq[qp][i] = static_cast<int16_t>(kDequantV[qp % 6][kPosClass[i]]);
+        }
+    return t;
+}
+constexpr QuantTables kQuantTables = MakeQuantTables();
+
+template <int W, int H>
+int SadWxH(const uint8_t* a, int sa, const uint8_t* b, int sb) {
+    int s = 0;
+    for (int y = 0; y < H; ++y) {
+        for (int x = 0; x < W; ++x) s += std::abs(a[x] - b[x]);
+        a += sa; b += sb;
     }
+    return s;
 }
-// Transposes both 4x4 halves.
-inline void Transpose2x4x4(__m128i r[4]) {
-    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]);
-    const __m128i a1 = _mm_unpacklo_epi16(r[2], r[3]);
-    const __m128i a2 = _mm_unpackhi_epi16(r[0], r[1]);
-    const __m128i a3 = _mm_unpackhi_epi16(r[2], r[3]);
-    const __m128i b0 = _mm_unpacklo_epi32(a0, a1);
-    const __m128i b1 = _mm_unpackhi_epi32(a0, a1);
-    const __m128i b2 = _mm_unpacklo_epi32(a2, a3);
-    const __m128i b3 = _mm_unpackhi_epi32(a2, a3);
-    r[0] = _mm_unpacklo_epi64(b0, b2);
-    r[1] = _mm_unpackhi_epi64(b0, b2);
-    r[2] = _mm_unpacklo_epi64(b1, b3);
-    r[3] = _mm_unpackhi_epi64(b1, b3);
-}
-inline void DctPass(__m128i r[4]) {
-    const __m128i s03 = _mm_add_epi16(r[0], r[3]), m03 = _mm_sub_epi16(r[0], r[3]);
-    const __m128i s12 = _mm_add_epi16(r[1], r[2]), m12 = _mm_sub_epi16(r[1], r[2]);
-    r[0] = _mm_add_epi16(s03, s12);
-    r[1] = _mm_add_epi16(_mm_add_epi16(m03, m03), m12);
-    r[2] = _mm_sub_epi16(s03, s12);
-    r[3] = _mm_sub_epi16(m03, _mm_add_epi16(m12, m12));
-}
-inline void HadamardPass(__m128i r[4]) {
-    const __m128i s01 = _mm_add_epi16(r[0], r[1]), d01 = _mm_sub_epi16(r[0], r[1]);
-    const __m128i s23 = _mm_add_epi16(r[2], r[3]), d23 = _mm_sub_epi16(r[2], r[3]);
-    r[0] = _mm_add_epi16(s01, s23);
-    r[1] = _mm_sub_epi16(s01, s23);
-    r[2] = _mm_sub_epi16(d01, d23);
-    r[3] = _mm_add_epi16(d01, d23);
-}
-// Sum of absolute Hadamard coefficients of two 4x4 blocks (not halved).
-inline int Satd8x4Raw(const uint8_t* a, int sa, const uint8_t* b, int sb) {
-    __m128i r[4];
-    LoadDiff8x4(r, a, sa, b, sb);
-    HadamardPass(r);
-    Transpose2x4x4(r);
-    HadamardPass(r);
-    const __m128i z = _mm_setzero_si128();
-    __m128i acc = z;
-    for (int i = 0; i < 4; ++i) {
-        const __m128i v = _mm_max_epi16(r[i], _mm_sub_epi16(z, r[i]));
-        acc = _mm_add_epi32(acc, _mm_madd_epi16(v, _mm_set1_epi16(1)));
-    }
-    acc = _mm_add_epi32(acc, _mm_srli_si128(acc, 8));
-    acc = _mm_add_epi32(acc, _mm_srli_si128(acc, 4));
-    return _mm_cvtsi128_si32(acc);
+
+template <int W, int H>
+int SatdWxH(const uint8_t* a, int sa, const uint8_t* b, int sb) {
+    int s = 0;
+    for (int y = 0; y < H; y += 4)
+        for (int x = 0; x < W; x += 4) s += ref::Satd4x4(a + y * sa + x, sa, b + y * sb + x, sb);
+    return s;
 }
 } // namespace
-#endif
 
-int Sad16x16(const uint8_t* a, int sa, const uint8_t* b, int sb) {
-#ifdef VCORE_SSE2
-    __m128i acc = _mm_setzero_si128();
-    for (int y = 0; y < 16; ++y) {
-        __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
-        __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
-        acc = _mm_add_epi64(acc, _mm_sad_epu8(va, vb));
-        a += sa; b += sb;
-    }
-    return _mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8));
-#else
-    int s = 0;
-    for (int y = 0; y < 16; ++y) {
-        for (int x = 0; x < 16; ++x) s += std::abs(a[x] - b[x]);
-        a += sa; b += sb;
-    }
-    return s;
-#endif
-}
+const int16_t* QuantMfRaster(int qp) { return kQuantTables.mf[qp]; }
+const int16_t* DequantScaleRaster(int qp) { return kQuantTables.dq[qp]; }
 
-int Sad8x8(const uint8_t* a, int sa, const uint8_t* b, int sb) {
-#ifdef VCORE_SSE2
-    __m128i acc = _mm_setzero_si128();
-    for (int y = 0; y < 8; y += 2) {
-        __m128i va = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)),
-                                        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + sa)));
-        __m128i vb = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b)),
-                                        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + sb)));
-        acc = _mm_add_epi64(acc, _mm_sad_epu8(va, vb));
-        a += 2 * sa; b += 2 * sb;
-    }
-    return _mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8));
-#else
-    int s = 0;
-    for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x) s += std::abs(a[x] - b[x]);
-        a += sa; b += sb;
-    }
-    return s;
-#endif
-}
+namespace ref {
+
+int Sad16x16(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SadWxH<16, 16>(a, sa, b, sb); }
+int Sad16x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SadWxH<16, 8>(a, sa, b, sb); }
+int Sad8x16(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SadWxH<8, 16>(a, sa, b, sb); }
+int Sad8x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SadWxH<8, 8>(a, sa, b, sb); }
+int Sad8x4(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SadWxH<8, 4>(a, sa, b, sb); }
+int Sad4x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SadWxH<4, 8>(a, sa, b, sb); }
+int Sad4x4(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SadWxH<4, 4>(a, sa, b, sb); }
 
 int Satd4x4(const uint8_t* a, int sa, const uint8_t* b, int sb) {
     int d[16];
@@ -135,30 +76,16 @@ int Satd4x4(const uint8_t* a, int sa, const uint8_t* b, int sb) {
     }
     return sum >> 1;
 }
-
-int Satd8x8(const uint8_t* a, int sa, const uint8_t* b, int sb) {
-#ifdef VCORE_SSE2
-    return (Satd8x4Raw(a, sa, b, sb) + Satd8x4Raw(a + 4 * sa, sa, b + 4 * sb, sb)) >> 1;
-#else
-    return Satd4x4(a, sa, b, sb) + Satd4x4(a + 4, sa, b + 4, sb) + Satd4x4(a + 4 * sa, sa, b + 4 * sb, sb) +
-           Satd4x4(a + 4 * sa + 4, sa, b + 4 * sb + 4, sb);
-#endif
-}
-
-int Satd16x16(const uint8_t* a, int sa, const uint8_t* b, int sb) {
-    return Satd8x8(a, sa, b, sb) + Satd8x8(a + 8, sa, b + 8, sb) + Satd8x8(a + 8 * sa, sa, b + 8 * sb, sb) +
-           Satd8x8(a + 8 * sa + 8, sa, b + 8 * sb + 8, sb);
-}
+int Satd16x16(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SatdWxH<16, 16>(a, sa, b, sb); }
+int Satd16x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SatdWxH<16, 8>(a, sa, b, sb); }
+int Satd8x16(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SatdWxH<8, 16>(a, sa, b, sb); }
+int Satd8x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SatdWxH<8, 8>(a, sa, b, sb); }
+int Satd8x4(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SatdWxH<8, 4>(a, sa, b, sb); }
+int Satd4x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SatdWxH<4, 8>(a, sa, b, sb); }
 
 void Avg16x16(uint8_t* dst, int sd, const uint8_t* a, const uint8_t* b, int s) {
     for (int y = 0; y < 16; ++y) {
-#ifdef VCORE_SSE2
-        __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
-        __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_avg_epu8(va, vb));
-#else
         for (int x = 0; x < 16; ++x) dst[x] = static_cast<uint8_t>((a[x] + b[x] + 1) >> 1);
-#endif
         dst += sd; a += s; b += s;
     }
 }
@@ -185,21 +112,8 @@ void Fdct4x4(int16_t out[16], const uint8_t* src, int ss, const uint8_t* pred, i
 }
 
 void Fdct8x4(int16_t out0[16], int16_t out1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp) {
-#ifdef VCORE_SSE2
-    __m128i r[4];
-    LoadDiff8x4(r, src, ss, pred, sp);
-    DctPass(r);
-    Transpose2x4x4(r);
-    DctPass(r);
-    Transpose2x4x4(r);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out0), _mm_unpacklo_epi64(r[0], r[1]));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out0 + 8), _mm_unpacklo_epi64(r[2], r[3]));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out1), _mm_unpackhi_epi64(r[0], r[1]));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out1 + 8), _mm_unpackhi_epi64(r[2], r[3]));
-#else
     Fdct4x4(out0, src, ss, pred, sp);
     Fdct4x4(out1, src + 4, ss, pred + 4, sp);
-#endif
 }
 
 void Idct4x4Add(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef[16]) {
@@ -237,59 +151,10 @@ void IdctDcAdd(uint8_t* dst, int sd, const uint8_t* pred, int sp, int dc) {
     }
 }
 
-namespace {
-// Per-QP multipliers in raster order, built once.
-struct QuantTables {
-    int16_t mf[52][16];
-    QuantTables() {
-        for (int qp = 0; qp < 52; ++qp)
-            for (int i = 0; i < 16; ++i) mf[qp][i] = static_cast<int16_t>(kQuantMf[qp % 6][kPosClass[i]]);
-    }
-};
-const QuantTables& Tables() {
-    static const QuantTables t;
-    return t;
-}
-} // namespace
-
 int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first) {
     const int qbits = 15 + qp / 6;
     const int f = intra ? (1 << qbits) / 3 : (1 << qbits) / 6;
-    const int16_t* mf = Tables().mf[qp];
-#ifdef VCORE_SSE2
-    alignas(16) int16_t q[16];
-    const __m128i fv = _mm_set1_epi32(f);
-    const __m128i sh = _mm_cvtsi32_si128(qbits);
-    const __m128i maxl = _mm_set1_epi16(2047);
-    __m128i any = _mm_setzero_si128();
-    for (int h = 0; h < 2; ++h) {
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 8 * h));
-        const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mf + 8 * h));
-        const __m128i sign = _mm_srai_epi16(c, 15);
-        const __m128i a = _mm_sub_epi16(_mm_xor_si128(c, sign), sign); // |c|
-        const __m128i plo = _mm_mullo_epi16(a, m);
-        const __m128i phi = _mm_mulhi_epu16(a, m);
-        __m128i lo = _mm_add_epi32(_mm_unpacklo_epi16(plo, phi), fv);
-        __m128i hi = _mm_add_epi32(_mm_unpackhi_epi16(plo, phi), fv);
-        lo = _mm_srl_epi32(lo, sh);
-        hi = _mm_srl_epi32(hi, sh);
-        __m128i l = _mm_min_epi16(_mm_packs_epi32(lo, hi), maxl);
-        l = _mm_sub_epi16(_mm_xor_si128(l, sign), sign);
-        _mm_store_si128(reinterpret_cast<__m128i*>(q + 8 * h), l);
-        any = _mm_or_si128(any, l);
-    }
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) == 0xFFFF) {
-        for (int i = first; i < 16; ++i) levels[i] = 0;
-        return 0;
-    }
-    int nz = 0;
-    for (int i = first; i < 16; ++i) {
-        const int16_t l = q[kZigzag4x4[i]];
-        levels[i] = l;
-        nz += l != 0;
-    }
-    return nz;
-#else
+    const int16_t* mf = QuantMfRaster(qp);
     int nz = 0;
     for (int i = first; i < 16; ++i) {
         const int pos = kZigzag4x4[i];
@@ -301,7 +166,6 @@ int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int f
         nz += l != 0;
     }
     return nz;
-#endif
 }
 
 void Dequant4x4(const int16_t levels[16], int16_t out[16], int qp, int first) {
@@ -309,8 +173,35 @@ void Dequant4x4(const int16_t levels[16], int16_t out[16], int qp, int first) {
     const int sh = qp / 6;
     for (int i = first; i < 16; ++i) {
         int pos = kZigzag4x4[i];
-        out[pos] = static_cast<int16_t>((levels[i] * v[kPosClass[pos]]) << sh);
+        out[pos] = static_cast<int16_t>(static_cast<unsigned>(levels[i] * v[kPosClass[pos]]) << sh);
     }
 }
 
+void ChromaMc8x8(uint8_t* d, int ds, const uint8_t* s, int ss, int dx, int dy) {
+    const int wA = (8 - dx) * (8 - dy), wB = dx * (8 - dy), wC = (8 - dx) * dy, wD = dx * dy;
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x)
+            d[x] = static_cast<uint8_t>((wA * s[x] + wB * s[x + 1] + wC * s[x + ss] + wD * s[x + ss + 1] + 32) >> 6);
+        d += ds;
+        s += ss;
+    }
+}
+
+void SixTapRow(const uint8_t* s, int st, uint8_t* dh, uint8_t* dv, uint8_t* dj, int16_t* v1, int x0, int x1, int v0,
+               int v1end) {
+    for (int x = x0; x < x1; ++x) {
+        int t = s[x - 2] - 5 * s[x - 1] + 20 * s[x] + 20 * s[x + 1] - 5 * s[x + 2] + s[x + 3];
+        dh[x] = Clip255((t + 16) >> 5);
+    }
+    for (int x = v0; x < v1end; ++x)
+        v1[x] = static_cast<int16_t>(s[x - 2 * st] - 5 * s[x - st] + 20 * s[x] + 20 * s[x + st] - 5 * s[x + 2 * st] +
+                                     s[x + 3 * st]);
+    for (int x = x0; x < x1; ++x) {
+        dv[x] = Clip255((v1[x] + 16) >> 5);
+        int t = v1[x - 2] - 5 * v1[x - 1] + 20 * v1[x] + 20 * v1[x + 1] - 5 * v1[x + 2] + v1[x + 3];
+        dj[x] = Clip255((t + 512) >> 10);
+    }
+}
+
+} // namespace ref
 } // namespace vcore

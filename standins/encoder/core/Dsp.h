@@ -3,11 +3,9 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define VCORE_SSE2 1
-#endif
+#include "Kernels.h"
 
 namespace vcore {
 
@@ -22,52 +20,66 @@ extern const uint8_t kBlkY[16];
 extern const uint8_t kChromaQp[52];
 
 // Quantisation multipliers / dequantisation scales per (qp % 6, position class)
-extern const int kQuantMf[6][3];
-extern const int kDequantV[6][3];
+inline constexpr int kQuantMf[6][3] = {{13107, 5243, 8066}, {11916, 4660, 7490}, {10082, 4194, 6554},
+                                       {9362, 3647, 5825},  {8192, 3355, 5243},  {7282, 2893, 4559}};
+inline constexpr int kDequantV[6][3] = {{10, 16, 13}, {11, 18, 14}, {13, 20, 16}, {14, 23, 18}, {16, 25, 20}, {18, 29, 23}};
 // position class for raster index 0..15: 0 = (even,even), 1 = (odd,odd), 2 = mixed
-extern const uint8_t kPosClass[16];
+inline constexpr uint8_t kPosClass[16] = {0, 2, 0, 2, 2, 1, 2, 1, 0, 2, 0, 2, 2, 1, 2, 1};
+
+// The kernels below run the set chosen at start (Kernels.h); all sets give
+// the same results.
 
 // --- SAD / SATD ---
-int Sad16x16(const uint8_t* a, int sa, const uint8_t* b, int sb);
-int Sad8x8(const uint8_t* a, int sa, const uint8_t* b, int sb);
-int Satd4x4(const uint8_t* a, int sa, const uint8_t* b, int sb);
-int Satd16x16(const uint8_t* a, int sa, const uint8_t* b, int sb);
-int Satd8x8(const uint8_t* a, int sa, const uint8_t* b, int sb);
-void Avg16x16(uint8_t* dst, int sd, const uint8_t* a, const uint8_t* b, int s);
+inline int Sad16x16(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Kern().sad[kBlock16x16](a, sa, b, sb); }
+inline int Sad8x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Kern().sad[kBlock8x8](a, sa, b, sb); }
+inline int Satd4x4(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Kern().satd[kBlock4x4](a, sa, b, sb); }
+inline int Satd16x16(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Kern().satd[kBlock16x16](a, sa, b, sb); }
+inline int Satd8x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Kern().satd[kBlock8x8](a, sa, b, sb); }
+inline void Avg16x16(uint8_t* dst, int sd, const uint8_t* a, const uint8_t* b, int s) { Kern().avg16x16(dst, sd, a, b, s); }
 
 // --- transforms ---
 // residual (src - pred) -> forward core transform (coefficients in raster order)
-void Fdct4x4(int16_t out[16], const uint8_t* src, int ss, const uint8_t* pred, int sp);
+inline void Fdct4x4(int16_t out[16], const uint8_t* src, int ss, const uint8_t* pred, int sp) {
+    Kern().fdct4x4(out, src, ss, pred, sp);
+}
 // the same for two horizontally adjacent blocks (src/pred point at the left one)
-void Fdct8x4(int16_t out0[16], int16_t out1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp);
+inline void Fdct8x4(int16_t out0[16], int16_t out1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp) {
+    Kern().fdct8x4(out0, out1, src, ss, pred, sp);
+}
 // inverse transform of dequantised coefficients, adds to pred and writes dst
-void Idct4x4Add(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef[16]);
+inline void Idct4x4Add(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef[16]) {
+    Kern().idct4x4Add(dst, sd, pred, sp, coef);
+}
 // DC-only shortcut of the above (coef[0] = dc, others zero)
-void IdctDcAdd(uint8_t* dst, int sd, const uint8_t* pred, int sp, int dc);
+inline void IdctDcAdd(uint8_t* dst, int sd, const uint8_t* pred, int sp, int dc) { Kern().idctDcAdd(dst, sd, pred, sp, dc); }
 
 // Quantises 16 raster-order coefficients (starting at `first`), writes scan
 // order levels to `levels` (16 entries, entry 0 untouched when first == 1),
 // and returns the number of non-zero levels.
-int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first);
+inline int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first) {
+    return Kern().quant4x4(in, levels, qp, intra, first);
+}
 // Dequantises scan-order levels into raster-order coefficients (from `first`).
-void Dequant4x4(const int16_t levels[16], int16_t out[16], int qp, int first);
+inline void Dequant4x4(const int16_t levels[16], int16_t out[16], int qp, int first) {
+    Kern().dequant4x4(levels, out, qp, first);
+}
 
 // Block copies
 static inline void Copy16x16(uint8_t* d, int sd, const uint8_t* s, int ss) {
     for (int y = 0; y < 16; ++y) {
-        for (int x = 0; x < 16; ++x) d[x] = s[x];
+        std::memcpy(d, s, 16);
         d += sd; s += ss;
     }
 }
 static inline void Copy8x8(uint8_t* d, int sd, const uint8_t* s, int ss) {
     for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x) d[x] = s[x];
+        std::memcpy(d, s, 8);
         d += sd; s += ss;
     }
 }
 static inline void Copy4x4(uint8_t* d, int sd, const uint8_t* s, int ss) {
     for (int y = 0; y < 4; ++y) {
-        for (int x = 0; x < 4; ++x) d[x] = s[x];
+        std::memcpy(d, s, 4);
         d += sd; s += ss;
     }
 }

@@ -408,79 +408,11 @@ void EncoderImpl::BuildHalfPlanes() {
     const Plane& f = rec_[lastRec_].y;
     const int x0 = -kPadY + 2, x1 = wp_ + kPadY - 4;
     const int y0 = -kPadY + 2, y1 = hp_ + kPadY - 4;
-    const int st = f.stride;
     int16_t* v1 = v1Row_.data() + kPadY;
-    for (int y = y0; y < y1; ++y) {
-        const uint8_t* s = f.At(0, y);
-        uint8_t* dh = halfH_.At(0, y);
-        uint8_t* dv = halfV_.At(0, y);
-        uint8_t* dj = halfJ_.At(0, y);
-        int x = x0;
-#ifdef VCORE_SSE2
-        const __m128i z = _mm_setzero_si128();
-        const __m128i c16 = _mm_set1_epi16(16);
-        auto ld = [&](const uint8_t* p) { return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), z); };
-        auto tap6 = [](__m128i a, __m128i b, __m128i c, __m128i d, __m128i e, __m128i g) {
-            // (a + g) - 5 (b + e) + 20 (c + d), in 16 bits
-            __m128i cd = _mm_add_epi16(c, d);
-            __m128i be = _mm_add_epi16(b, e);
-            __m128i t = _mm_add_epi16(a, g);
-            t = _mm_add_epi16(t, _mm_add_epi16(_mm_slli_epi16(cd, 4), _mm_slli_epi16(cd, 2)));
-            return _mm_sub_epi16(t, _mm_add_epi16(_mm_slli_epi16(be, 2), be));
-        };
-        // horizontal half samples
-        for (; x + 8 <= x1; x += 8) {
-            __m128i t = tap6(ld(s + x - 2), ld(s + x - 1), ld(s + x), ld(s + x + 1), ld(s + x + 2), ld(s + x + 3));
-            t = _mm_srai_epi16(_mm_add_epi16(t, c16), 5);
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(dh + x), _mm_packus_epi16(t, t));
-        }
-        for (; x < x1; ++x) {
-            int t = s[x - 2] - 5 * s[x - 1] + 20 * s[x] + 20 * s[x + 1] - 5 * s[x + 2] + s[x + 3];
-            dh[x] = Clip255((t + 16) >> 5);
-        }
-        // vertical intermediates for the whole row
-        x = -kPadY;
-        for (; x + 8 <= wp_ + kPadY; x += 8) {
-            __m128i t = tap6(ld(s + x - 2 * st), ld(s + x - st), ld(s + x), ld(s + x + st), ld(s + x + 2 * st), ld(s + x + 3 * st));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(v1 + x), t);
-        }
-        for (; x < wp_ + kPadY; ++x)
-            v1[x] = static_cast<int16_t>(s[x - 2 * st] - 5 * s[x - st] + 20 * s[x] + 20 * s[x + st] - 5 * s[x + 2 * st] + s[x + 3 * st]);
-        x = x0;
-        const __m128i k1_20 = _mm_set_epi16(20, 1, 20, 1, 20, 1, 20, 1);
-        const __m128i km5 = _mm_set_epi16(0, -5, 0, -5, 0, -5, 0, -5);
-        const __m128i c512 = _mm_set1_epi32(512);
-        for (; x + 8 <= x1; x += 8) {
-            auto lv = [&](int o) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(v1 + x + o)); };
-            const __m128i c0 = lv(0);
-            __m128i tv = _mm_srai_epi16(_mm_add_epi16(c0, c16), 5);
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(dv + x), _mm_packus_epi16(tv, tv));
-            // centre: pair sums fit in 16 bits, the weighted sum needs 32
-            const __m128i a = _mm_add_epi16(lv(-2), lv(3));
-            const __m128i b = _mm_add_epi16(lv(-1), lv(2));
-            const __m128i c = _mm_add_epi16(c0, lv(1));
-            __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, c), k1_20), _mm_madd_epi16(_mm_unpacklo_epi16(b, z), km5));
-            __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, c), k1_20), _mm_madd_epi16(_mm_unpackhi_epi16(b, z), km5));
-            lo = _mm_srai_epi32(_mm_add_epi32(lo, c512), 10);
-            hi = _mm_srai_epi32(_mm_add_epi32(hi, c512), 10);
-            __m128i j16 = _mm_packs_epi32(lo, hi);
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(dj + x), _mm_packus_epi16(j16, j16));
-        }
-#else
-        for (; x < x1; ++x) {
-            int t = s[x - 2] - 5 * s[x - 1] + 20 * s[x] + 20 * s[x + 1] - 5 * s[x + 2] + s[x + 3];
-            dh[x] = Clip255((t + 16) >> 5);
-        }
-        for (x = -kPadY; x < wp_ + kPadY; ++x)
-            v1[x] = static_cast<int16_t>(s[x - 2 * st] - 5 * s[x - st] + 20 * s[x] + 20 * s[x + st] - 5 * s[x + 2 * st] + s[x + 3 * st]);
-        x = x0;
-#endif
-        for (; x < x1; ++x) {
-            dv[x] = Clip255((v1[x] + 16) >> 5);
-            int t = v1[x - 2] - 5 * v1[x - 1] + 20 * v1[x] + 20 * v1[x + 1] - 5 * v1[x + 2] + v1[x + 3];
-            dj[x] = Clip255((t + 512) >> 10);
-        }
-    }
+    const KernelSet& k = Kern();
+    for (int y = y0; y < y1; ++y)
+        k.sixTapRow(f.At(0, y), f.stride, halfH_.At(0, y), halfV_.At(0, y), halfJ_.At(0, y), v1, x0, x1, -kPadY,
+                    wp_ + kPadY);
     planesReady_ = true;
 }
 
@@ -870,42 +802,12 @@ void EncoderImpl::ChromaPred(int mbx, int mby, int mx, int my) {
     const Picture& ref = rec_[lastRec_];
     const int dx = mx & 7, dy = my & 7;
     const int cx = mbx * 8 + (mx >> 3), cy = mby * 8 + (my >> 3);
-    const int wA = (8 - dx) * (8 - dy), wB = dx * (8 - dy), wC = (8 - dx) * dy, wD = dx * dy;
     for (int pl = 0; pl < 2; ++pl) {
         const Plane& p = pl ? ref.v : ref.u;
         const uint8_t* s = p.At(cx, cy);
         uint8_t* d = pl ? predV_ : predU_;
         const int st = p.stride;
-        if (wB == 0 && wC == 0) {
-            Copy8x8(d, 8, s, st);
-            continue;
-        }
-#ifdef VCORE_SSE2
-        const __m128i z = _mm_setzero_si128();
-        const __m128i a = _mm_set1_epi16(static_cast<int16_t>(wA)), b = _mm_set1_epi16(static_cast<int16_t>(wB));
-        const __m128i c = _mm_set1_epi16(static_cast<int16_t>(wC)), e = _mm_set1_epi16(static_cast<int16_t>(wD));
-        const __m128i r32 = _mm_set1_epi16(32);
-        auto row = [&](const uint8_t* p) { return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), z); };
-        __m128i p0 = row(s), p1 = row(s + 1);
-        for (int y = 0; y < 8; ++y) {
-            const __m128i q0 = row(s + st), q1 = row(s + st + 1);
-            __m128i t = _mm_add_epi16(_mm_mullo_epi16(p0, a), _mm_mullo_epi16(p1, b));
-            t = _mm_add_epi16(t, _mm_add_epi16(_mm_mullo_epi16(q0, c), _mm_mullo_epi16(q1, e)));
-            t = _mm_srli_epi16(_mm_add_epi16(t, r32), 6);
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(d), _mm_packus_epi16(t, t));
-            p0 = q0;
-            p1 = q1;
-            d += 8;
-            s += st;
-        }
-#else
-        for (int y = 0; y < 8; ++y) {
-            for (int x = 0; x < 8; ++x)
-                d[x] = static_cast<uint8_t>((wA * s[x] + wB * s[x + 1] + wC * s[x + st] + wD * s[x + st + 1] + 32) >> 6);
-            d += 8;
-            s += st;
-        }
-#endif
+        Kern().chromaMc8x8(d, 8, s, st, dx, dy);
     }
 }
 

@@ -3,8 +3,10 @@
 #include <cstring>
 
 #include "Dsp.h"
+#include "KernelFns.h"
 
 namespace vcore {
+namespace ref {
 
 void PredIntra16(int mode, const uint8_t* rec, int stride, bool top, bool left, uint8_t* dst) {
     const uint8_t* t = rec - stride;
@@ -95,6 +97,8 @@ void PredChroma8(int mode, const uint8_t* rec, int stride, bool top, bool left, 
     }
 }
 
+} // namespace ref
+
 void BuildI4Edge(const uint8_t* rec, int stride, bool top, bool left, bool topRight, uint8_t e[13]) {
     if (left)
         for (int y = 0; y < 4; ++y) e[3 - y] = rec[y * stride - 1];
@@ -115,6 +119,7 @@ bool I4ModeAvailable(int mode, bool top, bool left) {
     }
 }
 
+namespace ref {
 void PredIntra4(int mode, const uint8_t e[13], bool top, bool left, uint8_t* d, int ds) {
     // T(x) = p[x,-1] (x = -1 is the corner), L(y) = p[-1,y] (y = -1 is the corner)
 #define T(x) (e[5 + (x)])
@@ -203,6 +208,7 @@ void PredIntra4(int mode, const uint8_t e[13], bool top, bool left, uint8_t* d, 
 #undef T
 #undef L
 }
+} // namespace ref
 
 void Hadamard4x4(const int in[16], int out[16]) {
     int t[16];

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "H264Encoder.h"
+#include "Kernels.h"
 
 int main(int argc, char** argv) {
     std::string in, outPath, reconPath;
@@ -86,7 +87,7 @@ int main(int argc, char** argv) {
     std::fclose(fi);
     std::fclose(fo);
     if (fr) std::fclose(fr);
-    std::printf("frames=%ld encode_seconds=%.3f fps=%.1f bitrate_kbps=%u\n", n, seconds, seconds > 0 ? n / seconds : 0.0,
-                enc.AverageBitrateKbps());
+    std::printf("frames=%ld encode_seconds=%.3f fps=%.1f bitrate_kbps=%u kernels=%s\n", n, seconds,
+                seconds > 0 ? n / seconds : 0.0, enc.AverageBitrateKbps(), vcore::Kern().name);
     return 0;
 }

@@ -1,0 +1,155 @@
+// AVX2 kernels: 16 pixels (two rows of 8, or a whole 16-wide row) per
+// instruction. Only called when the processor and the system support AVX2.
+#pragma GCC target("avx2")
+
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "Dsp.h"
+#include "KernelFns.h"
+
+namespace vcore {
+namespace {
+
+inline __m128i L128(const void* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m256i L256(const void* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+inline __m256i TwoRows(const uint8_t* p, int s) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(L128(p)), L128(p + s), 1);
+}
+inline int Sum64x4(__m256i v) {
+    const __m128i s = _mm_add_epi64(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    return _mm_cvtsi128_si32(s) + _mm_cvtsi128_si32(_mm_srli_si128(s, 8));
+}
+inline int Sum32x8(__m256i v) {
+    __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    s = _mm_add_epi32(s, _mm_srli_si128(s, 8));
+    s = _mm_add_epi32(s, _mm_srli_si128(s, 4));
+    return _mm_cvtsi128_si32(s);
+}
+
+template <int H>
+int Sad16xH(const uint8_t* a, int sa, const uint8_t* b, int sb) {
+    __m256i acc = _mm256_setzero_si256();
+    for (int y = 0; y < H; y += 2) {
+        acc = _mm256_add_epi64(acc, _mm256_sad_epu8(TwoRows(a, sa), TwoRows(b, sb)));
+        a += 2 * sa; b += 2 * sb;
+    }
+    return Sum64x4(acc);
+}
+
+// Four 4x4 blocks side by side (16x4); each 128-bit half is laid out like the
+// SSE2 8x4 code: [block | block].
+inline void Transpose4x4x4(__m256i r[4]) {
+    const __m256i a0 = _mm256_unpacklo_epi16(r[0], r[1]), a1 = _mm256_unpacklo_epi16(r[2], r[3]);
+    const __m256i a2 = _mm256_unpackhi_epi16(r[0], r[1]), a3 = _mm256_unpackhi_epi16(r[2], r[3]);
+    const __m256i b0 = _mm256_unpacklo_epi32(a0, a1), b1 = _mm256_unpackhi_epi32(a0, a1);
+    const __m256i b2 = _mm256_unpacklo_epi32(a2, a3), b3 = _mm256_unpackhi_epi32(a2, a3);
+    r[0] = _mm256_unpacklo_epi64(b0, b2);
+    r[1] = _mm256_unpackhi_epi64(b0, b2);
+    r[2] = _mm256_unpacklo_epi64(b1, b3);
+    r[3] = _mm256_unpackhi_epi64(b1, b3);
+}
+inline void HadamardPass(__m256i r[4]) {
+    const __m256i s01 = _mm256_add_epi16(r[0], r[1]), d01 = _mm256_sub_epi16(r[0], r[1]);
+    const __m256i s23 = _mm256_add_epi16(r[2], r[3]), d23 = _mm256_sub_epi16(r[2], r[3]);
+    r[0] = _mm256_add_epi16(s01, s23);
+    r[1] = _mm256_sub_epi16(s01, s23);
+    r[2] = _mm256_sub_epi16(d01, d23);
+    r[3] = _mm256_add_epi16(d01, d23);
+}
+inline __m256i Satd16x4Acc(const uint8_t* a, int sa, const uint8_t* b, int sb) {
+    __m256i r[4];
+    for (int i = 0; i < 4; ++i)
+        r[i] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(L128(a + i * sa)), _mm256_cvtepu8_epi16(L128(b + i * sb)));
+    HadamardPass(r);
+    Transpose4x4x4(r);
+    HadamardPass(r);
+    // four absolute coefficients of at most 4080 each still fit 16 bits
+    const __m256i s = _mm256_add_epi16(_mm256_add_epi16(_mm256_abs_epi16(r[0]), _mm256_abs_epi16(r[1])),
+                                       _mm256_add_epi16(_mm256_abs_epi16(r[2]), _mm256_abs_epi16(r[3])));
+    return _mm256_madd_epi16(s, _mm256_set1_epi16(1));
+}
+template <int H>
+int Satd16xH(const uint8_t* a, int sa, const uint8_t* b, int sb) {
+    __m256i acc = _mm256_setzero_si256();
+    for (int y = 0; y < H; y += 4) acc = _mm256_add_epi32(acc, Satd16x4Acc(a + y * sa, sa, b + y * sb, sb));
+    return Sum32x8(acc) >> 1;
+}
+
+inline __m256i Widen16(const uint8_t* p) { return _mm256_cvtepu8_epi16(L128(p)); }
+inline __m256i Tap6(__m256i a, __m256i b, __m256i c, __m256i d, __m256i e, __m256i g) {
+    // (a + g) - 5 (b + e) + 20 (c + d), in 16 bits
+    const __m256i cd = _mm256_add_epi16(c, d);
+    const __m256i be = _mm256_add_epi16(b, e);
+    __m256i t = _mm256_add_epi16(a, g);
+    t = _mm256_add_epi16(t, _mm256_add_epi16(_mm256_slli_epi16(cd, 4), _mm256_slli_epi16(cd, 2)));
+    return _mm256_sub_epi16(t, _mm256_add_epi16(_mm256_slli_epi16(be, 2), be));
+}
+// 16 words -> 16 bytes with unsigned saturation, in order
+inline void Store16(uint8_t* d, __m256i w) {
+    const __m256i p = _mm256_permute4x64_epi64(_mm256_packus_epi16(w, w), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm256_castsi256_si128(p));
+}
+
+} // namespace
+
+namespace avx2 {
+
+int Sad16x16(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Sad16xH<16>(a, sa, b, sb); }
+int Sad16x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Sad16xH<8>(a, sa, b, sb); }
+int Satd16x16(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Satd16xH<16>(a, sa, b, sb); }
+int Satd16x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Satd16xH<8>(a, sa, b, sb); }
+
+void SixTapRow(const uint8_t* s, int st, uint8_t* dh, uint8_t* dv, uint8_t* dj, int16_t* v1, int x0, int x1, int v0,
+               int v1end) {
+    const __m256i c16 = _mm256_set1_epi16(16);
+    int x = x0;
+    for (; x + 16 <= x1; x += 16) {
+        const __m256i t = Tap6(Widen16(s + x - 2), Widen16(s + x - 1), Widen16(s + x), Widen16(s + x + 1),
+                               Widen16(s + x + 2), Widen16(s + x + 3));
+        Store16(dh + x, _mm256_srai_epi16(_mm256_add_epi16(t, c16), 5));
+    }
+    for (; x < x1; ++x) {
+        const int t = s[x - 2] - 5 * s[x - 1] + 20 * s[x] + 20 * s[x + 1] - 5 * s[x + 2] + s[x + 3];
+        dh[x] = Clip255((t + 16) >> 5);
+    }
+    x = v0;
+    for (; x + 16 <= v1end; x += 16) {
+        const __m256i t = Tap6(Widen16(s + x - 2 * st), Widen16(s + x - st), Widen16(s + x), Widen16(s + x + st),
+                               Widen16(s + x + 2 * st), Widen16(s + x + 3 * st));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(v1 + x), t);
+    }
+    for (; x < v1end; ++x)
+        v1[x] = static_cast<int16_t>(s[x - 2 * st] - 5 * s[x - st] + 20 * s[x] + 20 * s[x + st] - 5 * s[x + 2 * st] +
+                                     s[x + 3 * st]);
+    const __m256i z = _mm256_setzero_si256();
+    const __m256i k1_20 = _mm256_set_epi16(20, 1, 20, 1, 20, 1, 20, 1, 20, 1, 20, 1, 20, 1, 20, 1);
+    const __m256i km5 = _mm256_set_epi16(0, -5, 0, -5, 0, -5, 0, -5, 0, -5, 0, -5, 0, -5, 0, -5);
+    const __m256i c512 = _mm256_set1_epi32(512);
+    x = x0;
+    for (; x + 16 <= x1; x += 16) {
+        const int16_t* w = v1 + x;
+        const __m256i c0 = L256(w);
+        Store16(dv + x, _mm256_srai_epi16(_mm256_add_epi16(c0, c16), 5));
+        // centre: pair sums fit in 16 bits, the weighted sum needs 32
+        const __m256i a = _mm256_add_epi16(L256(w - 2), L256(w + 3));
+        const __m256i b = _mm256_add_epi16(L256(w - 1), L256(w + 2));
+        const __m256i c = _mm256_add_epi16(c0, L256(w + 1));
+        __m256i lo = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(a, c), k1_20),
+                                      _mm256_madd_epi16(_mm256_unpacklo_epi16(b, z), km5));
+        __m256i hi = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(a, c), k1_20),
+                                      _mm256_madd_epi16(_mm256_unpackhi_epi16(b, z), km5));
+        lo = _mm256_srai_epi32(_mm256_add_epi32(lo, c512), 10);
+        hi = _mm256_srai_epi32(_mm256_add_epi32(hi, c512), 10);
+        Store16(dj + x, _mm256_packs_epi32(lo, hi));
+    }
+    for (; x < x1; ++x) {
+        dv[x] = Clip255((v1[x] + 16) >> 5);
+        const int t = v1[x - 2] - 5 * v1[x - 1] + 20 * v1[x] + 20 * v1[x + 1] - 5 * v1[x + 2] + v1[x + 3];
+        dj[x] = Clip255((t + 512) >> 10);
+    }
+}
+
+} // namespace avx2
+} // namespace vcore

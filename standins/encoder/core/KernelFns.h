@@ -1,0 +1,91 @@
+// Kernel functions of every set, for the tables in Kernels.cpp (internal).
+#pragma once
+
+#include <cstdint>
+
+namespace vcore {
+
+#define VCORE_PIXEL_COST(name) int name(const uint8_t* a, int sa, const uint8_t* b, int sb)
+#define VCORE_PIXEL_COST_SIZES(prefix)                                                                                 \
+    VCORE_PIXEL_COST(prefix##16x16);                                                                                   \
+    VCORE_PIXEL_COST(prefix##16x8);                                                                                    \
+    VCORE_PIXEL_COST(prefix##8x16);                                                                                    \
+    VCORE_PIXEL_COST(prefix##8x8);                                                                                     \
+    VCORE_PIXEL_COST(prefix##8x4);                                                                                     \
+    VCORE_PIXEL_COST(prefix##4x8);                                                                                     \
+    VCORE_PIXEL_COST(prefix##4x4)
+
+// The plain C++ reference implementations.
+namespace ref {
+VCORE_PIXEL_COST_SIZES(Sad);
+VCORE_PIXEL_COST_SIZES(Satd);
+void Avg16x16(uint8_t* dst, int sd, const uint8_t* a, const uint8_t* b, int s);
+void Fdct4x4(int16_t out[16], const uint8_t* src, int ss, const uint8_t* pred, int sp);
+void Fdct8x4(int16_t out0[16], int16_t out1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp);
+void Idct4x4Add(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef[16]);
+void IdctDcAdd(uint8_t* dst, int sd, const uint8_t* pred, int sp, int dc);
+int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first);
+void Dequant4x4(const int16_t levels[16], int16_t out[16], int qp, int first);
+void PredIntra16(int mode, const uint8_t* rec, int stride, bool top, bool left, uint8_t* dst);
+void PredChroma8(int mode, const uint8_t* rec, int stride, bool top, bool left, uint8_t* dst);
+void PredIntra4(int mode, const uint8_t edge[13], bool top, bool left, uint8_t* dst, int ds);
+void SixTapRow(const uint8_t* s, int st, uint8_t* dh, uint8_t* dv, uint8_t* dj, int16_t* v1, int x0, int x1, int v0,
+               int v1end);
+void ChromaMc8x8(uint8_t* dst, int ds, const uint8_t* src, int ss, int dx, int dy);
+void DeblockLuma(uint8_t* pix, int stride, bool vertical, const uint8_t bS[4], int qp);
+void DeblockChroma(uint8_t* u, uint8_t* v, int stride, bool vertical, const uint8_t bS[4], int qpc);
+void RgbToY(const uint8_t* s, int bpp, uint8_t* y, int width);
+void RgbToUv(const uint8_t* s0, const uint8_t* s1, int bpp, int width, uint8_t* u, uint8_t* v);
+void Yuy2ToY(const uint8_t* s, uint8_t* y, int width);
+void Yuy2ToUv(const uint8_t* s0, const uint8_t* s1, uint8_t* u, uint8_t* v, int cw);
+void SplitUv(const uint8_t* s, uint8_t* u, uint8_t* v, int cw);
+} // namespace ref
+
+namespace sse2 {
+VCORE_PIXEL_COST_SIZES(Sad);
+VCORE_PIXEL_COST_SIZES(Satd);
+void Avg16x16(uint8_t* dst, int sd, const uint8_t* a, const uint8_t* b, int s);
+void Fdct4x4(int16_t out[16], const uint8_t* src, int ss, const uint8_t* pred, int sp);
+void Fdct8x4(int16_t out0[16], int16_t out1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp);
+void Idct4x4Add(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef[16]);
+void IdctDcAdd(uint8_t* dst, int sd, const uint8_t* pred, int sp, int dc);
+int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first);
+void PredIntra16(int mode, const uint8_t* rec, int stride, bool top, bool left, uint8_t* dst);
+void PredChroma8(int mode, const uint8_t* rec, int stride, bool top, bool left, uint8_t* dst);
+void SixTapRow(const uint8_t* s, int st, uint8_t* dh, uint8_t* dv, uint8_t* dj, int16_t* v1, int x0, int x1, int v0,
+               int v1end);
+void ChromaMc8x8(uint8_t* dst, int ds, const uint8_t* src, int ss, int dx, int dy);
+void DeblockLuma(uint8_t* pix, int stride, bool vertical, const uint8_t bS[4], int qp);
+void DeblockChroma(uint8_t* u, uint8_t* v, int stride, bool vertical, const uint8_t bS[4], int qpc);
+void RgbToY(const uint8_t* s, int bpp, uint8_t* y, int width);
+void Yuy2ToY(const uint8_t* s, uint8_t* y, int width);
+void Yuy2ToUv(const uint8_t* s0, const uint8_t* s1, uint8_t* u, uint8_t* v, int cw);
+void SplitUv(const uint8_t* s, uint8_t* u, uint8_t* v, int cw);
+} // namespace sse2
+
+namespace ssse3 {
+VCORE_PIXEL_COST_SIZES(Satd);
+int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first);
+void Dequant4x4(const int16_t levels[16], int16_t out[16], int qp, int first);
+void RgbToY(const uint8_t* s, int bpp, uint8_t* y, int width);
+} // namespace ssse3
+
+namespace sse41 {
+void DeblockLuma(uint8_t* pix, int stride, bool vertical, const uint8_t bS[4], int qp);
+void DeblockChroma(uint8_t* u, uint8_t* v, int stride, bool vertical, const uint8_t bS[4], int qpc);
+} // namespace sse41
+
+namespace avx2 {
+VCORE_PIXEL_COST(Sad16x16);
+VCORE_PIXEL_COST(Sad16x8);
+VCORE_PIXEL_COST(Satd16x16);
+VCORE_PIXEL_COST(Satd16x8);
+void SixTapRow(const uint8_t* s, int st, uint8_t* dh, uint8_t* dv, uint8_t* dj, int16_t* v1, int x0, int x1, int v0,
+               int v1end);
+} // namespace avx2
+
+// Per-QP quantisation multipliers and dequantisation scales in raster order.
+const int16_t* QuantMfRaster(int qp);
+const int16_t* DequantScaleRaster(int qp);
+
+} // namespace vcore
