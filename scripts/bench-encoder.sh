@@ -1,9 +1,19 @@
 #!/usr/bin/env bash
-# Compares the vcore encoder with ffmpeg/libx264 (ultrafast, one thread) on a
-# 720x576 25 fps clip with motion at the same bitrate: speed and PSNR.
+# Benchmarks the vcore encoder against ffmpeg/libx264 (one thread):
 #
-#   scripts/bench-encoder.sh            # defaults below
-#   KBPS=2000 SECONDS_LEN=10 CLIP=mandelbrot SPEED=1 GOP=25 scripts/bench-encoder.sh
+# quality: a content corpus made with ffmpeg's generators (static detail,
+#   slow scroll, fast pan, noise, flat areas with sharp edges, zoom, scene
+#   cuts, fades; odd sizes and widths not a multiple of 8; 25, 29.97 and 50
+#   fps; CBR and VBR; GOP 1, short and long GOPs), coded by vcore, libx264
+#   ultrafast and libx264 veryfast-baseline at the same bitrate: rate against
+#   target, decoder buffer violations, frozen pictures, PSNR/SSIM, BD-rate
+#   (scripts/bench-encoder-quality.py). The default corpus takes a few
+#   minutes; FULL=1 runs the whole one (HD clips, longer clips).
+# speed: one 720x576 25 fps clip with motion at the same bitrate: speed and PSNR.
+#
+#   scripts/bench-encoder.sh            # both parts, defaults below
+#   PART=quality FULL=1 QSPEED=4 scripts/bench-encoder.sh   # QSPEED: vcore's speed/quality (the dialog's default 4)
+#   PART=speed KBPS=2000 SECONDS_LEN=10 CLIP=mandelbrot SPEED=1 GOP=25 scripts/bench-encoder.sh
 #
 # CLIP is an ffmpeg lavfi source name (mandelbrot: zoom, everything moves;
 # testsrc2: moving objects over a still background).
@@ -22,9 +32,16 @@ FRAMES=$((SECONDS_LEN * FPS))
 
 command -v ffmpeg >/dev/null || { echo "ffmpeg is required (apt-get install -y ffmpeg)" >&2; exit 1; }
 
+PART="${PART:-all}"
 echo "== building vcore_enc"
 g++ -std=c++17 -O2 -Wall -Wextra -I"$ROOT/standins/encoder/core" \
     "$ROOT"/standins/encoder/core/*.cpp "$ROOT/standins/encoder/core/tools/vcore-enc.cpp" -o "$WORK/vcore_enc"
+
+if [ "$PART" = all ] || [ "$PART" = quality ]; then
+    echo "== quality and rate: corpus$([ "${FULL:-0}" = 1 ] && echo " (full)"), speed ${QSPEED:-4} (libx264 at the same bitrate)"
+    SPEED="${QSPEED:-4}" python3 "$ROOT/scripts/bench-encoder-quality.py" "$WORK/vcore_enc" "$WORK/corpus" || QUALITY_MISSED=1
+    [ "$PART" = quality ] && exit "${QUALITY_MISSED:-0}"
+fi
 
 SRC="$WORK/src_${CLIP}_${W}x${H}.yuv"
 if [ ! -s "$SRC" ]; then

@@ -102,10 +102,9 @@ void DeblockChroma(uint8_t* u, uint8_t* v, int stride, bool vertical, const uint
 } // namespace ref
 
 void DeblockPicture(const DeblockParams& p) {
-    const int qp = p.qp;
-    const int qpc = kChromaQp[qp];
     const int w4 = p.mbW * 4;
     const KernelSet& k = Kern();
+    auto mbQp = [&](int mb) { return p.mbQp ? static_cast<int>(p.mbQp[mb]) : p.qp; };
     for (int mby = 0; mby < p.mbH; ++mby) {
         for (int mbx = 0; mbx < p.mbW; ++mbx) {
             const int mb = mby * p.mbW + mbx;
@@ -115,9 +114,18 @@ void DeblockPicture(const DeblockParams& p) {
             uint8_t* v0 = p.v + mby * 8 * p.strideC + mbx * 8;
             const uint8_t* nz = p.nnzY + (mby * 4) * w4 + mbx * 4;
             uint8_t bS[4];
+            const int qpQ = mbQp(mb);
+            // an edge between two macroblocks is filtered with their average QP
+            auto edgeQp = [&](int e, int nb, int* qpc) {
+                const int qpP = e == 0 ? mbQp(nb) : qpQ;
+                *qpc = (kChromaQp[qpP] + kChromaQp[qpQ] + 1) >> 1;
+                return (qpP + qpQ + 1) >> 1;
+            };
+            int qp, qpc;
             // vertical edges
             for (int e = 0; e < 4; ++e) {
                 if (e == 0 && mbx == 0) continue;
+                qp = edgeQp(e, mb - 1, &qpc);
                 if (intra) {
                     bS[0] = bS[1] = bS[2] = bS[3] = (e == 0) ? 4 : 3;
                 } else if (e == 0 && p.mbIntra[mb - 1]) {
@@ -137,6 +145,7 @@ void DeblockPicture(const DeblockParams& p) {
             // horizontal edges
             for (int e = 0; e < 4; ++e) {
                 if (e == 0 && mby == 0) continue;
+                qp = edgeQp(e, mb - p.mbW, &qpc);
                 if (intra) {
                     bS[0] = bS[1] = bS[2] = bS[3] = (e == 0) ? 4 : 3;
                 } else if (e == 0 && p.mbIntra[mb - p.mbW]) {

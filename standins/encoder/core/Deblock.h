@@ -15,7 +15,8 @@ struct DeblockParams {
     const uint8_t* mbIntra;  // per macroblock: 1 = intra
     const int16_t* mv;       // per macroblock: x, y (quarter pel); one reference frame
     const uint8_t* nnzY;     // per 4x4 luma block, row stride mbW * 4
-    int qp;                  // picture QP (all macroblocks share it)
+    int qp;                  // picture QP, used when mbQp is null
+    const uint8_t* mbQp = nullptr; // per macroblock QP (null: all macroblocks use qp)
 };
 
 void DeblockPicture(const DeblockParams& p);

@@ -110,6 +110,8 @@ public:
     int w_ = 0, h_ = 0, mbW_ = 0, mbH_ = 0, wp_ = 0, hp_ = 0;
 
     Picture src_;
+    Picture srcPrev_;      // the previous source picture (complexity of inter pictures)
+    bool havePrevSrc_ = false;
     Picture rec_[2];
     int cur_ = 0;
     Plane halfH_, halfV_, halfJ_;
@@ -121,13 +123,18 @@ public:
     std::vector<int16_t> mv_; // 2 per MB
     std::vector<int8_t> i4Mode_; // per 4x4 luma block, -1 = not Intra4x4
     std::vector<uint8_t> nnzY_, nnzU_, nnzV_;
+    std::vector<uint8_t> qpMb_;   // QP of each macroblock as the decoder sees it
+    std::vector<int> mbCplx_;     // estimated cost of each macroblock before coding
 
     // frame state
-    int qp_ = 26;
+    int qp_ = 26;       // QP of the macroblock being coded
+    int sliceQp_ = 26;  // QP in the slice header
+    int qpPrev_ = 26;   // QP of the last macroblock that carried one (mb_qp_delta base)
     int lambda_ = 1;
-    std::vector<uint16_t> mvCostMem_;
-    const uint16_t* mvCost_ = nullptr;
+    std::vector<uint8_t> mvBitsMem_;
+    const uint8_t* mvBits_ = nullptr;
     int mvCostRange_ = 0;
+    uint64_t skippedPictures_ = 0;
     int mvYLimit_ = 2048; // vertical vectors in [-limit, limit) quarter samples, by level
     SpeedProfile sp_{};
     BitWriter bw_;
@@ -166,6 +173,9 @@ public:
     void LoadSource(const uint8_t* y, int sy, const uint8_t* u, int su, const uint8_t* v, int sv);
     void BuildHalfPlanes();
     void SetupLambda();
+    double Analyse(bool intra);
+    void EncodePicture(bool idr, bool intra, double targetBits, double maxBits, std::vector<uint8_t>& out,
+                       double* avgQp);
 
     // macroblock coding
     void EncodeIntraMb(int mbx, int mby, bool pSlice, int i4Modes, int knownI16Mode = -1);
@@ -187,7 +197,7 @@ public:
     bool MvOk(int mbx, int mby, int mx, int my) const;
     const uint8_t* LumaPred(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride);
     void ChromaPred(int mbx, int mby, int mx, int my);
-    int MvBits(int dx, int dy) const { return mvCost_[dx] + mvCost_[dy]; }
+    int MvBits(int dx, int dy) const { return lambda_ * (mvBits_[dx] + mvBits_[dy]); }
     void MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bmy);
 
     // bitstream
@@ -195,6 +205,7 @@ public:
     int NcChroma(const std::vector<uint8_t>& a, int x2, int y2) const;
     void WriteMb(int mbx, int mby, int kind, bool pSlice, int mvdx, int mvdy);
     void WriteChromaResidual(int mbx, int mby);
+    void WriteQpDelta(int mbx, int mby);
     void StoreMbState(int mbx, int mby, int kind, int mx, int my);
 };
 
@@ -237,7 +248,7 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
     sp_ = MakeProfile(used_.speedQuality);
     mvYLimit_ = used_.level >= 31 ? 2048 : used_.level >= 21 ? 1024 : used_.level >= 11 ? 512 : 256;
 
-    for (Picture* p : {&src_, &rec_[0], &rec_[1]}) {
+    for (Picture* p : {&src_, &srcPrev_, &rec_[0], &rec_[1]}) {
         p->y.Alloc(wp_, hp_, kPadY);
         p->u.Alloc(wp_ / 2, hp_ / 2, kPadC);
         p->v.Alloc(wp_ / 2, hp_ / 2, kPadC);
@@ -255,10 +266,16 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
     nnzY_.assign(mbs * 16, 0);
     nnzU_.assign(mbs * 4, 0);
     nnzV_.assign(mbs * 4, 0);
+    qpMb_.assign(mbs, 26);
+    mbCplx_.assign(mbs, 0);
+    havePrevSrc_ = false;
+    skippedPictures_ = 0;
 
     mvCostRange_ = 4 * (std::max(wp_, hp_) + 4 * kPadY);
-    mvCostMem_.assign(static_cast<size_t>(2 * mvCostRange_ + 1), 0);
-    mvCost_ = mvCostMem_.data() + mvCostRange_;
+    mvBitsMem_.assign(static_cast<size_t>(2 * mvCostRange_ + 1), 0);
+    for (int d = -mvCostRange_; d <= mvCostRange_; ++d)
+        mvBitsMem_[static_cast<size_t>(d + mvCostRange_)] = static_cast<uint8_t>(std::min(255, SeBits(d)));
+    mvBits_ = mvBitsMem_.data() + mvCostRange_;
 
     forceKey_ = false;
     frames_ = 0;
@@ -270,18 +287,60 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
     idrPicId_ = 0;
     framesSinceI_ = 0;
     iSinceIdr_ = 0;
-    rc_.Init(s.rateControl, s.bitrateKbps, s.fps, s.qp, w_, h_, kMinRcQp);
+    RateControlConfig rc;
+    rc.mode = s.rateControl;
+    rc.bitrateKbps = s.bitrateKbps;
+    rc.fps = s.fps;
+    rc.fixedQp = s.qp;
+    rc.minQp = kMinRcQp;
+    rc.gopSize = used_.gopSize;
+    long maxBrKbps = 0, maxCpbKbits = 0;
+    if (s.rateControl != kRateFixedQp && LevelBuffer(used_.level, &maxBrKbps, &maxCpbKbits)) {
+        // the buffer of the byte stream (NAL units, filler included)
+        rc.cpbBits = 1200.0 * static_cast<double>(maxCpbKbits);
+        rc.maxRateBits = 1200.0 * static_cast<double>(maxBrKbps);
+    }
+    rc_.Init(rc);
     open_ = true;
     return true;
 }
 
 void EncoderImpl::SetupLambda() {
     // lambda roughly 2^((qp - 12) / 6), applied to SAD/SATD costs
-    lambda_ = std::max(1, static_cast<int>(std::lround(std::pow(2.0, (qp_ - 12) / 6.0))));
-    for (int d = -mvCostRange_; d <= mvCostRange_; ++d) {
-        int c = lambda_ * SeBits(d);
-        mvCostMem_[static_cast<size_t>(d + mvCostRange_)] = static_cast<uint16_t>(std::min(c, 65535));
+    static const auto kLambda = [] {
+        std::vector<int> t(52);
+        for (int q = 0; q < 52; ++q) t[static_cast<size_t>(q)] = std::max(1, static_cast<int>(std::lround(std::pow(2.0, (q - 12) / 6.0))));
+        return t;
+    }();
+    lambda_ = kLambda[static_cast<size_t>(qp_)];
+}
+
+// Estimated cost of every macroblock before coding (SATD against the 8x8
+// block means, and for inter pictures against the previous source picture
+// where that is lower); returns the picture's total.
+double EncoderImpl::Analyse(bool intra) {
+    alignas(16) uint8_t flat[256];
+    double total = 0;
+    const int ss = src_.y.stride;
+    for (int mby = 0; mby < mbH_; ++mby) {
+        for (int mbx = 0; mbx < mbW_; ++mbx) {
+            const uint8_t* s = src_.y.At(mbx * 16, mby * 16);
+            for (int q = 0; q < 4; ++q) {
+                const int ox = (q & 1) * 8, oy = (q >> 1) * 8;
+                int sum = 0;
+                for (int y = 0; y < 8; ++y)
+                    for (int x = 0; x < 8; ++x) sum += s[(oy + y) * ss + ox + x];
+                const uint8_t m = static_cast<uint8_t>((sum + 32) >> 6);
+                for (int y = 0; y < 8; ++y) std::memset(flat + (oy + y) * 16 + ox, m, 8);
+            }
+            int c = Satd16x16(s, ss, flat, 16);
+            if (!intra && havePrevSrc_) c = std::min(c, Satd16x16(s, ss, srcPrev_.y.At(mbx * 16, mby * 16), srcPrev_.y.stride));
+            c += 64; // every macroblock costs a few bits
+            mbCplx_[static_cast<size_t>(mby * mbW_ + mbx)] = c;
+            total += c;
+        }
     }
+    return total;
 }
 
 // ---------------------------------------------------------------------------
@@ -379,7 +438,7 @@ void EncoderImpl::WriteSliceHeader(bool idr, bool intraSlice) {
     } else {
         bw_.Bit(0); // adaptive_ref_pic_marking_mode_flag
     }
-    bw_.Se(qp_ - 26);
+    bw_.Se(sliceQp_ - 26);
     bw_.Ue(0); // disable_deblocking_filter_idc: filter on
     bw_.Se(0); // slice_alpha_c0_offset_div2
     bw_.Se(0); // slice_beta_offset_div2
@@ -821,7 +880,7 @@ void EncoderImpl::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int
     auto cost = [&](int x, int y) {
         return Sad16x16(src, ss, F.At(px + x, py + y), F.stride) + MvBits(4 * x - pmx, 4 * y - pmy);
     };
-    // integer candidates
+    // integer candidates: the predictor, zero, the neighbours' vectors
     int cx = Clip3(xmin, xmax, (pmx + 2) >> 2), cy = Clip3(ymin, ymax, (pmy + 2) >> 2);
     int best = cost(cx, cy);
     auto tryPt = [&](int x, int y) {
@@ -835,15 +894,27 @@ void EncoderImpl::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int
         }
         return false;
     };
-    tryPt(0, 0);
+    int cand[8][2];
+    int nCand = 0;
+    auto addCand = [&](int x, int y) {
+        x = Clip3(xmin, xmax, x);
+        y = Clip3(ymin, ymax, y);
+        for (int k = 0; k < nCand; ++k)
+            if (cand[k][0] == x && cand[k][1] == y) return;
+        cand[nCand][0] = x;
+        cand[nCand][1] = y;
+        ++nCand;
+    };
+    addCand(cx, cy);
+    addCand(0, 0);
     {
         int rA, rB, rC;
         const int16_t *a, *b, *c;
         bool avA, avB;
         NeighbourMvs(mbx, mby, &rA, &a, &rB, &b, &rC, &c, &avA, &avB);
-        if (rA == 0) tryPt((a[0] + 2) >> 2, (a[1] + 2) >> 2);
-        if (rB == 0) tryPt((b[0] + 2) >> 2, (b[1] + 2) >> 2);
-        if (rC == 0) tryPt((c[0] + 2) >> 2, (c[1] + 2) >> 2);
+        if (rA == 0) addCand((a[0] + 2) >> 2, (a[1] + 2) >> 2);
+        if (rB == 0) addCand((b[0] + 2) >> 2, (b[1] + 2) >> 2);
+        if (rC == 0) addCand((c[0] + 2) >> 2, (c[1] + 2) >> 2);
         // the previous picture's vectors here and to the right/below (not yet
         // overwritten in this picture) follow objects that keep moving
         const int mb = mby * mbW_ + mbx;
@@ -851,7 +922,41 @@ void EncoderImpl::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int
         for (int k : later) {
             if (k < 0 || !prevWasP_) continue;
             const int16_t* t = &mv_[static_cast<size_t>(k) * 2];
-            tryPt((t[0] + 2) >> 2, (t[1] + 2) >> 2);
+            addCand((t[0] + 2) >> 2, (t[1] + 2) >> 2);
+        }
+    }
+    // a small-diamond descent from every candidate: slow motion (a sample or
+    // two per picture) is found next to the zero vector, where the larger
+    // patterns below step over it
+    for (int k = 0; k < nCand; ++k) {
+        int x = cand[k][0], y = cand[k][1];
+        int c = (x == cx && y == cy) ? best : cost(x, y);
+        if (c < best) {
+            best = c;
+            cx = x;
+            cy = y;
+        }
+        for (int it = 0; it < 8; ++it) {
+            static const int kDia[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+            int bx = x, by = y;
+            for (const auto& d : kDia) {
+                const int nx = x + d[0], ny = y + d[1];
+                if (nx < xmin || nx > xmax || ny < ymin || ny > ymax) continue;
+                const int cc = cost(nx, ny);
+                if (cc < c) {
+                    c = cc;
+                    bx = nx;
+                    by = ny;
+                }
+            }
+            if (bx == x && by == y) break;
+            x = bx;
+            y = by;
+        }
+        if (c < best) {
+            best = c;
+            cx = x;
+            cy = y;
         }
     }
     const int ox = cx, oy = cy;
@@ -1086,6 +1191,7 @@ void EncoderImpl::StoreMbState(int mbx, int mby, int kind, int mx, int my) {
     mbIntra_[mb] = (kind == kMbI4 || kind == kMbI16) ? 1 : 0;
     mv_[mb * 2] = static_cast<int16_t>(mx);
     mv_[mb * 2 + 1] = static_cast<int16_t>(my);
+    qpMb_[mb] = static_cast<uint8_t>(qpPrev_); // WriteMb replaces it when the macroblock carries a QP
     const int w4 = mbW_ * 4;
     if (kind != kMbI4) {
         for (int b = 0; b < 16; ++b)
@@ -1136,6 +1242,12 @@ void EncoderImpl::WriteChromaResidual(int mbx, int mby) {
     }
 }
 
+void EncoderImpl::WriteQpDelta(int mbx, int mby) {
+    bw_.Se(qp_ - qpPrev_);
+    qpPrev_ = qp_;
+    qpMb_[static_cast<size_t>(mby * mbW_ + mbx)] = static_cast<uint8_t>(qp_);
+}
+
 void EncoderImpl::WriteMb(int mbx, int mby, int kind, bool pSlice, int mvdx, int mvdy) {
     const int w4 = mbW_ * 4;
     const int cbp = cbpLuma_ | (cbpChroma_ << 4);
@@ -1143,7 +1255,7 @@ void EncoderImpl::WriteMb(int mbx, int mby, int kind, bool pSlice, int mvdx, int
         const int t = 1 + i16Mode_ + 4 * cbpChroma_ + (cbpLuma_ ? 12 : 0);
         bw_.Ue(static_cast<uint32_t>(t + (pSlice ? 5 : 0)));
         bw_.Ue(static_cast<uint32_t>(chromaMode_));
-        bw_.Se(0); // mb_qp_delta
+        WriteQpDelta(mbx, mby);
         const int x4 = mbx * 4, y4 = mby * 4;
         WriteResidualBlock(bw_, lumaDc_, 16, NcLuma(x4, y4));
         for (int b = 0; b < 16; ++b) {
@@ -1181,7 +1293,7 @@ void EncoderImpl::WriteMb(int mbx, int mby, int kind, bool pSlice, int mvdx, int
         bw_.Se(mvdy);
         bw_.Ue(static_cast<uint32_t>(CbpCodeNum(cbp, false)));
     }
-    if (cbp) bw_.Se(0); // mb_qp_delta
+    if (cbp) WriteQpDelta(mbx, mby);
     for (int b = 0; b < 16; ++b) {
         const int x4 = mbx * 4 + kBlkX[b], y4 = mby * 4 + kBlkY[b];
         int n = 0;
@@ -1193,6 +1305,65 @@ void EncoderImpl::WriteMb(int mbx, int mby, int kind, bool pSlice, int mvdx, int
 
 // ---------------------------------------------------------------------------
 // Frame
+
+// Codes the slice of one picture into out (parameter sets first for IDRs).
+// With a rate target the QP is adapted row by row: the bits spent so far are
+// compared with the share of the target planned for the rows done (by their
+// estimated cost), and the rest of the picture is coded finer or coarser;
+// maxBits is the hard limit the picture must stay under.
+void EncoderImpl::EncodePicture(bool idr, bool intra, double targetBits, double maxBits, std::vector<uint8_t>& out,
+                                double* avgQp) {
+    planesReady_ = false; // built on first use of a fractional vector
+    if (idr) {
+        WriteSps(out);
+        WritePps(out);
+    }
+    bw_.Reset();
+    qp_ = sliceQp_;
+    qpPrev_ = sliceQp_;
+    SetupLambda();
+    WriteSliceHeader(idr, intra);
+    const bool adapt = rc_.Enabled() && !dropFrame_ && targetBits > 0;
+    double cplxTotal = 0;
+    if (adapt)
+        for (int c : mbCplx_) cplxTotal += c;
+    double cplxDone = 0;
+    double qpSum = 0;
+    int skipRun = 0;
+    for (int mby = 0; mby < mbH_; ++mby) {
+        if (adapt && mby > 0 && cplxDone > 0) {
+            const double spent = static_cast<double>(bw_.BitCount());
+            const double planned = targetBits * cplxDone / cplxTotal;
+            const double rest = targetBits - planned;
+            const double ratio = std::min(8.0, std::max(0.25, spent / std::max(planned, 1.0)));
+            const double restAtQp = rest * ratio; // what the rest would cost at the slice QP
+            double d = 0;
+            if (restAtQp > 1.0) {
+                // soft: towards the target
+                d = 6.0 * std::log2(restAtQp / std::max(targetBits - spent, 0.25 * restAtQp));
+                d = std::min(6.0, std::max(-3.0, d));
+                // hard: under the buffer's limit
+                const double room = 0.85 * maxBits - spent;
+                const double dh = 6.0 * std::log2(restAtQp / std::max(room, restAtQp / 64.0));
+                d = std::max(d, dh);
+            }
+            qp_ = Clip3(kMinRcQp, 51, sliceQp_ + static_cast<int>(std::lround(d)));
+            SetupLambda();
+        }
+        for (int mbx = 0; mbx < mbW_; ++mbx) {
+            if (intra)
+                EncodeIntraMb(mbx, mby, false, sp_.i4ModesI);
+            else
+                EncodePMb(mbx, mby, &skipRun);
+            qpSum += qp_;
+            if (adapt) cplxDone += mbCplx_[static_cast<size_t>(mby * mbW_ + mbx)];
+        }
+    }
+    if (skipRun) bw_.Ue(static_cast<uint32_t>(skipRun));
+    bw_.Trailing();
+    AppendNal(out, idr ? 3 : 2, idr ? 5 : 1, bw_.Bytes());
+    *avgQp = qpSum / (static_cast<double>(mbW_) * mbH_);
+}
 
 bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, const uint8_t* v, int sv,
                          std::vector<uint8_t>& out, bool* isIdr) {
@@ -1214,39 +1385,38 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
     if (intra) framesSinceI_ = 0;
     forceKey_ = false;
 
+    std::swap(src_, srcPrev_);
+    havePrevSrc_ = frames_ > 0;
     LoadSource(y, sy, u, su, v, sv);
-    qp_ = rc_.PickQp(intra);
-    SetupLambda();
+    const double complexity = rc_.Enabled() ? Analyse(intra) : 0.0;
+    sliceQp_ = rc_.PickQp(intra, complexity);
     if (idr) frameNum_ = 0;
 
     cur_ = lastRec_ < 0 ? 0 : 1 - lastRec_;
-    planesReady_ = false; // built on first use of a fractional vector
-
     const size_t startSize = out.size();
-    if (idr) {
-        WriteSps(out);
-        WritePps(out);
-    }
-    bw_.Reset();
-    WriteSliceHeader(idr, intra);
-    int skipRun = 0;
     dropFrame_ = !intra && rc_.DropPlanned();
-    for (int mby = 0; mby < mbH_; ++mby) {
-        for (int mbx = 0; mbx < mbW_; ++mbx) {
-            if (intra)
-                EncodeIntraMb(mbx, mby, false, sp_.i4ModesI);
-            else
-                EncodePMb(mbx, mby, &skipRun);
+    double avgQp = sliceQp_;
+    EncodePicture(idr, intra, rc_.TargetBits(), rc_.MaxBits(), out, &avgQp);
+    // The decoder's buffer must hold the picture: when even the finest control
+    // inside the picture could not keep it small enough, code it again, as
+    // all-skip (inter) or coarser (intra).
+    for (int attempt = 0; attempt < 3 && !dropFrame_ && static_cast<double>((out.size() - startSize) * 8) > rc_.MaxBits();
+         ++attempt) {
+        out.resize(startSize);
+        if (intra) {
+            if (sliceQp_ >= 51) break;
+            sliceQp_ = std::min(51, sliceQp_ + 6);
+        } else {
+            dropFrame_ = true;
         }
+        EncodePicture(idr, intra, rc_.MaxBits() * 0.5, rc_.MaxBits(), out, &avgQp);
     }
-    if (skipRun) bw_.Ue(static_cast<uint32_t>(skipRun));
-    bw_.Trailing();
-    AppendNal(out, idr ? 3 : 2, idr ? 5 : 1, bw_.Bytes());
+    if (dropFrame_) ++skippedPictures_;
 
     // loop filter, then the picture becomes the reference
     Picture& r = rec_[cur_];
     DeblockParams dp{r.y.p, r.y.stride, r.u.p, r.v.p, r.u.stride, mbW_, mbH_, mbIntra_.data(), mv_.data(),
-                     nnzY_.data(), qp_};
+                     nnzY_.data(), sliceQp_, qpMb_.data()};
     DeblockPicture(dp);
     r.y.ExtendEdges();
     r.u.ExtendEdges();
@@ -1255,7 +1425,7 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
     prevWasP_ = !intra;
 
     uint64_t frameBytes = out.size() - startSize;
-    const uint64_t filler = rc_.Update(frameBytes * 8, qp_);
+    const uint64_t filler = rc_.Update(frameBytes * 8, avgQp);
     if (filler > 0) {
         std::vector<uint8_t> fill(static_cast<size_t>(filler), 0xFF);
         fill.push_back(0x80);
@@ -1268,7 +1438,7 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
     ++framesSinceI_;
     frameNum_ = (frameNum_ + 1) & 255;
     if (idr) idrPicId_ = (idrPicId_ + 1) & 0xFFFF;
-    lastQp_ = qp_;
+    lastQp_ = static_cast<int>(std::lround(avgQp));
     if (isIdr) *isIdr = idr;
     return true;
 }
@@ -1299,6 +1469,7 @@ const uint8_t* H264Encoder::ReconPlane(int plane, int* stride) const {
 
 uint64_t H264Encoder::FramesEncoded() const { return impl_->frames_; }
 uint64_t H264Encoder::BytesProduced() const { return impl_->bytes_; }
+uint64_t H264Encoder::SkippedPictures() const { return impl_->skippedPictures_; }
 int H264Encoder::LastQp() const { return impl_->lastQp_; }
 
 uint32_t H264Encoder::AverageBitrateKbps() const {

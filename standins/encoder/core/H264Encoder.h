@@ -92,6 +92,10 @@ struct UsedSettings {
 int ChooseLevel(int width, int height, double fps, int bitrateKbps);
 // True when the level_idc is known and its limits hold for the given stream.
 bool LevelFits(int levelIdc, int width, int height, double fps, int bitrateKbps);
+// The level's maximum video bitrate (kbit/s) and decoder buffer size (kbit),
+// in the units of the level table (the byte stream's buffer is 1.2 times
+// these); false for an unknown level_idc.
+bool LevelBuffer(int levelIdc, long* maxBrKbps, long* maxCpbKbits);
 
 class EncoderImpl;
 
@@ -126,6 +130,9 @@ public:
 
     uint64_t FramesEncoded() const;
     uint64_t BytesProduced() const;
+    // Pictures coded as all-skip because the decoder's buffer could not take
+    // more bits (CBR/VBR).
+    uint64_t SkippedPictures() const;
     // 8 * bytes produced / (frames / fps) / 1000, rounded.
     uint32_t AverageBitrateKbps() const;
     // QP used for the last frame (for diagnostics).

@@ -11,15 +11,16 @@ struct LevelLimit {
     long maxMbps;   // macroblocks per second
     long maxFs;     // macroblocks per frame
     long maxBrKbps; // video bitrate
+    long maxCpb;    // decoder buffer, kbit
 };
 
 const LevelLimit kLevels[] = {
-    {10, 1485, 99, 64},          {11, 3000, 396, 192},        {12, 6000, 396, 384},
-    {13, 11880, 396, 768},       {20, 11880, 396, 2000},      {21, 19800, 792, 4000},
-    {22, 20250, 1620, 4000},     {30, 40500, 1620, 10000},    {31, 108000, 3600, 14000},
-    {32, 216000, 5120, 20000},   {40, 245760, 8192, 20000},   {41, 245760, 8192, 50000},
-    {42, 522240, 8704, 50000},   {50, 589824, 22080, 135000}, {51, 983040, 36864, 240000},
-    {52, 2073600, 36864, 240000},
+    {10, 1485, 99, 64, 175},           {11, 3000, 396, 192, 500},         {12, 6000, 396, 384, 1000},
+    {13, 11880, 396, 768, 2000},       {20, 11880, 396, 2000, 2000},      {21, 19800, 792, 4000, 4000},
+    {22, 20250, 1620, 4000, 4000},     {30, 40500, 1620, 10000, 10000},   {31, 108000, 3600, 14000, 14000},
+    {32, 216000, 5120, 20000, 20000},  {40, 245760, 8192, 20000, 25000},  {41, 245760, 8192, 50000, 62500},
+    {42, 522240, 8704, 50000, 62500},  {50, 589824, 22080, 135000, 135000}, {51, 983040, 36864, 240000, 240000},
+    {52, 2073600, 36864, 240000, 240000},
 };
 
 bool Fits(const LevelLimit& l, int width, int height, double fps, int bitrateKbps) {
@@ -45,6 +46,16 @@ int ChooseLevel(int width, int height, double fps, int bitrateKbps) {
 bool LevelFits(int levelIdc, int width, int height, double fps, int bitrateKbps) {
     for (const LevelLimit& l : kLevels)
         if (l.idc == levelIdc) return Fits(l, width, height, fps, bitrateKbps);
+    return false;
+}
+
+bool LevelBuffer(int levelIdc, long* maxBrKbps, long* maxCpbKbits) {
+    for (const LevelLimit& l : kLevels) {
+        if (l.idc != levelIdc) continue;
+        if (maxBrKbps) *maxBrKbps = l.maxBrKbps;
+        if (maxCpbKbits) *maxCpbKbits = l.maxCpb;
+        return true;
+    }
     return false;
 }
 

@@ -7,76 +7,143 @@ namespace vcore {
 namespace {
 double QStep(double qp) { return 0.625 * std::pow(2.0, qp / 6.0); }
 double QpOfStep(double qs) { return 6.0 * std::log2(qs / 0.625); }
-const double kIntraQpOffset = 3.0;
+
+// First guesses of the model factors (bits * qstep / complexity), replaced
+// by what the first picture of each kind shows.
+const double kInitKIntra = 0.9;
+const double kInitKInter = 0.55;
+// A share of the buffer the model may plan a picture into; the rest absorbs
+// the model's error (the coder adapts its QP inside the picture as well).
+const double kPlanShare = 0.6;
+
+// How many steps finer intra pictures are coded than the inter pictures of
+// their GOP: they are referenced by everything up to the next one.
+int IntraOffset(int gop) { return gop >= 12 ? 3 : (gop >= 4 ? 2 : (gop > 1 ? 1 : 0)); }
 } // namespace
 
-void RateControl::Init(int mode, int bitrateKbps, double fps, int fixedQp, int width, int height, int minQp) {
-    mode_ = mode;
-    fps_ = fps;
-    fixedQp_ = fixedQp;
-    minQp_ = minQp;
-    bitsPerFrame_ = bitrateKbps * 1000.0 / fps;
+void RateControl::Init(const RateControlConfig& c) {
+    cfg_ = c;
+    if (cfg_.gopSize < 1) cfg_.gopSize = 1;
+    bitsPerFrame_ = c.bitrateKbps * 1000.0 / c.fps;
     frames_ = 0;
     bitsTotal_ = 0;
-    haveP_ = false;
-    lastIntra_ = false;
-    // starting point from bits per pixel
-    const double bpp = bitsPerFrame_ / (static_cast<double>(width) * height);
-    qpP_ = mode == 2 ? fixedQp : std::min(45.0, std::max(static_cast<double>(minQp), 26.0 - 5.0 * std::log2(std::max(bpp, 1e-4) / 0.15)));
-}
-
-int RateControl::PickQp(bool intra) {
-    lastIntra_ = intra;
+    kI_ = kInitKIntra;
+    kP_ = kInitKInter;
+    haveI_ = haveP_ = false;
+    lastCplxI_ = lastCplxP_ = 0;
+    qpP_ = qpI_ = -1;
+    target_ = 0;
+    maxBits_ = 1e18;
     drop_ = false;
-    if (mode_ == 2) return fixedQp_;
-    const bool cbr = mode_ == 0;
-    const double expected = bitsPerFrame_ * static_cast<double>(frames_);
-    const double err = bitsTotal_ - expected;
-    const double window = cbr ? std::max(8.0, fps_ * 0.75) : std::max(16.0, fps_ * 3.0);
-    double target = bitsPerFrame_ - err / window;
-    target = std::max(target, bitsPerFrame_ * (cbr ? 0.15 : 0.35));
-    target = std::min(target, bitsPerFrame_ * (cbr ? 3.0 : 2.0));
-    double qp;
-    if (intra) {
-        // I pictures are referenced by everything up to the next one: code
-        // them a few steps finer than the P pictures around them
-        qp = qpP_ - kIntraQpOffset;
-    } else {
-        if (haveP_) {
-            qp = QpOfStep(cplxP_ / target);
-            const double step = cbr ? 3.0 : 1.5;
-            qp = std::min(std::max(qp, qpP_ - step), qpP_ + step);
-        } else {
-            qp = qpP_ + 2.0;
-        }
-        qpP_ = qp;
-    }
-    qp = std::min(51.0, std::max(static_cast<double>(minQp_), qp));
-    if (!intra) qpP_ = qp;
-    if (cbr && !intra && qp >= 51.0 && err > bitsPerFrame_ * fps_ * 0.25) drop_ = true;
-    return static_cast<int>(std::lround(qp));
+    init_ = cfg_.cpbBits * 0.8;
+    fullness_ = init_;
 }
 
-uint64_t RateControl::Update(uint64_t bits, int qp) {
-    if (mode_ == 2) {
-        bitsTotal_ += static_cast<double>(bits);
-        ++frames_;
-        return 0;
-    }
-    const double c = static_cast<double>(bits) * QStep(qp);
-    if (!lastIntra_) { // I pictures follow the P QP, only P pictures feed the model
-        cplxP_ = haveP_ ? 0.6 * cplxP_ + 0.4 * c : c;
-        haveP_ = true;
-    }
-    bitsTotal_ += static_cast<double>(bits);
-    ++frames_;
-    uint64_t filler = 0;
-    if (mode_ == 0 && qp <= minQp_) {
-        // the picture cannot use more bits: stuff to hold the constant rate
-        const double deficit = bitsPerFrame_ * static_cast<double>(frames_) - bitsTotal_;
-        if (deficit > 8 * 64) filler = static_cast<uint64_t>(std::min(deficit, 2.0 * bitsPerFrame_) / 8.0);
-    }
-    return filler;
+double RateControl::Predict(bool intra, double complexity, double qp) const {
+    return (intra ? kI_ : kP_) * complexity / QStep(qp);
 }
+
+int RateControl::PickQp(bool intra, double complexity) {
+    intra_ = intra;
+    drop_ = false;
+    cplx_ = std::max(complexity, 1.0);
+    maxBits_ = 1e18;
+    if (cfg_.mode == 2) {
+        target_ = 0;
+        qp_ = cfg_.fixedQp;
+        return qp_;
+    }
+    const bool cbr = cfg_.mode == 0;
+    const double fps = cfg_.fps;
+    const int gop = cfg_.gopSize;
+
+    // complexities of both kinds as they stand now
+    double cI = intra ? cplx_ : (haveI_ || lastCplxI_ > 0 ? lastCplxI_ : cplx_ * 2.5);
+    double cP = !intra ? cplx_ : (lastCplxP_ > 0 ? lastCplxP_ : cplx_ * 0.35);
+    const bool sceneChange = !intra && lastCplxP_ > 0 && (cplx_ > lastCplxP_ * 1.6 || cplx_ < lastCplxP_ / 1.6);
+    if (intra) lastCplxI_ = cplx_;
+    else lastCplxP_ = cplx_;
+
+    // Planning horizon: about half a second (CBR) or two seconds (VBR). An
+    // intra picture is planned together with the inter pictures that follow
+    // it in the horizon, and what it takes beyond its share is repaid by them
+    // (not saved up before it: the rate then holds wherever the stream ends).
+    const int horizon = static_cast<int>(std::max(cbr ? 8.0 : 20.0, std::round(fps * (cbr ? 0.6 : 2.0))));
+    const double repay = horizon;
+    // With short GOPs the horizon always holds intra pictures: plan their mix.
+    const double nI = gop < horizon ? static_cast<double>(horizon) / gop : (intra ? 1.0 : 0.0);
+    const double nP = horizon - nI;
+    const double err = bitsTotal_ - bitsPerFrame_ * static_cast<double>(frames_);
+    double budget = bitsPerFrame_ * horizon - err * (horizon / repay);
+    budget = std::max(budget, bitsPerFrame_ * horizon * (cbr ? 0.25 : 0.4));
+    budget = std::min(budget, bitsPerFrame_ * horizon * (cbr ? 3.0 : 2.0));
+
+    const int dI = IntraOffset(gop);
+    const double mI = std::pow(2.0, dI / 6.0);
+    const double qs = (nI * kI_ * cI * mI + nP * kP_ * cP) / budget;
+    double qp = QpOfStep(qs) - (intra ? dI : 0);
+
+    // keep the quality steady between pictures of a kind unless the content changed
+    const double last = intra ? qpI_ : qpP_;
+    if (last >= 0 && !sceneChange && !(intra && gop > 1)) {
+        const double step = cbr ? 4.0 : 2.0;
+        qp = std::min(std::max(qp, last - step), last + step);
+    }
+    qp = std::min(51.0, std::max(static_cast<double>(cfg_.minQp), qp));
+
+    // the buffer: plan the picture into a share of what the decoder will hold
+    if (cfg_.cpbBits > 0) {
+        maxBits_ = std::max(0.0, fullness_);
+        while (qp < 51.0 && Predict(intra, cplx_, qp) > maxBits_ * kPlanShare) qp += 1.0;
+        if (!intra && Predict(intra, cplx_, 51.0) > maxBits_ * 2.0) drop_ = true;
+    }
+    qp_ = static_cast<int>(std::lround(qp));
+    target_ = Predict(intra, cplx_, qp_);
+    if (cfg_.cpbBits > 0) target_ = std::min(target_, maxBits_ * kPlanShare);
+    return qp_;
+}
+
+uint64_t RateControl::Update(uint64_t bits, double qp) {
+    const double b = static_cast<double>(bits);
+    bitsTotal_ += b;
+    ++frames_;
+    if (cfg_.mode == 2) return 0;
+    if (!drop_ && b > 0) {
+        const double k = std::min(20.0, std::max(0.02, b * QStep(qp) / cplx_));
+        double& model = intra_ ? kI_ : kP_;
+        bool& have = intra_ ? haveI_ : haveP_;
+        model = have ? 0.5 * model + 0.5 * k : k;
+        have = true;
+        (intra_ ? qpI_ : qpP_) = qp_;
+    }
+    uint64_t fillerBits = 0;
+    if (cfg_.cpbBits > 0) {
+        if (cfg_.mode == 0) {
+            fullness_ += bitsPerFrame_ - b;
+            // bits keep arriving at the constant rate: pad before the buffer overflows
+            if (fullness_ > cfg_.cpbBits) fillerBits = static_cast<uint64_t>(fullness_ - cfg_.cpbBits);
+        } else {
+            fullness_ = std::min(cfg_.cpbBits, fullness_ - b + cfg_.maxRateBits / cfg_.fps);
+        }
+    }
+    if (cfg_.mode == 0) {
+        // the content cannot use the bits (the finest QP, or far under the
+        // plan): stuff what the stream lags behind the rate by more than
+        // the pictures ahead could catch up
+        const double deficit = bitsPerFrame_ * static_cast<double>(frames_) - bitsTotal_;
+        const double allowed = qp_ <= cfg_.minQp ? 8.0 * 64 : bitsPerFrame_ * std::max(4.0, cfg_.fps * 0.25);
+        if ((qp_ <= cfg_.minQp || b < 0.5 * target_) && deficit > allowed)
+            fillerBits = std::max(fillerBits, static_cast<uint64_t>(std::min(deficit - (qp_ <= cfg_.minQp ? 0.0 : allowed),
+                                                                             2.0 * bitsPerFrame_)));
+    }
+    return fillerBits == 0 ? 0 : (fillerBits + 7) / 8;
+}
+
+void RateControl::AddBits(uint64_t bits) {
+    bitsTotal_ += static_cast<double>(bits);
+    if (cfg_.mode == 0 && cfg_.cpbBits > 0) fullness_ -= static_cast<double>(bits);
+}
+
+double RateControl::BufferFullness() const { return fullness_; }
 
 } // namespace vcore

@@ -1,36 +1,86 @@
-// Frame-level rate control: picks one QP per picture.
+// Rate control: one base QP per picture from a complexity model, the bits a
+// picture may take under the decoder buffer model, and the filler needed to
+// hold a constant rate.
+//
+// Model: bits of a picture = k * complexity / qstep, with one k for intra and
+// one for inter pictures, each updated from every picture of its kind. The
+// complexity is the encoder's own measure of the picture before coding it
+// (SATD against a plain prediction), so the first pictures and scene changes
+// start from what the content needs, not from a fixed guess.
+//
+// Buffer (hypothetical reference decoder): the level's CPB size.
+//   CBR: bits arrive at the target rate from the start; the first picture is
+//        removed when the buffer holds `initialBits`. A picture may not take
+//        more bits than have arrived by its removal time (underflow), and the
+//        stream is padded with filler before the buffer would overflow.
+//   VBR: bits arrive at the level's maximum rate while the buffer is not
+//        full; only underflow is possible.
 #pragma once
 
 #include <cstdint>
 
 namespace vcore {
 
+struct RateControlConfig {
+    int mode = 2;            // RateControlMode
+    int bitrateKbps = 0;     // target (CBR/VBR)
+    double fps = 25;
+    int fixedQp = 26;
+    int minQp = 10;
+    int gopSize = 1;         // I-picture period in pictures
+    double cpbBits = 0;      // decoder buffer size; 0 = no buffer model
+    double maxRateBits = 0;  // level's maximum rate in bits per second (VBR arrival)
+};
+
 class RateControl {
 public:
-    void Init(int mode, int bitrateKbps, double fps, int fixedQp, int width, int height, int minQp);
-    int PickQp(bool intra);
-    // CBR only: true when the picture just planned should be coded without
-    // any residual or motion (all P_Skip) because the stream is far over
-    // budget even at the highest QP.
+    void Init(const RateControlConfig& c);
+    bool Enabled() const { return cfg_.mode != 2; }
+
+    // Plans the next picture. complexity > 0 is the picture's estimated
+    // coding cost (the same measure for every picture of a kind).
+    int PickQp(bool intra, double complexity);
+    // Bits planned for the picture just picked.
+    double TargetBits() const { return target_; }
+    // Most bits the picture may take without breaking the buffer (a large
+    // value without a buffer model).
+    double MaxBits() const { return maxBits_; }
+    // CBR/VBR: true when the picture just planned cannot fit the buffer even
+    // at QP 51 and should be coded as all-skip.
     bool DropPlanned() const { return drop_; }
-    // Reports the bits of the frame just coded; returns the number of filler
-    // bytes the caller should append (CBR only, when the stream runs short).
-    uint64_t Update(uint64_t bits, int qp);
-    void AddBits(uint64_t bits) { bitsTotal_ += static_cast<double>(bits); }
+
+    // Reports the bits of the picture just coded (and its average QP);
+    // returns the number of filler bytes to append (CBR only).
+    uint64_t Update(uint64_t bits, double qp);
+    // Filler bits appended after Update.
+    void AddBits(uint64_t bits);
+
+    // Buffer state after the last picture: bits the decoder holds just
+    // before the next removal (CBR/VBR with a buffer model).
+    double BufferFullness() const;
+    double InitialBits() const { return init_; }
 
 private:
-    int mode_ = 2;
+    double Predict(bool intra, double complexity, double qp) const;
+
+    RateControlConfig cfg_;
     double bitsPerFrame_ = 0;
-    double fps_ = 25;
-    int fixedQp_ = 26;
-    int minQp_ = 10;
     uint64_t frames_ = 0;
     double bitsTotal_ = 0;
-    double cplxP_ = 0; // bits * quantiser step of recent P pictures
-    bool haveP_ = false;
-    double qpP_ = 26;
-    bool lastIntra_ = false;
+    double kI_ = 0, kP_ = 0;        // model factors
+    bool haveI_ = false, haveP_ = false;
+    double lastCplxI_ = 0, lastCplxP_ = 0;
+    double qpP_ = -1, qpI_ = -1;    // last QPs of each kind
+    bool intra_ = false;
+    double cplx_ = 0;
+    double target_ = 0;
+    double maxBits_ = 0;
+    int qp_ = 26;
     bool drop_ = false;
+    // buffer
+    double init_ = 0;      // CBR: bits in the buffer at the first removal
+    double excess_ = 0;    // CBR: bits coded minus bits arrived-beyond-init, see .cpp
+    double fullness_ = 0;  // VBR: bits in the buffer before the next removal
 };
 
 } // namespace vcore
