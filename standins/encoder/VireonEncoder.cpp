@@ -236,7 +236,7 @@ CKitUnknown* CVireonEncoder::CreateInstance(IUnknown* pOuter, HRESULT* phr) {
 CVireonEncoder::CVireonEncoder(IUnknown* pOuter)
     : CKitFilter(kEncoderName, pOuter, CLSID_VireonEncoder), m_pInput(nullptr), m_pOutput(nullptr),
       m_settings(), m_bInputKnown(false), m_bForceKeyFrame(0), m_nFramesIn(0), m_nStatFrames(0),
-      m_nStatKbps(0), m_bDiscontinuity(true), m_bSendType(false), m_bUsedValid(false) {
+      m_nStatKbps(0), m_nStatSkipped(0), m_bDiscontinuity(true), m_bSendType(false), m_bUsedValid(false) {
     ::InitializeCriticalSection(&m_csSettings);
     m_settings.eEncType = MRV264E_Enc_Any;
     ApplyPreset(MRV264E_Preset_Balanced);
@@ -332,6 +332,7 @@ HRESULT CVireonEncoder::OnStart() {
     m_nFramesIn = 0;
     m_nStatFrames = 0;
     m_nStatKbps = 0;
+    m_nStatSkipped = 0;
     m_bDiscontinuity = true;
     m_bSendType = false;
     return S_OK;
@@ -362,6 +363,7 @@ HRESULT CVireonEncoder::EncodeSample(IMediaSample* pSample) {
             auto spEncoder = std::make_unique<vcore::H264Encoder>();
             if (!spEncoder->Open(CoreSettings(m_input))) return E_FAIL;
             m_spEncoder = std::move(spEncoder);
+            m_nStatSkipped = 0;
             m_bSendType = true;
         }
     }
@@ -388,6 +390,16 @@ HRESULT CVireonEncoder::EncodeSample(IMediaSample* pSample) {
         CKitAutoLock lock(&m_csSettings);
         m_nStatFrames = (UINT)m_spEncoder->FramesEncoded();
         m_nStatKbps = m_spEncoder->AverageBitrateKbps();
+        const UINT nSkipped = (UINT)m_spEncoder->SkippedPictures();
+        if (nSkipped > m_nStatSkipped) {
+            wchar_t szText[200];
+            swprintf(szText, 200,
+                     L"CVireonEncoder::EncodeSample(): picture %u coded all-skip, the decoder buffer is full "
+                     L"(%u such pictures)\n",
+                     m_nStatFrames, nSkipped);
+            Trace(szText);
+        }
+        m_nStatSkipped = nSkipped;
     }
 
     const REFERENCE_TIME tFrame = in.tAvgTimePerFrame > 0 ? in.tAvgTimePerFrame : kDefaultFrameTime;

@@ -138,6 +138,7 @@ private:
     LONGLONG m_nFramesIn;        // input frames of this run
     UINT m_nStatFrames;          // frames encoded in this (or the last) run
     UINT m_nStatKbps;
+    UINT m_nStatSkipped;         // pictures the core coded all-skip to keep the decoder buffer
     bool m_bDiscontinuity;
     bool m_bSendType;  // the next output sample carries the new picture size
     bool m_bUsedValid;  // m_used matches the settings and input

@@ -134,3 +134,36 @@ TEST(CbrStuffing, HoldsTheRateWhenTheContentCannotUseIt) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(CbrBuffer, AllSkipPicturesOnlyWhenTheBufferWouldOverflow) {
+    // 320x240 moving content at 10 kbit/s: the buffer cannot take
+    // the pictures even at QP 51, so some are coded all-skip and counted;
+    // at a workable rate none is.
+    vcore::EncoderSettings s;
+    s.width = 320;
+    s.height = 240;
+    s.fps = 25;
+    s.rateControl = vcore::kRateCbr;
+    s.speedQuality = 1;
+    s.gopSize = 100;
+    for (int kbps : {10, 600}) {
+        SCOPED_TRACE(kbps);
+        s.bitrateKbps = kbps;
+        vcore::H264Encoder enc;
+        const vtest::Encoded e = vtest::EncodeClip(enc, s, 50);
+        ASSERT_EQ(e.idr.size(), 50u);
+        // all-skip pictures are the only tiny ones: a slice header and one skip run
+        uint64_t tiny = 0;
+        for (size_t b : e.frameBytes) tiny += b < 16;
+        EXPECT_EQ(enc.SkippedPictures(), tiny);
+        if (kbps == 10) {
+            EXPECT_GT(enc.SkippedPictures(), 0u);
+        } else {
+            EXPECT_EQ(enc.SkippedPictures(), 0u);
+        }
+    }
+}
+
+} // namespace

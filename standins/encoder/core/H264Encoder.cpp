@@ -110,8 +110,6 @@ public:
     int w_ = 0, h_ = 0, mbW_ = 0, mbH_ = 0, wp_ = 0, hp_ = 0;
 
     Picture src_;
-    Picture srcPrev_;      // the previous source picture (complexity of inter pictures)
-    bool havePrevSrc_ = false;
     Picture rec_[2];
     int cur_ = 0;
     Plane halfH_, halfV_, halfJ_;
@@ -248,7 +246,7 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
     sp_ = MakeProfile(used_.speedQuality);
     mvYLimit_ = used_.level >= 31 ? 2048 : used_.level >= 21 ? 1024 : used_.level >= 11 ? 512 : 256;
 
-    for (Picture* p : {&src_, &srcPrev_, &rec_[0], &rec_[1]}) {
+    for (Picture* p : {&src_, &rec_[0], &rec_[1]}) {
         p->y.Alloc(wp_, hp_, kPadY);
         p->u.Alloc(wp_ / 2, hp_ / 2, kPadC);
         p->v.Alloc(wp_ / 2, hp_ / 2, kPadC);
@@ -268,7 +266,6 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
     nnzV_.assign(mbs * 4, 0);
     qpMb_.assign(mbs, 26);
     mbCplx_.assign(mbs, 0);
-    havePrevSrc_ = false;
     skippedPictures_ = 0;
 
     mvCostRange_ = 4 * (std::max(wp_, hp_) + 4 * kPadY);
@@ -299,6 +296,10 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
         // the buffer of the byte stream (NAL units, filler included)
         rc.cpbBits = 1200.0 * static_cast<double>(maxCpbKbits);
         rc.maxRateBits = 1200.0 * static_cast<double>(maxBrKbps);
+        // CBR works in a buffer of at most 1.5 s at its own rate (the level
+        // allows more at low rates): stricter, so the level's holds as well,
+        // and a rate the content cannot go down to shows within seconds
+        if (s.rateControl == kRateCbr) rc.cpbBits = std::min(rc.cpbBits, 1.5 * 1000.0 * s.bitrateKbps);
     }
     rc_.Init(rc);
     open_ = true;
@@ -316,8 +317,9 @@ void EncoderImpl::SetupLambda() {
 }
 
 // Estimated cost of every macroblock before coding (SATD against the 8x8
-// block means, and for inter pictures against the previous source picture
-// where that is lower); returns the picture's total.
+// block means, and for inter pictures against the reference picture where
+// that is lower: a reference coded coarser than this picture costs bits to
+// refine); returns the picture's total.
 double EncoderImpl::Analyse(bool intra) {
     alignas(16) uint8_t flat[256];
     double total = 0;
@@ -334,7 +336,10 @@ double EncoderImpl::Analyse(bool intra) {
                 for (int y = 0; y < 8; ++y) std::memset(flat + (oy + y) * 16 + ox, m, 8);
             }
             int c = Satd16x16(s, ss, flat, 16);
-            if (!intra && havePrevSrc_) c = std::min(c, Satd16x16(s, ss, srcPrev_.y.At(mbx * 16, mby * 16), srcPrev_.y.stride));
+            if (!intra && lastRec_ >= 0) {
+                const Plane& ref = rec_[lastRec_].y;
+                c = std::min(c, Satd16x16(s, ss, ref.At(mbx * 16, mby * 16), ref.stride));
+            }
             c += 64; // every macroblock costs a few bits
             mbCplx_[static_cast<size_t>(mby * mbW_ + mbx)] = c;
             total += c;
@@ -1385,8 +1390,6 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
     if (intra) framesSinceI_ = 0;
     forceKey_ = false;
 
-    std::swap(src_, srcPrev_);
-    havePrevSrc_ = frames_ > 0;
     LoadSource(y, sy, u, su, v, sv);
     const double complexity = rc_.Enabled() ? Analyse(intra) : 0.0;
     sliceQp_ = rc_.PickQp(intra, complexity);
@@ -1402,9 +1405,9 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
     // all-skip (inter) or coarser (intra).
     for (int attempt = 0; attempt < 3 && !dropFrame_ && static_cast<double>((out.size() - startSize) * 8) > rc_.MaxBits();
          ++attempt) {
+        if (intra && sliceQp_ >= 51) break; // nothing coarser exists: the picture stays
         out.resize(startSize);
         if (intra) {
-            if (sliceQp_ >= 51) break;
             sliceQp_ = std::min(51, sliceQp_ + 6);
         } else {
             dropFrame_ = true;

@@ -31,7 +31,7 @@ void RateControl::Init(const RateControlConfig& c) {
     kP_ = kInitKInter;
     haveI_ = haveP_ = false;
     lastCplxI_ = lastCplxP_ = 0;
-    qpP_ = qpI_ = -1;
+    qpP_ = qpI_ = lastQp_ = -1;
     target_ = 0;
     maxBits_ = 1e18;
     drop_ = false;
@@ -89,6 +89,9 @@ int RateControl::PickQp(bool intra, double complexity) {
         const double step = cbr ? 4.0 : 2.0;
         qp = std::min(std::max(qp, last - step), last + step);
     }
+    // an inter picture much finer than its reference re-codes the whole
+    // picture: approach a finer QP over a few pictures
+    if (!intra && lastQp_ >= 0) qp = std::max(qp, lastQp_ - 4.0);
     qp = std::min(51.0, std::max(static_cast<double>(cfg_.minQp), qp));
 
     // the buffer: plan the picture into a share of what the decoder will hold
@@ -116,6 +119,7 @@ uint64_t RateControl::Update(uint64_t bits, double qp) {
         have = true;
         (intra_ ? qpI_ : qpP_) = qp_;
     }
+    lastQp_ = qp;
     uint64_t fillerBits = 0;
     if (cfg_.cpbBits > 0) {
         if (cfg_.mode == 0) {

@@ -71,6 +71,7 @@ private:
     bool haveI_ = false, haveP_ = false;
     double lastCplxI_ = 0, lastCplxP_ = 0;
     double qpP_ = -1, qpI_ = -1;    // last QPs of each kind
+    double lastQp_ = -1;            // average QP of the last picture
     bool intra_ = false;
     double cplx_ = 0;
     double target_ = 0;
