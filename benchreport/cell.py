@@ -1,0 +1,218 @@
+"""Runs one cell: the bench's console program under Wine in a prefix of its own, then the
+measurements and checks of its output. The same function runs on a cluster's workers."""
+
+import atexit
+import fcntl
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import threading
+import time
+
+from . import checks, matrix, measure
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+
+
+def root_dir():
+    return os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def build_dir():
+    return os.environ.get("QUORLIN_BUILD_DIR") or os.path.join(root_dir(), "build")
+
+
+def winpath(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine_env(prefix):
+    env = dict(os.environ)
+    env.update(WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG=env.get("WINEDEBUG", "-all"),
+               WINEDLLOVERRIDES=env.get("WINEDLLOVERRIDES", "mscoree,mshtml="))
+    return env
+
+
+_xvfb = None
+
+
+def ensure_display():
+    """Wine's windowing needs an X display: a virtual one when there is none."""
+    global _xvfb
+    if os.environ.get("DISPLAY") or _xvfb is not None:
+        return
+    r, w = os.pipe()
+    _xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                             pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(w)
+    with os.fdopen(r) as f:
+        n = f.readline().strip()
+    if not n:
+        raise RuntimeError("Xvfb did not start")
+    os.environ["DISPLAY"] = ":" + n
+    atexit.register(_stop_display)
+
+
+def _stop_display():
+    global _xvfb
+    if _xvfb is not None:
+        _xvfb.terminate()
+        _xvfb.wait()
+        _xvfb = None
+        os.environ.pop("DISPLAY", None)
+
+
+class Slot:
+    """A Wine prefix for one cell at a time. In "prefix" isolation each slot is a copy of the
+    project's prefix (hard links, registry files copied) with a wineserver of its own, so
+    concurrent cells share no Wine state; in "shared" isolation every cell uses the project's
+    prefix and its one wineserver."""
+
+    def __init__(self, isolation="prefix"):
+        self.isolation = isolation
+        self.base = os.environ.get("QUORLIN_WINEPREFIX") or os.path.join(build_dir(), "wine")
+        if not os.path.exists(os.path.join(self.base, "system.reg")):
+            raise RuntimeError("no Wine prefix at %s: run scripts/setup.sh first" % self.base)
+        self.lock = None
+        self.prefix = self.base
+        if isolation == "shared":
+            return
+        slots = os.path.join(build_dir(), "report-prefixes")
+        os.makedirs(slots, exist_ok=True)
+        for k in range(256):
+            f = open(os.path.join(slots, "slot%d.lock" % k), "w")
+            try:
+                fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            except OSError:
+                f.close()
+                continue
+            self.lock = f
+            self.prefix = os.path.join(slots, "slot%d" % k)
+            break
+        else:
+            raise RuntimeError("no free Wine prefix slot")
+        self._refresh()
+
+    def _refresh(self):
+        stamp = os.path.join(self.prefix, ".quorlin-base")
+        want = "%s %d" % (self.base, int(os.path.getmtime(os.path.join(self.base, "system.reg"))))
+        try:
+            with open(stamp) as f:
+                if f.read() == want:
+                    return
+        except OSError:
+            pass
+        subprocess.run([WINESERVER, "-k"], env=wine_env(self.prefix), stderr=subprocess.DEVNULL)
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        subprocess.run(["cp", "-al", self.base, self.prefix], check=True)
+        # The registry is rewritten in place by its wineserver: those files are copied.
+        for name in os.listdir(self.prefix):
+            if name.endswith(".reg"):
+                p = os.path.join(self.prefix, name)
+                os.unlink(p)
+                shutil.copy2(os.path.join(self.base, name), p)
+        with open(stamp, "w") as f:
+            f.write(want)
+
+    def release(self):
+        if self.lock is not None:
+            subprocess.run([WINESERVER, "-k"], env=wine_env(self.prefix), stderr=subprocess.DEVNULL)
+            self.lock.close()
+            self.lock = None
+
+
+_local = threading.local()
+_slots = []
+_slots_lock = threading.Lock()
+
+
+def thread_slot(isolation):
+    """The slot of the calling thread, kept for the thread's life so that its wineserver
+    serves every cell the thread runs; all are given back when the process ends."""
+    slot = getattr(_local, "slot", None)
+    if slot is None or slot.isolation != isolation:
+        slot = Slot(isolation)
+        _local.slot = slot
+        with _slots_lock:
+            if not _slots:
+                atexit.register(release_slots)
+            _slots.append(slot)
+    return slot
+
+
+def release_slots():
+    with _slots_lock:
+        while _slots:
+            _slots.pop().release()
+
+
+def encode(source, output, settings, prefix, timeout):
+    """The console program's record for one encode; a record with an error when it gave none."""
+    exe = os.path.join(build_dir(), "bin", "quorlin-encode.exe")
+    args = [WINE, exe, winpath(source), winpath(output)]
+    args += ["%s=%s" % (k, v) for k, v in settings.items()]
+    args.append("timeout=%d" % timeout)
+    t0 = time.monotonic()
+    p = subprocess.Popen(args, env=wine_env(prefix), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, start_new_session=True)
+    try:
+        out, err = p.communicate(timeout=timeout + 60)
+    except subprocess.TimeoutExpired:
+        os.killpg(p.pid, signal.SIGKILL)
+        out, err = p.communicate()
+        return {"ok": False, "errors": [{"what": "quorlin-encode did not end in %d s" % (timeout + 60)}],
+                "wall_s": time.monotonic() - t0}
+    text = out.decode("utf-8", "replace").strip().splitlines()
+    for line in reversed(text):
+        if line.startswith("{"):
+            try:
+                rec = json.loads(line)
+                rec["exit"] = p.returncode
+                return rec
+            except ValueError:
+                break
+    return {"ok": False, "exit": p.returncode, "wall_s": time.monotonic() - t0,
+            "errors": [{"what": "quorlin-encode gave no record (exit status %d)" % p.returncode,
+                        "text": err.decode("utf-8", "replace").strip()[-600:]}]}
+
+
+def run_cell(cell, outdir, options=None):
+    """Encodes, measures and checks one cell; returns its result record."""
+    options = options or {}
+    ensure_display()
+    root = root_dir()
+    result = {"id": cell["id"], "clip": cell["clip"]["name"], "config": cell["config"],
+              "settings": cell["settings"], "host": socket.gethostname()}
+    workdir = os.path.join(outdir, "cells", cell["id"])
+    os.makedirs(workdir, exist_ok=True)
+    output = os.path.join(workdir, "out.mp4")
+    if os.path.exists(output):
+        os.remove(output)
+    try:
+        source = matrix.clip_path(cell["clip"], root, build_dir())
+        reference = cell["clip"].get("reference")
+        reference = os.path.join(root, reference) if reference and not os.path.isabs(reference) else reference
+        slot = thread_slot(options.get("isolation", "prefix"))
+        record = encode(source, output, cell["settings"], slot.prefix, int(options.get("timeout", 900)))
+    except (RuntimeError, OSError, matrix.MatrixError, subprocess.CalledProcessError) as e:
+        result.update(record=None, measure=None, checks=[checks.check("run", False, str(e))])
+        return result
+    result["record"] = record
+    m = None
+    if os.path.exists(output) and os.path.getsize(output) > 0:
+        try:
+            m = measure.measure(output, reference or source, workdir)
+        except (RuntimeError, ValueError, OSError) as e:
+            record.setdefault("errors", []).append({"what": "measuring failed", "text": str(e)})
+    result["measure"] = m
+    result["checks"] = checks.cell_checks(m, record, cell["settings"], options.get("tolerances"))
+    frames = record.get("frames_encoded") or (len(m["frames"]) if m else 0)
+    wall = record.get("wall_s") or 0
+    cpu = record.get("cpu_s") or 0
+    result["speed"] = {"frames": frames, "wall_s": wall, "cpu_s": cpu,
+                       "fps": frames / wall if wall else None, "cpu_fps": frames / cpu if cpu else None}
+    return result
