@@ -109,12 +109,15 @@ class Slot:
         subprocess.run([WINESERVER, "-k"], env=wine_env(self.prefix), stderr=subprocess.DEVNULL)
         shutil.rmtree(self.prefix, ignore_errors=True)
         subprocess.run(["cp", "-al", self.base, self.prefix], check=True)
-        # The registry is rewritten in place by its wineserver: those files are copied.
-        for name in os.listdir(self.prefix):
-            if name.endswith(".reg"):
-                p = os.path.join(self.prefix, name)
-                os.unlink(p)
-                shutil.copy2(os.path.join(self.base, name), p)
+        # Files that Wine rewrites in place (the registry, .ini files) are copied, not linked.
+        for folder, _, names in os.walk(self.prefix):
+            for name in names:
+                if name.endswith((".reg", ".ini")):
+                    p = os.path.join(folder, name)
+                    if not os.path.islink(p):
+                        data = os.path.join(self.base, os.path.relpath(p, self.prefix))
+                        os.unlink(p)
+                        shutil.copy2(data, p)
         with open(stamp, "w") as f:
             f.write(want)
 

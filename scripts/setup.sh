@@ -6,7 +6,8 @@ source "$(dirname "$0")/common.sh"
 
 packages=(wine wine64 g++-mingw-w64-x86-64-posix cmake ninja-build xvfb xauth x11-utils
           gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
-          gstreamer1.0-libav ffmpeg imagemagick)
+          gstreamer1.0-libav ffmpeg imagemagick
+          python3 python3-numpy python3-matplotlib python3-distributed chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

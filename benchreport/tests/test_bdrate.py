@@ -1,6 +1,7 @@
 import unittest
 
 from benchreport.bdrate import bd_rate
+from benchreport.compare import compare
 
 RATES = [480.0, 1010.0, 1950.0, 4100.0]
 PSNR = [31.2, 34.9, 38.1, 41.4]
@@ -31,6 +32,48 @@ class BdRateTest(unittest.TestCase):
     def test_no_answer_without_shared_range_or_points(self):
         self.assertIsNone(bd_rate(RATES, PSNR, RATES, [q + 20 for q in PSNR]))
         self.assertIsNone(bd_rate(RATES[:1], PSNR[:1], RATES, PSNR))
+
+
+def run(rate_factor=1.0, fps=50.0, failing=()):
+    cells = []
+    for clip in ("a", "b"):
+        for rate, psnr, ssim in zip(RATES, PSNR, SSIM):
+            cid = "%s_%d" % (clip, rate)
+            cells.append({"id": cid, "clip": clip, "config": "CBR", "speed": {"fps": fps},
+                          "measure": {"kbps": rate * rate_factor, "psnr_y": psnr, "ssim_y": ssim},
+                          "checks": [{"name": "bitrate", "ok": cid not in failing, "detail": "d"},
+                                     {"name": "decodes", "ok": True, "detail": "d"}]})
+    return {"cells": cells}
+
+
+class CompareTest(unittest.TestCase):
+    THRESHOLDS = {"max_bd_rate_psnr": 5.0, "max_bd_rate_ssim": 5.0, "min_speed_ratio": 0.8, "max_new_failures": 0}
+
+    def test_same_run_is_within_thresholds(self):
+        c = compare(run(), run(), self.THRESHOLDS, "old")
+        self.assertAlmostEqual(c["bd_rate_psnr"], 0.0, places=6)
+        self.assertAlmostEqual(c["speed_ratio"], 1.0)
+        self.assertEqual(c["crossed"], [])
+
+    def test_regressions_cross_thresholds(self):
+        cases = [
+            # new run, baseline, thresholds crossed
+            (run(rate_factor=1.1), run(), ["bd_rate_psnr", "bd_rate_ssim"]),
+            (run(rate_factor=0.9), run(), []),                       # better: nothing crossed
+            (run(fps=30.0), run(fps=50.0), ["speed ratio"]),
+            (run(failing=("a_1010",)), run(), ["checks newly fail"]),
+            (run(failing=("a_1010",)), run(failing=("a_1010",)), []),  # failed before too
+        ]
+        for new, old, want in cases:
+            with self.subTest(want=want):
+                c = compare(new, old, self.THRESHOLDS, "old")
+                self.assertEqual(len(c["crossed"]), len(want), c["crossed"])
+                for text, w in zip(c["crossed"], want):
+                    self.assertIn(w, text)
+        c = compare(run(failing=("a_1010",)), run(), {}, "old")
+        self.assertEqual(c["new_failures"], [{"id": "a_1010", "check": "bitrate", "detail": "d"}])
+        self.assertEqual(c["crossed"], [])                           # no thresholds in the matrix
+        self.assertAlmostEqual(compare(run(rate_factor=1.1), run(), {}, "old")["per_clip"]["b"]["psnr"], 10.0)
 
 
 if __name__ == "__main__":
