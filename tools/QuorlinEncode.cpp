@@ -281,6 +281,24 @@ bool HasConnectedOutput(IBaseFilter* pFilter, bool* pbHasInput) {
     return bOutput;
 }
 
+// The graph's filter of the class.
+HRESULT FindFilter(IGraphBuilder* pGraph, REFCLSID clsid, IBaseFilter** ppFilter) {
+    *ppFilter = NULL;
+    CComPtr<IEnumFilters> spEnum;
+    HRESULT hr = pGraph->EnumFilters(&spEnum);
+    if (FAILED(hr) || !spEnum) return FAILED(hr) ? hr : E_NOINTERFACE;
+    CComPtr<IBaseFilter> spFilter;
+    while (spEnum->Next(1, &spFilter, NULL) == S_OK && spFilter) {
+        CLSID id = GUID_NULL;
+        if (SUCCEEDED(spFilter->GetClassID(&id)) && id == clsid) {
+            *ppFilter = spFilter.Detach();
+            return S_OK;
+        }
+        spFilter.Release();
+    }
+    return VFW_E_NOT_FOUND;
+}
+
 // Takes out every filter that ends a branch other than the writer (renderers, then what fed
 // only them), so nothing in the graph waits for a clock or shows a picture.
 void RemoveRenderers(IGraphBuilder* pGraph, IBaseFilter* pWriter) {
@@ -445,7 +463,7 @@ int wmain(int argc, wchar_t** argv) {
             if (hr != S_OK) run.Error("Can't build graph", hr);
         }
         if (run.errors.empty()) {
-            hr = graph.CheckFilter(CLSID_VireonMp4Writer, &spWriter);
+            hr = FindFilter(graph.m_spGraph, CLSID_VireonMp4Writer, &spWriter);
             if (hr != S_OK) run.Error("Can't build graph", hr);
         }
         if (run.errors.empty()) {
