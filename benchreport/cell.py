@@ -96,6 +96,12 @@ class Slot:
         else:
             raise RuntimeError("no free Wine prefix slot")
         self._refresh()
+        # Its wineserver, services and desktop start now, one slot at a time, not while
+        # another cell builds its graph.
+        with open(os.path.join(slots, "start.lock"), "w") as start:
+            fcntl.flock(start, fcntl.LOCK_EX)
+            subprocess.run([WINE, "cmd", "/c", "exit"], env=wine_env(self.prefix), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
     def _refresh(self):
         stamp = os.path.join(self.prefix, ".quorlin-base")

@@ -3,7 +3,7 @@ frames and its level, each from the measured stream."""
 
 from . import h264
 
-DEFAULT_TOLERANCES = {"rate_cbr": 0.10, "rate_vbr": 0.25}
+DEFAULT_TOLERANCES = {"rate_cbr": 0.10, "rate_vbr": 0.25, "min_psnr_y": 20.0}
 
 
 def check(name, ok, detail):
@@ -92,6 +92,18 @@ def rate_check(kbps, target, rate_control, tol):
                  "%.0f kbit/s for %d (%+.1f%%, allowed ±%.0f%%)" % (kbps, target, 100 * dev, 100 * limit))
 
 
+def quality_check(m, min_psnr):
+    """No picture far from its source: a wrong layout or a broken reference shows as a
+    picture whose PSNR-Y no bitrate explains."""
+    psnr = [p[0] for p in m.get("psnr", [])]
+    if not psnr:
+        return check("picture quality", False, "no picture could be compared with the source")
+    worst = min(range(len(psnr)), key=psnr.__getitem__)
+    return check("picture quality", psnr[worst] >= min_psnr,
+                 "lowest PSNR-Y %.2f dB at picture %d (mean %.2f), at least %.0f dB expected" % (
+                     psnr[worst], worst, sum(psnr) / len(psnr), min_psnr))
+
+
 def level_checks(sps, fps, decode_order_bytes):
     """The measured stream against the limits of the level its SPS names."""
     if not sps:
@@ -154,6 +166,7 @@ def cell_checks(m, record, asked, tol=None):
     out.append(check("picture size", (st["width"], st["height"]) == (src["width"], src["height"]),
                      "%sx%s, source %sx%s" % (st["width"], st["height"], src["width"], src["height"])))
     out.append(rate_check(m["kbps"], exp["target_kbps"], exp["rate_control"], tol))
+    out.append(quality_check(m, tol["min_psnr_y"]))
     out.extend(key_frame_checks(m["frames"], exp["gop"], exp["exact_gop"], exp["idr_interval"]))
     out.extend(level_checks(m["sps"], m["fps"], m["decode_order_bytes"]))
     return out

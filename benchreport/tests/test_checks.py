@@ -31,6 +31,9 @@ class ChecksTest(unittest.TestCase):
         cls.m = {}
         for name in ("gop10", "gop10b", "forced"):
             cls.m[name] = measure.measure(getattr(cls, name), cls.src, os.path.join(d, name + "-work"))
+        # The same stream against pictures it was not made from: what a sheared encode looks like.
+        other = util.x264(os.path.join(d, "other.mp4"), "smptebars", 2, "-crf", "6")
+        cls.m["wrong"] = measure.measure(cls.gop10, other, os.path.join(d, "wrong-work"))
 
     @classmethod
     def tearDownClass(cls):
@@ -84,6 +87,13 @@ class ChecksTest(unittest.TestCase):
         got = checks.cell_checks(self.m["gop10"], None, {"bitrate": int(kbps), "gop": 10, "exact_gop": 1,
                                                          "idr_interval": 1})
         self.assertEqual([c for c in got if not c["ok"]], [])
+
+    def test_picture_quality(self):
+        good = checks.quality_check(self.m["gop10"], 20.0)
+        self.assertTrue(good["ok"], good["detail"])
+        bad = checks.quality_check(self.m["wrong"], 20.0)
+        self.assertFalse(bad["ok"], bad["detail"])
+        self.assertFalse(checks.quality_check({"psnr": []}, 20.0)["ok"])
 
     def test_the_encoders_account_is_used_before_the_request(self):
         # The record says the encoder used a GOP of 12: the stream is checked against that.
