@@ -97,7 +97,8 @@ class RunnerTest(unittest.TestCase):
         self.assertIn("THRESHOLDS CROSSED", p.stdout)
         with open(os.path.join(clustered, "results.json")) as f:
             again = json.load(f)
-        self.assertEqual(comparable(again), comparable(json.load(open(os.path.join(plain, "results.json")))))
+        with open(os.path.join(plain, "results.json")) as f:
+            self.assertEqual(comparable(again), comparable(json.load(f)))
         cmp = again["comparison"]
         self.assertAlmostEqual(cmp["bd_rate_psnr"], 100.0, delta=0.5)
         self.assertLess(cmp["speed_ratio"], 0.8)
