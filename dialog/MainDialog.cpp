@@ -57,6 +57,45 @@ const NamedValue kLevels[] = {
 
 const WCHAR kUnknownName[] = L"???";
 
+// Events by which the graph says that it stopped, or must stop, on a failure.
+bool IsAbortEvent(long lCode) {
+    switch (lCode) {
+    case EC_USERABORT:
+    case EC_ERRORABORT:
+    case EC_ERRORABORTEX:
+    case EC_STREAM_ERROR_STOPPED:
+    case EC_FILE_CLOSED:
+        return true;
+    }
+    return false;
+}
+
+// Whether an edit control's text fits a path buffer of MAX_PATH characters.
+bool PathFits(HWND hEdit) { return ::GetWindowTextLengthW(hEdit) < MAX_PATH; }
+
+// Whether two paths name the same file: the same full path, or (when both exist) the same
+// file reached by two names.
+bool SameFile(LPCWSTR pszA, LPCWSTR pszB) {
+    WCHAR szA[MAX_PATH * 2], szB[MAX_PATH * 2];
+    const DWORD cchA = ::GetFullPathNameW(pszA, ARRAYSIZE(szA), szA, NULL);
+    const DWORD cchB = ::GetFullPathNameW(pszB, ARRAYSIZE(szB), szB, NULL);
+    if (cchA == 0 || cchA >= ARRAYSIZE(szA) || cchB == 0 || cchB >= ARRAYSIZE(szB)) return false;
+    if (::lstrcmpiW(szA, szB) == 0) return true;
+
+    BY_HANDLE_FILE_INFORMATION info[2] = {};
+    LPCWSTR rgPaths[2] = {szA, szB};
+    for (int i = 0; i < 2; ++i) {
+        HANDLE h = ::CreateFileW(rgPaths[i], 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        const BOOL bInfo = ::GetFileInformationByHandle(h, &info[i]);
+        ::CloseHandle(h);
+        if (!bInfo) return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
 // Number of a fixed array's elements.
 template <class T, size_t N>
 constexpr int Count(const T (&)[N]) { return (int)N; }
@@ -398,6 +437,17 @@ LRESULT CMainDialog::OnBuildGraph(WORD /*wNotifyCode*/, WORD /*wID*/, HWND /*hWn
         return 0;
     }
 
+    // A path longer than its buffer was cut when it was read: refused, never used cut.
+    if ((!bLive && !PathFits(GetDlgItem(IDC_SOURCE_PATH))) || (bOutput && !PathFits(GetDlgItem(IDC_OUTPUT_PATH)))) {
+        ShowMessage(L"Can't build graph", HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+        return 0;
+    }
+    // Recording over the source would destroy it while it is read.
+    if (!bLive && bOutput && SameFile(m_szSource, m_szOutput)) {
+        ShowMessage(L"Can't build graph: the output file is the source file", E_INVALIDARG);
+        return 0;
+    }
+
     HRESULT hr = m_graph.BuildGraph(pszSource, bLive, bOutput ? m_szOutput : NULL, bPreview,
                                     m_hWnd, WM_GRAPHNOTIFY);
     if (hr != S_OK) {
@@ -492,6 +542,15 @@ LRESULT CMainDialog::OnPause(WORD /*wNotifyCode*/, WORD /*wID*/, HWND /*hWndCtl*
     HRESULT hr = m_graph.Pause();
     ATLASSERT(SUCCEEDED(hr));
     return 0;
+}
+
+void CMainDialog::EndRun() {
+    HRESULT hr = m_graph.Stop();
+    ATLASSERT(hr == S_OK);
+    hr = m_graph.SetPosition(0);
+    ATLASSERT(hr == S_OK);
+    EnableSettingsControls(true);
+    ::EnableWindow(GetDlgItem(IDC_FORCE_KEY_FRAME), FALSE);
 }
 
 LRESULT CMainDialog::OnStop(WORD /*wNotifyCode*/, WORD /*wID*/, HWND /*hWndCtl*/,
@@ -596,16 +655,24 @@ LRESULT CMainDialog::OnGraphNotify(UINT /*uMsg*/, WPARAM /*wParam*/, LPARAM /*lP
     // The "The end" box runs a message loop, so this may run nested inside itself; each
     // call drains what is queued and the outer one then finds the queue empty.
     for (;;) {
-        const long lCode = m_graph.GetEvent();
+        LONG_PTR lParam1 = 0;
+        const long lCode = m_graph.GetEvent(&lParam1);
         if (lCode == 0) return 0;
         if (lCode == EC_COMPLETE) {
-            HRESULT hr = m_graph.Stop();
-            ATLASSERT(hr == S_OK);
-            hr = m_graph.SetPosition(0);
-            ATLASSERT(hr == S_OK);
-            EnableSettingsControls(true);
-            ::EnableWindow(GetDlgItem(IDC_FORCE_KEY_FRAME), FALSE);
+            EndRun();
             ShowMessage(L"The end", 0);
+        } else if (IsAbortEvent(lCode)) {
+            // A graph that stopped on a failure ends the run as the end of the stream does,
+            // and says why; a second abort of the same run (another filter's) is only traced.
+            ATLTRACE2(atlTraceGeneral, 2, L"CMainDialog::OnGraphNotify(): event 0x%X\n", lCode);
+            if (m_graph.GetState() == State_Stopped) continue;
+            EndRun();
+            if (lCode == EC_USERABORT) {
+                ShowMessage(L"The graph stopped: its video window was closed", E_ABORT);
+            } else {
+                const HRESULT hrEvent = (HRESULT)lParam1;
+                ShowMessage(L"The graph stopped on an error", FAILED(hrEvent) ? hrEvent : E_FAIL);
+            }
         } else {
             ATLTRACE2(atlTraceGeneral, 2, L"CMainDialog::OnGraphNotify(): event 0x%X\n", lCode);
         }

@@ -82,6 +82,9 @@ public:
 
     // Drops the graph and clears everything that showed it.
     void ResetGraph();
+    // After a run ended by itself (end of stream or an abort): stops and rewinds the graph
+    // and makes the settings usable again, as the Stop button does.
+    void EndRun();
 
     // Shows a message box captioned with the program's name; see ShowMessageBox.
     int ShowMessage(LPCWSTR pszText, HRESULT hr);

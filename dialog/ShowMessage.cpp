@@ -2,6 +2,7 @@
 #include "dialog/ShowMessage.h"
 
 #include "graph/DShow.h"
+#include "platform/ErrorText.h"
 
 namespace {
 
@@ -27,12 +28,8 @@ int ShowMessageBox(HWND hWnd, LPCWSTR pszText, LPCWSTR pszCaption, HRESULT hr, U
 
     if (hr != 0) {
         DWORD cch = 0;
-        if (HRESULT_FACILITY(hr) == FACILITY_ITF) cch = AMGetErrorTextW(hr, str, kMsgChars - 1);
-        if (cch == 0) {
-            cch = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
-                                 (DWORD)hr, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), str,
-                                 kMsgChars - 1, NULL);
-        }
+        if (HRESULT_FACILITY(hr) == FACILITY_ITF) cch = GetDirectShowErrorText(hr, str, kMsgChars - 1);
+        if (cch == 0) cch = GetSystemErrorText(hr, str, kMsgChars - 1);
         if (cch != 0) {
             str[kMsgChars - 1] = 0;
             if (n > 0 && n < kMsgChars - 1) msg[n++] = L'\n';

@@ -788,7 +788,8 @@ int CGraph::GetState() {
     return 0;
 }
 
-long CGraph::GetEvent() {
+long CGraph::GetEvent(LONG_PTR* plParam1) {
+    if (plParam1 != NULL) *plParam1 = 0;
     if (!m_spGraph) return 0;
     CComQIPtr<IMediaEvent> spEvent(m_spGraph);
     ATLASSERT(spEvent != 0);
@@ -798,6 +799,8 @@ long CGraph::GetEvent() {
     LONG_PTR lParam1 = 0;
     LONG_PTR lParam2 = 0;
     if (spEvent->GetEvent(&lEventCode, &lParam1, &lParam2, 0) != S_OK) return 0;
+    // Only numeric parameters are handed out; they stay valid after the event is freed.
+    if (plParam1 != NULL) *plParam1 = lParam1;
     spEvent->FreeEventParams(lEventCode, lParam1, lParam2);
     return lEventCode;
 }

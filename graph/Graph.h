@@ -62,7 +62,8 @@ public:
     HRESULT Pause();
     HRESULT Stop();
     int GetState();
-    long GetEvent();
+    // The next queued event's code (0 when none) and, when asked, its first parameter.
+    long GetEvent(LONG_PTR* plParam1 = NULL);
     HRESULT GetDuration(LONGLONG* pllDuration);
     HRESULT GetPosition(LONGLONG* pllPosition);
     HRESULT SetPosition(LONGLONG llPosition);

@@ -236,3 +236,62 @@ TEST(GraphEvents, OtherEventsAreTracedAndNestedNotificationsAreSafe) {
         (void)hDlg;
     });
 }
+
+TEST(GraphEvents, AbortEventsEndTheRunAndShowTheirCode) {
+    struct Case {
+        long lCode;
+        LONG_PTR lParam1;
+        const wchar_t* text;
+        const wchar_t* codeLine;
+    };
+    const Case cases[] = {
+        {EC_ERRORABORT, (LONG_PTR)HRESULT_FROM_WIN32(ERROR_DISK_FULL), L"The graph stopped on an error",
+         L"\nError 0x80070070"},
+        {EC_ERRORABORTEX, (LONG_PTR)HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), L"The graph stopped on an error",
+         L"\nError 0x80070005"},
+        {EC_STREAM_ERROR_STOPPED, (LONG_PTR)VFW_E_SAMPLE_REJECTED, L"The graph stopped on an error",
+         L"\nError 0x8004022B"},
+        // An abort that carries no failure code still shows as a failure.
+        {EC_FILE_CLOSED, 0, L"The graph stopped on an error", L"\nError 0x80004005"},
+        {EC_USERABORT, 0, L"The graph stopped: its video window was closed", L"\nError 0x80004004"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lCode);
+        Bench bench;
+        CMainDialog dlg;
+        RunModal(dlg, [&](HWND hDlg) {
+            bench.BuildFromFile(hDlg);
+            Click(hDlg, 211);
+            ASSERT_EQ(GraphState(dlg), State_Running);
+            FakeGraph& graph = *bench.spGraph;
+            graph.llPosition = 777;
+            MessageBoxCatcher boxes;
+            int nStateAtBox = -1;
+            bool bSettingsAtBox = false, bKeyFrameAtBox = true;
+            boxes.onShow = [&](HWND) {
+                nStateAtBox = GraphState(dlg);
+                bSettingsAtBox = GroupState(hDlg, kSettingsGroup) == 1;
+                bKeyFrameAtBox = Enabled(hDlg, 246);
+            };
+            graph.PostEvent(c.lCode, c.lParam1);
+            // A second filter aborting the same run adds no second box.
+            graph.PostEvent(EC_ERRORABORT, E_FAIL);
+            PumpUntil([&] { return !boxes.Boxes().empty(); }, 3000);
+            PumpMessages(200);
+            ASSERT_EQ(boxes.Boxes().size(), 1u);
+            const std::wstring& text = boxes.Boxes()[0].text;
+            EXPECT_EQ(text.rfind(std::wstring(c.text) + L"\n", 0), 0u) << Narrow(text);
+            const std::wstring codeLine = c.codeLine;
+            ASSERT_GT(text.size(), codeLine.size());
+            EXPECT_EQ(text.substr(text.size() - codeLine.size()), codeLine) << Narrow(text);
+            EXPECT_EQ(boxes.Boxes()[0].hIcon, ::LoadIconW(NULL, IDI_HAND));
+            EXPECT_EQ(nStateAtBox, State_Stopped);
+            EXPECT_EQ(graph.llPosition, 0);
+            EXPECT_TRUE(bSettingsAtBox);
+            EXPECT_FALSE(bKeyFrameAtBox);
+            // The dialog stays usable: Play runs the graph again.
+            Click(hDlg, 211);
+            EXPECT_EQ(GraphState(dlg), State_Running);
+        });
+    }
+}

@@ -6,6 +6,7 @@
 #include <vfwmsgs.h>
 
 #include "dialog/ShowMessage.h"
+#include "tests/support/DiagCapture.h"
 #include "tests/support/WindowTools.h"
 
 namespace {
@@ -17,11 +18,6 @@ std::wstring SystemText(HRESULT hr) {
     return std::wstring(sz, n);
 }
 
-std::wstring DirectShowText(HRESULT hr) {
-    wchar_t sz[1024] = {};
-    DWORD n = AMGetErrorTextW(hr, sz, 1023);
-    return std::wstring(sz, n);
-}
 
 CaughtMessageBox Show(HWND hWnd, const wchar_t* text, HRESULT hr, UINT type = MB_OK) {
     MessageBoxCatcher catcher;
@@ -72,19 +68,50 @@ TEST(ShowMessageBox, ComposesSentenceSystemTextAndCodeLine) {
     }
 }
 
-TEST(ShowMessageBox, FacilityFourCodesAskDirectShowFirst) {
-    // DirectShow has a text for its own codes.
-    const std::wstring dsText = DirectShowText(VFW_E_NOT_CONNECTED);
-    ASSERT_FALSE(dsText.empty());
-    CaughtMessageBox box = Show(NULL, L"Can't play file", VFW_E_NOT_CONNECTED);
-    EXPECT_EQ(box.text, L"Can't play file\n" + dsText + L"\nError 0x80040209");
+TEST(ShowMessageBox, PlatformCodesReadAsWordsNeverAsBareNumbers) {
+    // The platform's DirectShow text may be a bare "Error: 0x..." line; it never reaches the
+    // box, and neither does an insert of a system text.
+    struct Case {
+        HRESULT hr;
+        std::wstring expected;  // the line between the sentence and the code line
+    };
+    // The system's text where it has one, this program's otherwise.
+    std::wstring classText = SystemText(REGDB_E_CLASSNOTREG);
+    if (classText.empty()) classText = L"Class not registered.";
+    const Case cases[] = {
+        {VFW_E_INVALID_FILE_FORMAT, L"The file format is invalid."},
+        {VFW_E_NOT_CONNECTED, L"The operation cannot be performed because the pins are not connected."},
+        {VFW_E_CANNOT_CONNECT, L"No combination of intermediate filters could be found to make the connection."},
+        {VFW_E_NO_ACCEPTABLE_TYPES, L"There is no common media type between these pins."},
+        {VFW_E_NOT_STOPPED, L"The operation cannot be performed because the filter is active."},
+        // DirectShow's facility, described by the system.
+        {REGDB_E_CLASSNOTREG, classText},
+        // A .grf that is no compound file, and a truncated one.
+        {STG_E_FILEALREADYEXISTS, L"The file is not a compound file, so it is no saved graph."},
+        {STG_E_READFAULT, L"The file could not be read to its end: it is truncated or damaged."},
+    };
+    for (const Case& c : cases) {
+        CaughtMessageBox box = Show(NULL, L"Can't build graph", c.hr);
+        wchar_t szCode[32];
+        swprintf(szCode, 32, L"\nError 0x%X", (unsigned)c.hr);
+        EXPECT_EQ(box.text, L"Can't build graph\n" + c.expected + szCode) << std::hex << c.hr;
+    }
 
-    // A facility-4 code DirectShow does not know falls back to the system's text, if any.
+    // A system text with an insert: the rest of it is kept, the insert is a word.
+    const std::wstring badExe = SystemText(HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT));
+    CaughtMessageBox box = Show(NULL, L"Can't show graph", HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT));
+    EXPECT_EQ(box.text.find(L'%'), std::wstring::npos) << Narrow(box.text);
+    if (badExe.find(L"%1") != std::wstring::npos) {
+        const std::wstring tail = badExe.substr(badExe.find(L"%1") + 2);
+        EXPECT_NE(box.text.find(tail.substr(0, tail.find_last_not_of(L"\r\n") + 1)), std::wstring::npos)
+            << Narrow(box.text);
+    }
+
+    // A facility-4 code nobody knows: the sentence and the code line, no bare number line.
     const HRESULT unknownItf = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x7FF0);
-    std::wstring fallback = DirectShowText(unknownItf);
-    if (fallback.empty()) fallback = SystemText(unknownItf);
     box = Show(NULL, L"x", unknownItf);
-    EXPECT_EQ(box.text, fallback.empty() ? L"x\nError 0x80047FF0" : L"x\n" + fallback + L"\nError 0x80047FF0");
+    const std::wstring systemText = SystemText(unknownItf);
+    EXPECT_EQ(box.text, systemText.empty() ? L"x\nError 0x80047FF0" : L"x\n" + systemText + L"\nError 0x80047FF0");
 }
 
 TEST(ShowMessageBox, LongSentenceIsCutAt1023CharactersAndNothingFollows) {
