@@ -10,6 +10,8 @@ namespace {
 const uint32_t kTimescale = 90000;       // media time scale
 const uint32_t kMovieTimescale = 1000;   // movie time scale
 const size_t kSamplesPerChunk = 32;
+const int64_t kFragment = 5000000;      // 100 ns: fragments of about half a second
+const int64_t kFragmentMax = 20000000;  // and never more than two seconds
 
 // Big-endian box writer.
 class CBoxes {
@@ -67,9 +69,14 @@ CMp4Muxer::~CMp4Muxer() {
 HRESULT CMp4Muxer::Create(LPCWSTR pszPath) {
     Abort();
     m_rgSamples.clear();
+    m_rgWaiting.clear();
+    m_waiting.clear();
+    m_rgMoof.clear();
     m_sps.clear();
     m_pps.clear();
-    m_cbData = 0;
+    m_cbFile = m_cbData = m_posInit = 0;
+    m_tWaitingMax = m_tBase = m_tDecodeEnd = 0;
+    m_nSequence = 0;
     m_hrWrite = S_OK;
     if (!pszPath || !*pszPath) return E_INVALIDARG;
     m_hFile = ::CreateFileW(pszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
@@ -82,15 +89,13 @@ HRESULT CMp4Muxer::Create(LPCWSTR pszPath) {
     h.U32(0x200);
     for (const char* t : {"isom", "iso2", "avc1", "mp41"}) h.Tag(t);
     h.Close();
-    // A free box that becomes part of a 64-bit mdat header when the data passes 4 GiB.
-    h.U32(8);
-    h.Tag("free");
-    m_posMdat = h.b.size();
-    h.U32(0);
-    h.Tag("mdat");
     HRESULT hr = Write(h.b.data(), h.b.size());
-    if (FAILED(hr)) Abort();
-    return hr;
+    if (FAILED(hr)) {
+        Abort();
+        return hr;
+    }
+    m_cbFile = h.b.size();
+    return S_OK;
 }
 
 HRESULT CMp4Muxer::Write(const void* p, size_t cb) {
@@ -98,7 +103,8 @@ HRESULT CMp4Muxer::Write(const void* p, size_t cb) {
         DWORD chunk = (DWORD)std::min<size_t>(cb, 1u << 30), written = 0;
         if (!::WriteFile(m_hFile, p, chunk, &written, nullptr) || written != chunk) {
             DWORD err = ::GetLastError();
-            m_hrWrite = err ? HRESULT_FROM_WIN32(err) : STG_E_MEDIUMFULL;
+            // A short write without an error code: the disk is full.
+            m_hrWrite = HRESULT_FROM_WIN32(err ? err : ERROR_DISK_FULL);
             return m_hrWrite;
         }
         p = (const uint8_t*)p + chunk;
@@ -113,6 +119,20 @@ HRESULT CMp4Muxer::WriteAt(uint64_t pos, const void* p, size_t cb) {
     if (!::SetFilePointerEx(m_hFile, li, nullptr, FILE_BEGIN))
         return HRESULT_FROM_WIN32(::GetLastError());
     return Write(p, cb);
+}
+
+int64_t CMp4Muxer::MediaTime(int64_t t) const { return ToScale(t - m_tBase, kTimescale); }
+
+bool CMp4Muxer::FragmentEndsBefore(int64_t tStart) const {
+    if (m_rgWaiting.empty() || m_sps.empty() || m_pps.empty()) return false;
+    int64_t tFirst = m_rgWaiting[0].tStart;
+    for (const Sample& w : m_rgWaiting) tFirst = std::min(tFirst, w.tStart);
+    const int64_t tSpan = tStart - tFirst;
+    // A fragment ends where no later sample can be presented before its samples (the next
+    // reference picture in decode order), so that its decode times are its own presentation
+    // times in order; a stream without such points is cut at the longest span.
+    if (tSpan >= kFragmentMax) return true;
+    return tSpan >= kFragment && tStart > m_tWaitingMax;
 }
 
 HRESULT CMp4Muxer::AddSample(const uint8_t* p, size_t cb, bool bHasTime, int64_t tStart,
@@ -149,13 +169,69 @@ HRESULT CMp4Muxer::AddSample(const uint8_t* p, size_t cb, bool bHasTime, int64_t
     if (!bHasTime) {
         // Continue from the last sample at the frame rate.
         int64_t tFrame = m_tFrame > 0 ? m_tFrame : 400000;
-        tStart = m_rgSamples.empty() ? 0 : m_rgSamples.back().tStart + tFrame;
+        const Sample* pLast = !m_rgWaiting.empty() ? &m_rgWaiting.back()
+                              : !m_rgSamples.empty() ? &m_rgSamples.back() : nullptr;
+        tStart = pLast ? pLast->tStart + tFrame : 0;
         tStop = tStart;
     }
-    HRESULT hr = Write(m_buf.data(), m_buf.size());
-    if (FAILED(hr)) return hr;
-    m_rgSamples.push_back({m_cbData, (uint32_t)m_buf.size(), bSync, tStart, tStop});
-    m_cbData += m_buf.size();
+    if (FragmentEndsBefore(tStart)) {
+        HRESULT hr = WriteFragment();
+        if (FAILED(hr)) return hr;
+    }
+    m_tWaitingMax = m_rgWaiting.empty() ? tStart : std::max(m_tWaitingMax, tStart);
+    m_rgWaiting.push_back({m_waiting.size(), (uint32_t)m_buf.size(), bSync, tStart, tStop});
+    m_waiting.insert(m_waiting.end(), m_buf.begin(), m_buf.end());
+    return S_OK;
+}
+
+HRESULT CMp4Muxer::WriteFragment() {
+    if (m_rgWaiting.empty()) return S_OK;
+    const uint64_t posStart = m_cbFile;
+    const bool bInit = m_posInit == 0;
+
+    std::vector<uint8_t> head;
+    if (bInit) {
+        m_tBase = m_rgWaiting[0].tStart;
+        for (const Sample& w : m_rgWaiting) m_tBase = std::min(m_tBase, w.tStart);
+        head = BuildMoov(std::vector<Sample>(), true);
+    }
+    std::vector<Sample> rg = m_rgWaiting;
+    const int64_t tDecodeEnd = m_tDecodeEnd;
+    std::vector<uint8_t> moof = BuildMoof(rg);
+    const uint64_t posMoof = posStart + head.size();
+    const uint64_t posData = posMoof + moof.size() + 8;
+    CBoxes mdat;
+    mdat.U32((uint32_t)(m_waiting.size() + 8));
+    mdat.Tag("mdat");
+
+    HRESULT hr = Write(head.data(), head.size());
+    if (SUCCEEDED(hr)) hr = Write(moof.data(), moof.size());
+    if (SUCCEEDED(hr)) hr = Write(mdat.b.data(), mdat.b.size());
+    if (SUCCEEDED(hr)) hr = Write(m_waiting.data(), m_waiting.size());
+    if (FAILED(hr)) {
+        // What stays on the disk ends with the last whole fragment.
+        LARGE_INTEGER li;
+        li.QuadPart = (LONGLONG)posStart;
+        if (::SetFilePointerEx(m_hFile, li, nullptr, FILE_BEGIN)) ::SetEndOfFile(m_hFile);
+        ::FlushFileBuffers(m_hFile);
+        m_tDecodeEnd = tDecodeEnd;
+        m_hrWrite = hr;
+        return hr;
+    }
+    // A power cut keeps what has been flushed.
+    ::FlushFileBuffers(m_hFile);
+
+    if (bInit) m_posInit = posStart;
+    m_rgMoof.push_back(posMoof);
+    ++m_nSequence;
+    m_cbFile = posData + m_waiting.size();
+    m_cbData += m_waiting.size();
+    for (Sample& sample : rg) {
+        sample.offset += posData;
+        m_rgSamples.push_back(sample);
+    }
+    m_rgWaiting.clear();
+    m_waiting.clear();
     return S_OK;
 }
 
@@ -167,22 +243,30 @@ void CMp4Muxer::Abort() {
 HRESULT CMp4Muxer::Finish() {
     if (!IsOpen()) return S_OK;
     HRESULT hr = m_hrWrite;
-    if (SUCCEEDED(hr)) {
-        // Close the mdat box: 32-bit size, or 64-bit over the free box before it.
-        uint64_t cbBox = m_cbData + 8;
-        CBoxes h;
-        if (cbBox <= m_cbLarge) {
-            h.U32((uint32_t)cbBox);
-            hr = WriteAt(m_posMdat, h.b.data(), h.b.size());
+    if (SUCCEEDED(hr) && !m_rgWaiting.empty()) {
+        if (!m_sps.empty() && !m_pps.empty()) {
+            hr = WriteFragment();
         } else {
-            h.U32(1);
-            h.Tag("mdat");
-            h.U64(cbBox + 8);
-            hr = WriteAt(m_posMdat - 8, h.b.data(), h.b.size());
+            // Without parameter sets there is no track to fragment: the data alone.
+            CBoxes mdat;
+            mdat.U32((uint32_t)(m_waiting.size() + 8));
+            mdat.Tag("mdat");
+            hr = Write(mdat.b.data(), mdat.b.size());
+            if (SUCCEEDED(hr)) hr = Write(m_waiting.data(), m_waiting.size());
+            if (SUCCEEDED(hr)) {
+                for (Sample& sample : m_rgWaiting) {
+                    sample.offset += m_cbFile + 8;
+                    m_rgSamples.push_back(sample);
+                }
+                m_cbFile += 8 + m_waiting.size();
+                m_cbData += m_waiting.size();
+                m_rgWaiting.clear();
+                m_waiting.clear();
+            }
         }
     }
     if (SUCCEEDED(hr)) {
-        std::vector<uint8_t> moov = BuildMoov();
+        std::vector<uint8_t> moov = BuildMoov(m_rgSamples, false);
         LARGE_INTEGER zero = {};
         if (!::SetFilePointerEx(m_hFile, zero, nullptr, FILE_END))
             hr = HRESULT_FROM_WIN32(::GetLastError());
@@ -190,21 +274,73 @@ HRESULT CMp4Muxer::Finish() {
             hr = Write(moov.data(), moov.size());
     }
     if (SUCCEEDED(hr) && !::FlushFileBuffers(m_hFile)) hr = HRESULT_FROM_WIN32(::GetLastError());
+    // The complete index is on the disk: the fragments' boxes become free space, the last
+    // first, so that a cut here still leaves a fragmented file that plays.
+    for (size_t i = m_rgMoof.size(); SUCCEEDED(hr) && i > 0; --i) hr = WriteAt(m_rgMoof[i - 1] + 4, "free", 4);
+    if (SUCCEEDED(hr) && m_posInit != 0) hr = WriteAt(m_posInit + 4, "free", 4);
+    if (SUCCEEDED(hr) && !::FlushFileBuffers(m_hFile)) hr = HRESULT_FROM_WIN32(::GetLastError());
     if (!::CloseHandle(m_hFile) && SUCCEEDED(hr)) hr = HRESULT_FROM_WIN32(::GetLastError());
     m_hFile = INVALID_HANDLE_VALUE;
     return hr;
 }
 
-std::vector<uint8_t> CMp4Muxer::BuildMoov() {
-    const size_t n = m_rgSamples.size();
-    const uint64_t dataStart = m_posMdat + 8;
+std::vector<uint8_t> CMp4Muxer::BuildMoof(std::vector<Sample>& rg) {
+    const size_t n = rg.size();
+    std::vector<int64_t> pts(n);
+    for (size_t i = 0; i < n; ++i) pts[i] = MediaTime(rg[i].tStart);
+    // Decode times: the fragment's presentation times in order, never before the end of the
+    // fragment before.
+    std::vector<int64_t> dts(pts);
+    std::sort(dts.begin(), dts.end());
+    const int64_t shift = std::max<int64_t>(0, m_tDecodeEnd - dts[0]);
+    for (int64_t& t : dts) t += shift;
+    std::vector<uint32_t> dur(n);
+    for (size_t i = 0; i + 1 < n; ++i) dur[i] = (uint32_t)std::max<int64_t>(1, dts[i + 1] - dts[i]);
+    int64_t lastDur = m_tFrame > 0 ? ToScale(m_tFrame, kTimescale) : kTimescale / 25;
+    if (rg[n - 1].tStop > rg[n - 1].tStart) lastDur = ToScale(rg[n - 1].tStop - rg[n - 1].tStart, kTimescale);
+    else if (n > 1) lastDur = dts[n - 1] - dts[n - 2];
+    dur[n - 1] = (uint32_t)std::max<int64_t>(1, lastDur);
+    m_tDecodeEnd = dts[n - 1] + dur[n - 1];
+
+    CBoxes m;
+    m.Open("moof");
+    m.OpenFull("mfhd", 0, 0);
+    m.U32(m_nSequence + 1);
+    m.Close();
+    m.Open("traf");
+    m.OpenFull("tfhd", 0, 0x020000);  // offsets from the moof box
+    m.U32(1);
+    m.Close();
+    m.OpenFull("tfdt", 1, 0);
+    m.U64((uint64_t)dts[0]);
+    m.Close();
+    // Data offset, duration, size, flags and (signed) composition offset of each sample.
+    m.OpenFull("trun", 1, 0x000001 | 0x000100 | 0x000200 | 0x000400 | 0x000800);
+    m.U32((uint32_t)n);
+    const size_t posDataOffset = m.b.size();
+    m.U32(0);
+    for (size_t i = 0; i < n; ++i) {
+        m.U32(dur[i]);
+        m.U32(rg[i].cb);
+        m.U32(rg[i].bSync ? 0x02000000 : 0x01010000);
+        m.U32((uint32_t)(int32_t)(pts[i] - dts[i]));
+    }
+    m.Close();
+    m.Close();  // traf
+    m.Close();  // moof
+    const uint32_t dataOffset = (uint32_t)m.b.size() + 8;
+    for (int i = 0; i < 4; ++i) m.b[posDataOffset + i] = (uint8_t)(dataOffset >> (24 - 8 * i));
+    return m.b;
+}
+
+std::vector<uint8_t> CMp4Muxer::BuildMoov(const std::vector<Sample>& rg, bool bFragmented) {
+    const size_t n = rg.size();
 
     // Presentation times in media units, relative to the earliest one.
     int64_t tBase = 0;
-    for (size_t i = 0; i < n; ++i)
-        tBase = i == 0 ? m_rgSamples[i].tStart : std::min(tBase, m_rgSamples[i].tStart);
+    for (size_t i = 0; i < n; ++i) tBase = i == 0 ? rg[i].tStart : std::min(tBase, rg[i].tStart);
     std::vector<int64_t> pts(n);
-    for (size_t i = 0; i < n; ++i) pts[i] = ToScale(m_rgSamples[i].tStart - tBase, kTimescale);
+    for (size_t i = 0; i < n; ++i) pts[i] = ToScale(rg[i].tStart - tBase, kTimescale);
 
     // Decode times: the presentation times in order, moved back by the reordering delay.
     std::vector<int64_t> dts(pts);
@@ -215,7 +351,7 @@ std::vector<uint8_t> CMp4Muxer::BuildMoov() {
     std::vector<uint32_t> dur(n);
     int64_t lastDur = m_tFrame > 0 ? ToScale(m_tFrame, kTimescale) : kTimescale / 25;
     if (n > 0) {
-        const Sample& last = m_rgSamples[n - 1];
+        const Sample& last = rg[n - 1];
         if (last.tStop > last.tStart)
             lastDur = ToScale(last.tStop - last.tStart, kTimescale);
         else if (n > 1)
@@ -227,8 +363,19 @@ std::vector<uint8_t> CMp4Muxer::BuildMoov() {
     bool bCtts = delay != 0;
     for (size_t i = 0; i < n && !bCtts; ++i) bCtts = pts[i] != dts[i];
     bool bAllSync = true;
-    for (const Sample& s : m_rgSamples) bAllSync &= s.bSync;
-    bool bCo64 = n > 0 && dataStart + m_rgSamples.back().offset > m_cbLarge;
+    for (const Sample& s : rg) bAllSync &= s.bSync;
+
+    // Chunks: runs of samples that lie one after the other in the file, at most 32 each.
+    std::vector<uint64_t> chunkOffsets;
+    std::vector<uint32_t> chunkCounts;
+    for (size_t i = 0; i < n; ++i) {
+        if (i == 0 || rg[i].offset != rg[i - 1].offset + rg[i - 1].cb || chunkCounts.back() == kSamplesPerChunk) {
+            chunkOffsets.push_back(rg[i].offset);
+            chunkCounts.push_back(0);
+        }
+        ++chunkCounts.back();
+    }
+    bool bCo64 = !chunkOffsets.empty() && chunkOffsets.back() > m_cbLarge;
 
     int64_t mediaDur = n > 0 ? dts[n - 1] + lastDur - dts[0] : 0;
     int64_t movieDur = (mediaDur * kMovieTimescale + kTimescale / 2) / kTimescale;
@@ -362,38 +509,32 @@ std::vector<uint8_t> CMp4Muxer::BuildMoov() {
         if (!bAllSync) {
             m.OpenFull("stss", 0, 0);
             size_t cSync = 0;
-            for (const Sample& s : m_rgSamples) cSync += s.bSync;
+            for (const Sample& s : rg) cSync += s.bSync;
             m.U32((uint32_t)cSync);
             for (size_t i = 0; i < n; ++i)
-                if (m_rgSamples[i].bSync) m.U32((uint32_t)(i + 1));
+                if (rg[i].bSync) m.U32((uint32_t)(i + 1));
             m.Close();
         }
 
-        const size_t cChunks = (n + kSamplesPerChunk - 1) / kSamplesPerChunk;
+        // stsc: runs of chunks with the same number of samples.
+        std::vector<std::pair<uint32_t, uint32_t>> chunkRuns;  // first chunk (1-based), samples
+        for (size_t c = 0; c < chunkCounts.size(); ++c)
+            if (chunkRuns.empty() || chunkRuns.back().second != chunkCounts[c])
+                chunkRuns.push_back({(uint32_t)(c + 1), chunkCounts[c]});
         m.OpenFull("stsc", 0, 0);
-        size_t cLast = n - (cChunks ? (cChunks - 1) * kSamplesPerChunk : 0);
-        if (cChunks == 0) {
-            m.U32(0);
-        } else if (cLast == kSamplesPerChunk || cChunks == 1) {
-            m.U32(1);
-            m.U32(1), m.U32((uint32_t)(cChunks == 1 ? n : kSamplesPerChunk)), m.U32(1);
-        } else {
-            m.U32(2);
-            m.U32(1), m.U32((uint32_t)kSamplesPerChunk), m.U32(1);
-            m.U32((uint32_t)cChunks), m.U32((uint32_t)cLast), m.U32(1);
-        }
+        m.U32((uint32_t)chunkRuns.size());
+        for (auto& r : chunkRuns) m.U32(r.first), m.U32(r.second), m.U32(1);
         m.Close();
 
         m.OpenFull("stsz", 0, 0);
         m.U32(0);
         m.U32((uint32_t)n);
-        for (const Sample& s : m_rgSamples) m.U32(s.cb);
+        for (const Sample& s : rg) m.U32(s.cb);
         m.Close();
 
         m.OpenFull(bCo64 ? "co64" : "stco", 0, 0);
-        m.U32((uint32_t)cChunks);
-        for (size_t c = 0; c < cChunks; ++c) {
-            uint64_t off = dataStart + m_rgSamples[c * kSamplesPerChunk].offset;
+        m.U32((uint32_t)chunkOffsets.size());
+        for (uint64_t off : chunkOffsets) {
             if (bCo64) m.U64(off);
             else m.U32((uint32_t)off);
         }
@@ -403,6 +544,16 @@ std::vector<uint8_t> CMp4Muxer::BuildMoov() {
         m.Close();  // minf
         m.Close();  // mdia
         m.Close();  // trak
+    }
+    if (bFragmented) {
+        // The samples follow in movie fragments.
+        m.Open("mvex");
+        m.OpenFull("trex", 0, 0);
+        m.U32(1);  // track
+        m.U32(1);  // sample description
+        m.U32(0), m.U32(0), m.U32(0);
+        m.Close();
+        m.Close();
     }
     m.Close();  // moov
     return m.b;

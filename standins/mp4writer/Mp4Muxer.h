@@ -1,5 +1,12 @@
 // Writes one H.264 video track, received as Annex-B access units, into an MPEG-4 file.
-// Media data goes to disk as it arrives; the index (moov) is written by Finish().
+//
+// A recording survives its end by a failed write, a killed process or a power cut: media
+// data goes to disk as movie fragments of about half a second (a fragmented header once the
+// parameter sets are known, then one moof and mdat per fragment, each flushed to the disk),
+// so a file cut off anywhere plays up to the last whole fragment. A failed write takes the
+// unfinished fragment off the file again. Finish() then makes the file an ordinary MPEG-4
+// file: it writes the complete index (moov) at the end, pointing into the fragments' media
+// data, and turns the fragmented header and the moof boxes into free boxes.
 #pragma once
 
 #include <windows.h>
@@ -38,16 +45,16 @@ public:
     // Closes the file without an index (after a write failure).
     void Abort();
 
-    // Sizes and offsets above this take the 64-bit forms (mdat largesize, co64); 4 GiB - 1
-    // unless lowered, so that tests can reach those forms with small files.
+    // Offsets above this take the 64-bit chunk offsets (co64); 4 GiB - 1 unless lowered, so
+    // that tests can reach that form with small files.
     void SetLargeFileLimit(uint64_t cbLimit) { m_cbLarge = cbLimit; }
 
-    size_t SampleCount() const { return m_rgSamples.size(); }
+    size_t SampleCount() const { return m_rgSamples.size() + m_rgWaiting.size(); }
     uint64_t DataBytes() const { return m_cbData; }
 
 private:
     struct Sample {
-        uint64_t offset;
+        uint64_t offset;  // in the file; in the fragment's data while it waits
         uint32_t cb;
         bool bSync;
         int64_t tStart;  // 100 ns
@@ -56,13 +63,30 @@ private:
 
     HRESULT Write(const void* p, size_t cb);
     HRESULT WriteAt(uint64_t pos, const void* p, size_t cb);
-    std::vector<uint8_t> BuildMoov();
+    // Writes the waiting samples as one fragment (the fragmented header first); a failure
+    // leaves the file as it was before the fragment.
+    HRESULT WriteFragment();
+    // Whether the sample about to be added starts a new fragment.
+    bool FragmentEndsBefore(int64_t tStart) const;
+    // Presentation times of samples in media units, from the first sample's.
+    int64_t MediaTime(int64_t t) const;
+    // The index of the given samples; bFragmented: the empty index of a fragmented file.
+    std::vector<uint8_t> BuildMoov(const std::vector<Sample>& rg, bool bFragmented);
+    std::vector<uint8_t> BuildMoof(std::vector<Sample>& rg);
 
     HANDLE m_hFile = INVALID_HANDLE_VALUE;
     HRESULT m_hrWrite = S_OK;
-    uint64_t m_posMdat = 0;  // position of the mdat header (8 bytes, a free box before it)
-    uint64_t m_cbData = 0;   // bytes of media data
-    std::vector<Sample> m_rgSamples;
+    uint64_t m_cbFile = 0;  // bytes written, all of them whole boxes
+    uint64_t m_cbData = 0;  // bytes of media data
+    std::vector<Sample> m_rgSamples;  // written
+    std::vector<Sample> m_rgWaiting;  // received, not yet written
+    std::vector<uint8_t> m_waiting;   // their data
+    int64_t m_tWaitingMax = 0;        // the latest presentation time among them
+    int64_t m_tBase = 0;              // the first sample's presentation time
+    int64_t m_tDecodeEnd = 0;         // decode time after the last written fragment
+    uint64_t m_posInit = 0;           // the fragmented header; 0 until written
+    std::vector<uint64_t> m_rgMoof;   // positions of the moof boxes
+    uint32_t m_nSequence = 0;
     std::vector<uint8_t> m_sps, m_pps;
     std::vector<uint8_t> m_buf;
     int m_nWidth = 0, m_nHeight = 0;
