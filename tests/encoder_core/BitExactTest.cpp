@@ -2,6 +2,8 @@
 // decoded pictures must equal the encoder's own reconstruction exactly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <sstream>
 
 #include "ExternalTools.h"
@@ -90,5 +92,60 @@ const Case kCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Clips, BitExact, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& i) { return Name(i.param); });
+
+} // namespace
+
+namespace {
+
+// Rows coded by several threads: the stream decodes to the reconstruction, is
+// the same for every number of threads above one, and with a fixed QP is the
+// stream of one thread.
+TEST(Threads, WavefrontStreamsDecodeToReconstructionAndDoNotDependOnTheThreadCount) {
+    if (!testtools::ToolAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg not available";
+    struct ThreadCase {
+        int w, h, rc, qpOrKbps, speed, frames;
+    };
+    const ThreadCase cases[] = {
+        {320, 240, vcore::kRateCbr, 400, 4, 12},   // QP adapted row by row
+        {352, 288, vcore::kRateCbr, 3000, 1, 8},   // skip runs across rows, filler
+        {320, 240, vcore::kRateCbr, 10, 2, 10},    // all-skip pictures
+        {100, 60, vcore::kRateVbr, 200, 6, 8},     // four rows
+        {176, 144, vcore::kRateFixedQp, 30, 7, 8}, // fixed QP: as one thread
+        {33, 17, vcore::kRateFixedQp, 20, 3, 6},   // two rows, odd size
+    };
+    for (const ThreadCase& c : cases) {
+        vcore::EncoderSettings s;
+        s.width = c.w;
+        s.height = c.h;
+        s.fps = 25;
+        s.rateControl = c.rc;
+        s.qp = c.qpOrKbps;
+        s.bitrateKbps = c.qpOrKbps;
+        s.speedQuality = c.speed;
+        s.gopSize = 5;
+        std::ostringstream name;
+        name << c.w << "x" << c.h << "_rc" << c.rc << "_" << c.qpOrKbps << "_s" << c.speed;
+        SCOPED_TRACE(name.str());
+        std::vector<vtest::Encoded> byThreads;
+        for (int threads : {1, 2, 3}) {
+            s.threads = threads;
+            vcore::H264Encoder enc;
+            byThreads.push_back(vtest::EncodeClip(enc, s, c.frames));
+            EXPECT_EQ(std::min(threads, (c.h + 15) / 16), enc.Used().threads);
+        }
+        EXPECT_TRUE(byThreads[1].stream == byThreads[2].stream) << "two and three threads differ";
+        if (c.rc == vcore::kRateFixedQp) EXPECT_TRUE(byThreads[0].stream == byThreads[1].stream) << "one and two threads differ";
+
+        const std::string in = testtools::TempPath("threads_" + name.str() + ".264");
+        const std::string out = testtools::TempPath("threads_" + name.str() + ".yuv");
+        ASSERT_TRUE(vtest::WriteFile(in, byThreads[2].stream));
+        std::string log;
+        ASSERT_TRUE(vtest::DecodeWithFfmpeg(in, out, &log)) << log;
+        EXPECT_EQ(log, "") << "decoder reported problems";
+        EXPECT_TRUE(vtest::ReadFile(out) == byThreads[2].recon) << "decoded pictures differ from the reconstruction";
+        std::remove(in.c_str());
+        std::remove(out.c_str());
+    }
+}
 
 } // namespace

@@ -62,6 +62,21 @@ TEST_P(Planar, CopiesPlanesInOrder) {
     ASSERT_TRUE(ConvertToI420(c.fmt, buf.data(), 3, 3, c.fmt == PixelFormat::NV12 && stride < 4 ? 4 : c.stride,
                               c.bottomUp, out));
     ExpectPicture(out, kY, kU, kV);
+
+    // Read in place: the same planes through pointers and strides (I420 and YV12 only).
+    const uint8_t* planes[3] = {};
+    int strides[3] = {};
+    const bool view = vcore::PlanarView(c.fmt, buf.data(), 3, 3, c.stride, c.bottomUp, planes, strides);
+    ASSERT_EQ(c.fmt != PixelFormat::NV12, view);
+    if (!view) return;
+    const int size[3] = {3, 2, 2};
+    const std::vector<uint8_t>* expected[3] = {&kY, &kU, &kV};
+    for (int p = 0; p < 3; ++p) {
+        std::vector<uint8_t> got;
+        for (int r = 0; r < size[p]; ++r)
+            got.insert(got.end(), planes[p] + r * strides[p], planes[p] + r * strides[p] + size[p]);
+        EXPECT_EQ(*expected[p], got) << "plane " << p;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, Planar,

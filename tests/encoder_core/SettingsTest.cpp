@@ -3,7 +3,9 @@
 // key frames.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
+#include <thread>
 
 #include "ExternalTools.h"
 #include "TestUtil.h"
@@ -52,6 +54,31 @@ TEST(UsedSettings, UnsupportedRequestsAreReplaced) {
     EXPECT_TRUE(u.cavlc);
     EXPECT_EQ(u.speedQuality, 7);
     EXPECT_EQ(u.bitrateKbps, 0); // fixed QP has no target
+}
+
+TEST(UsedSettings, ThreadsAreOnePerProcessorAtMostOnePerRow) {
+    const int processors = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    struct {
+        int height, threads, expected;
+    } cases[] = {
+        {48, 0, std::min(processors, 3)},  // automatic, three rows
+        {576, 0, std::min(processors, 16)},
+        {576, 4, 4},
+        {576, 64, 16},
+        {16, 8, 1},   // one row
+    };
+    for (const auto& c : cases) {
+        vcore::EncoderSettings s = Small();
+        s.height = c.height;
+        s.threads = c.threads;
+        vcore::H264Encoder enc;
+        ASSERT_TRUE(enc.Open(s)) << c.height << " " << c.threads;
+        EXPECT_EQ(enc.Used().threads, c.expected) << c.height << " " << c.threads;
+    }
+    vcore::EncoderSettings s = Small();
+    s.threads = -1;
+    vcore::H264Encoder enc;
+    EXPECT_FALSE(enc.Open(s));
 }
 
 TEST(UsedSettings, AutomaticGopIsAboutOneSecond) {
@@ -242,6 +269,74 @@ TEST(ForceKeyFrame, NextFrameIsIdr) {
         const std::vector<PicInfo> pics = Pictures(out);
         ASSERT_EQ(pics.size(), 1u);
         EXPECT_EQ(pics[0].nalType, (i == 0 || i == 4) ? 5 : 1) << "frame " << i;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Pictures coded into a caller's buffer: the bytes of the growing-vector
+// call, the encoder's bound holds for the largest pictures it makes (noise at
+// QP 0, flat pictures padded with filler), and too little room is refused.
+TEST(Output, FixedBufferGetsTheSameBytesWithinTheEncodersBound) {
+    struct {
+        const char* what;
+        int rc, qpOrKbps;
+        bool noise;
+    } cases[] = {
+        {"noise, QP 0", vcore::kRateFixedQp, 0, true},
+        {"moving picture, CBR", vcore::kRateCbr, 300, false},
+        {"flat picture, CBR with filler", vcore::kRateCbr, 20000, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        vcore::EncoderSettings s = Small();
+        s.rateControl = c.rc;
+        s.qp = c.qpOrKbps;
+        s.bitrateKbps = c.qpOrKbps;
+        s.gopSize = 2;
+        vcore::H264Encoder growing, fixed;
+        ASSERT_TRUE(growing.Open(s));
+        ASSERT_TRUE(fixed.Open(s));
+        const size_t bound = fixed.MaxFrameBytes();
+        EXPECT_EQ(bound, vcore::H264Encoder::MaxFrameBytes(s));
+        std::vector<uint8_t> buffer(bound);
+        uint32_t seed = 1;
+        size_t largest = 0;
+        for (int t = 0; t < 6; ++t) {
+            vtest::Frame f = vtest::MakeFrame(s.width, s.height, t);
+            if (c.noise) {
+                for (auto* plane : {&f.y, &f.u, &f.v})
+                    for (uint8_t& b : *plane) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+            } else if (c.qpOrKbps > 10000) {
+                for (auto* plane : {&f.y, &f.u, &f.v}) std::fill(plane->begin(), plane->end(), 128);
+            }
+            const int cw = (s.width + 1) / 2;
+            std::vector<uint8_t> expected;
+            bool idrA = false, idrB = false;
+            ASSERT_TRUE(growing.Encode(f.y.data(), s.width, f.u.data(), cw, f.v.data(), cw, expected, &idrA));
+            size_t size = 0;
+            ASSERT_TRUE(fixed.Encode(f.y.data(), s.width, f.u.data(), cw, f.v.data(), cw, buffer.data(), buffer.size(),
+                                     &size, &idrB));
+            ASSERT_EQ(expected.size(), size) << "picture " << t;
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buffer.begin())) << "picture " << t;
+            EXPECT_EQ(idrA, idrB);
+            largest = std::max(largest, size);
+        }
+        EXPECT_LE(largest, bound);
+        if (c.noise) EXPECT_GT(largest * 4, vcore::H264Encoder::MaxFrameBytes(s) / 8) << "a bound far from what is coded";
+
+        // Too little room: refused, and never written past.
+        vcore::H264Encoder small;
+        ASSERT_TRUE(small.Open(s));
+        const vtest::Frame f = vtest::MakeFrame(s.width, s.height, 0);
+        std::vector<uint8_t> room(40, 0xAB);
+        size_t size = 0;
+        EXPECT_FALSE(small.Encode(f.y.data(), s.width, f.u.data(), (s.width + 1) / 2, f.v.data(), (s.width + 1) / 2,
+                                  room.data(), 32, &size, nullptr));
+        EXPECT_EQ(32u, size);
+        EXPECT_EQ(std::vector<uint8_t>(8, 0xAB), std::vector<uint8_t>(room.begin() + 32, room.end()));
     }
 }
 

@@ -1,6 +1,7 @@
 // Bit writer for RBSP payloads and the NAL unit wrapping.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -45,6 +46,33 @@ public:
         }
     }
     uint64_t BitCount() const { return buf_.size() * 8ull + static_cast<uint64_t>(n_); }
+    // The `bits` bits (<= 32) written from bit position pos on (pos + bits <= BitCount()).
+    uint32_t Read(uint64_t pos, int bits) const {
+        uint64_t v = 0;
+        const uint64_t inBuf = buf_.size() * 8ull;
+        while (bits > 0) {
+            if (pos < inBuf) {
+                const int off = static_cast<int>(pos & 7);
+                const int take = std::min(bits, 8 - off);
+                v = (v << take) | ((buf_[pos >> 3] >> (8 - off - take)) & ((1u << take) - 1));
+                pos += take;
+                bits -= take;
+            } else {
+                const int rest = n_ - static_cast<int>(pos - inBuf); // pending bits from pos on
+                v = (v << bits) | ((acc_ >> (rest - bits)) & ((1ull << bits) - 1));
+                bits = 0;
+            }
+        }
+        return static_cast<uint32_t>(v);
+    }
+    // Appends the bits [from, to) of another writer.
+    void Append(const BitWriter& o, uint64_t from, uint64_t to) {
+        while (from < to) {
+            const int n = static_cast<int>(std::min<uint64_t>(24, to - from));
+            Put(o.Read(from, n), n);
+            from += static_cast<uint64_t>(n);
+        }
+    }
     // Complete only after Trailing().
     const std::vector<uint8_t>& Bytes() const { return buf_; }
 
@@ -64,8 +92,41 @@ static inline int SeBits(int v) {
     return UeBits(v <= 0 ? static_cast<uint32_t>(-2 * v) : static_cast<uint32_t>(2 * v - 1));
 }
 
+// Where coded bytes go: a growing vector, or a buffer of fixed size (the
+// bytes that do not fit are dropped and Overflowed() says so).
+class ByteSink {
+public:
+    explicit ByteSink(std::vector<uint8_t>& v) : vec_(&v) {}
+    ByteSink(uint8_t* p, size_t capacity) : p_(p), cap_(capacity) {}
+    size_t size() const { return vec_ ? vec_->size() : n_; }
+    void push_back(uint8_t b) {
+        if (vec_) {
+            vec_->push_back(b);
+        } else if (n_ < cap_) {
+            p_[n_++] = b;
+        } else {
+            overflow_ = true;
+        }
+    }
+    // Drops what was written after the first n bytes.
+    void resize(size_t n) {
+        if (vec_)
+            vec_->resize(n);
+        else if (n < n_)
+            n_ = n;
+    }
+    bool Overflowed() const { return overflow_; }
+
+private:
+    std::vector<uint8_t>* vec_ = nullptr;
+    uint8_t* p_ = nullptr;
+    size_t cap_ = 0, n_ = 0;
+    bool overflow_ = false;
+};
+
 // Appends start code + NAL header + payload with emulation prevention bytes.
-inline void AppendNal(std::vector<uint8_t>& out, int refIdc, int type, const std::vector<uint8_t>& rbsp) {
+template <class Out>
+inline void AppendNal(Out& out, int refIdc, int type, const std::vector<uint8_t>& rbsp) {
     out.push_back(0); out.push_back(0); out.push_back(0); out.push_back(1);
     out.push_back(static_cast<uint8_t>((refIdc << 5) | type));
     int zeros = 0;

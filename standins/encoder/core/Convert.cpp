@@ -93,6 +93,24 @@ std::size_t BufferSize(PixelFormat fmt, int width, int height, int stride) {
     }
 }
 
+bool PlanarView(PixelFormat fmt, const uint8_t* src, int width, int height, int stride, bool bottomUp,
+                const uint8_t* planes[3], int strides[3]) {
+    if (!src || width < 1 || height < 1 || (fmt != PixelFormat::I420 && fmt != PixelFormat::YV12)) return false;
+    if (stride <= 0) stride = DefaultStride(fmt, width);
+    if (stride < width) return false;
+    const int cs = ChromaStride(stride), ch = (height + 1) / 2;
+    const uint8_t* p1 = src + static_cast<std::size_t>(stride) * height;
+    const uint8_t* p2 = p1 + static_cast<std::size_t>(cs) * ch;
+    const uint8_t* pu = fmt == PixelFormat::I420 ? p1 : p2;
+    const uint8_t* pv = fmt == PixelFormat::I420 ? p2 : p1;
+    planes[0] = Row(src, stride, height, 0, bottomUp);
+    planes[1] = Row(pu, cs, ch, 0, bottomUp);
+    planes[2] = Row(pv, cs, ch, 0, bottomUp);
+    strides[0] = bottomUp ? -stride : stride;
+    strides[1] = strides[2] = bottomUp ? -cs : cs;
+    return true;
+}
+
 bool ConvertToI420(PixelFormat fmt, const uint8_t* src, int width, int height, int stride, bool bottomUp,
                    I420Picture& out) {
     if (!src || width < 1 || height < 1) return false;

@@ -36,6 +36,12 @@ int DefaultStride(PixelFormat fmt, int width);
 // Size in bytes of a buffer in the layout described above.
 std::size_t BufferSize(PixelFormat fmt, int width, int height, int stride);
 
+// The planes of an I420 or YV12 buffer (layout above) read in place: Y, U, V
+// with the top row first, negative strides for a bottom-up buffer. False for
+// the other formats and for bad arguments.
+bool PlanarView(PixelFormat fmt, const uint8_t* src, int width, int height, int stride, bool bottomUp,
+                const uint8_t* planes[3], int strides[3]);
+
 // Returns false for bad arguments (null source, size < 1, stride too small).
 bool ConvertToI420(PixelFormat fmt, const uint8_t* src, int width, int height, int stride, bool bottomUp,
                    I420Picture& out);

@@ -2,7 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 #include "BitWriter.h"
 #include "Cavlc.h"
@@ -17,6 +22,7 @@ namespace {
 constexpr int kPadY = 32;
 constexpr int kPadC = 16;
 constexpr int kMinRcQp = 10;
+constexpr int kMaxThreads = 16;
 
 struct Plane {
     std::vector<uint8_t> mem;
@@ -27,6 +33,11 @@ struct Plane {
         stride = (w + 2 * pad + 15) & ~15;
         mem.assign(static_cast<size_t>(stride) * static_cast<size_t>(h + 2 * pad), 0);
         p = mem.data() + pad * stride + pad;
+    }
+    // Reads another picture's plane in place of its own (w x h samples there).
+    void View(const uint8_t* q, int qStride) {
+        p = const_cast<uint8_t*>(q);
+        stride = qStride;
     }
     uint8_t* At(int x, int y) { return p + y * stride + x; }
     const uint8_t* At(int x, int y) const { return p + y * stride + x; }
@@ -89,13 +100,108 @@ void FdctChroma8(int16_t coef[4][16], const uint8_t* src, int ss, const uint8_t*
     Fdct8x4(coef[2], coef[3], src + 4 * ss, ss, pred + 4 * ps, ps);
 }
 
+// Runs one function on every worker at once (the caller is worker 0) and
+// returns when all have finished.
+class WorkerPool {
+public:
+    ~WorkerPool() { Stop(); }
+    void Start(int workers) {
+        Stop();
+        stop_ = false;
+        for (int i = 1; i < workers; ++i) threads_.emplace_back([this, i] { Loop(i); });
+    }
+    int Workers() const { return static_cast<int>(threads_.size()) + 1; }
+    void Run(const std::function<void(int)>& fn) {
+        if (threads_.empty()) {
+            fn(0);
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> l(m_);
+            fn_ = &fn;
+            busy_ = static_cast<int>(threads_.size());
+            ++generation_;
+        }
+        cv_.notify_all();
+        fn(0);
+        std::unique_lock<std::mutex> l(m_);
+        doneCv_.wait(l, [this] { return busy_ == 0; });
+        fn_ = nullptr;
+    }
+
+private:
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            stop_ = true;
+        }
+        cv_.notify_all();
+        for (std::thread& t : threads_) t.join();
+        threads_.clear();
+    }
+    void Loop(int index) {
+        uint64_t seen = 0;
+        for (;;) {
+            const std::function<void(int)>* fn;
+            {
+                std::unique_lock<std::mutex> l(m_);
+                cv_.wait(l, [&] { return stop_ || generation_ != seen; });
+                if (stop_) return;
+                seen = generation_;
+                fn = fn_;
+            }
+            (*fn)(index);
+            std::lock_guard<std::mutex> l(m_);
+            if (--busy_ == 0) doneCv_.notify_all();
+        }
+    }
+    std::vector<std::thread> threads_;
+    std::mutex m_;
+    std::condition_variable cv_, doneCv_;
+    const std::function<void(int)>* fn_ = nullptr;
+    uint64_t generation_ = 0;
+    int busy_ = 0;
+    bool stop_ = false;
+};
+
+// Waiting for other rows: a short spin, then sleep until a change is announced.
+class RowSignal {
+public:
+    template <class Pred> void WaitUntil(Pred ready) {
+        for (int i = 0; i < 64; ++i) {
+            if (ready()) return;
+            std::this_thread::yield();
+        }
+        std::unique_lock<std::mutex> l(m_);
+        ++sleepers_;
+        cv_.wait(l, ready);
+        --sleepers_;
+    }
+    // Called after the state a waiter looks at has changed.
+    void Announce() {
+        if (sleepers_.load() > 0) {
+            std::lock_guard<std::mutex> l(m_);
+            cv_.notify_all();
+        }
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::atomic<int> sleepers_{0};
+};
+
 } // namespace
+
+class MbCoder;
 
 class EncoderImpl {
 public:
+    EncoderImpl();
+    ~EncoderImpl();
     bool Open(const EncoderSettings& s);
-    bool Encode(const uint8_t* y, int sy, const uint8_t* u, int su, const uint8_t* v, int sv,
-                std::vector<uint8_t>& out, bool* isIdr);
+    bool Encode(const uint8_t* y, int sy, const uint8_t* u, int su, const uint8_t* v, int sv, ByteSink& out,
+                bool* isIdr);
 
     EncoderSettings set_;
     UsedSettings used_;
@@ -113,7 +219,6 @@ public:
     Picture rec_[2];
     int cur_ = 0;
     Plane halfH_, halfV_, halfJ_;
-    std::vector<int16_t> v1Row_;
 
     // per macroblock / per block state of the current picture
     std::vector<uint8_t> mbKind_;
@@ -122,13 +227,12 @@ public:
     std::vector<int8_t> i4Mode_; // per 4x4 luma block, -1 = not Intra4x4
     std::vector<uint8_t> nnzY_, nnzU_, nnzV_;
     std::vector<uint8_t> qpMb_;   // QP of each macroblock as the decoder sees it
+    std::vector<uint8_t> carriesQp_; // 1 where the macroblock has an mb_qp_delta
     std::vector<int> mbCplx_;     // estimated cost of each macroblock before coding
 
     // frame state
-    int qp_ = 26;       // QP of the macroblock being coded
     int sliceQp_ = 26;  // QP in the slice header
     int qpPrev_ = 26;   // QP of the last macroblock that carried one (mb_qp_delta base)
-    int lambda_ = 1;
     std::vector<uint8_t> mvBitsMem_;
     const uint8_t* mvBits_ = nullptr;
     int mvCostRange_ = 0;
@@ -136,15 +240,102 @@ public:
     int mvYLimit_ = 2048; // vertical vectors in [-limit, limit) quarter samples, by level
     SpeedProfile sp_{};
     BitWriter bw_;
-    std::vector<uint8_t> rbsp_;
     int frameNum_ = 0;
     int idrPicId_ = 0;
     uint64_t framesSinceI_ = 0;
     int iSinceIdr_ = 0;
     bool dropFrame_ = false; // code every macroblock as P_Skip
-    bool planesReady_ = false; // half-sample planes of the reference built
     bool prevWasP_ = false;    // mv_ still holds the previous P picture's vectors
     RateControl rc_;
+
+    // Threads: macroblock rows in a wavefront. A row starts a macroblock once
+    // the row above is two macroblocks ahead; each row is coded into a bit
+    // writer of its own and joined to the slice in order. With more than one
+    // thread, the QP of a row follows the rows finished two rows above
+    // (one row above with one thread), whatever the number of threads.
+    WorkerPool pool_;
+    std::vector<std::unique_ptr<MbCoder>> coders_;
+    std::unique_ptr<std::atomic<int>[]> rowProgress_; // macroblocks done per row
+    std::atomic<int> rowsJoined_{0};
+    std::atomic<int> nextRow_{0};
+    RowSignal signal_;
+    std::vector<uint64_t> joinedBits_;  // slice bits after each joined row
+    std::vector<double> joinedCplx_;    // estimated cost of the rows joined
+    int pendingSkips_ = 0;              // skipped macroblocks not yet written
+    std::atomic<bool> planesReady_{false}; // half-sample planes of the reference built
+    std::mutex planesLock_;
+    std::vector<int16_t> v1Rows_;       // six-tap intermediates, one row per worker
+
+    // helpers
+    void WriteSps(ByteSink& out);
+    void WritePps(ByteSink& out);
+    void WriteSliceHeader(bool idr, bool intraSlice);
+    void LoadSource(const uint8_t* y, int sy, const uint8_t* u, int su, const uint8_t* v, int sv);
+    void BuildHalfPlanes(int worker, std::atomic<int>* nextRow);
+    void EnsureHalfPlanes();
+    double Analyse(bool intra);
+    void EncodePicture(bool idr, bool intra, double targetBits, double maxBits, ByteSink& out,
+                       double* avgQp);
+    int RowQp(int mby, int lag, double targetBits, double maxBits, double cplxTotal);
+    void JoinRow(const MbCoder& c, int mby, bool intra);
+    void WaitRowAbove(int mby, int mbx) {
+        if (mby == 0) return;
+        const int need = std::min(mbx + 2, mbW_);
+        std::atomic<int>& above = rowProgress_[mby - 1];
+        if (above.load(std::memory_order_acquire) >= need) return;
+        signal_.WaitUntil([&] { return above.load(std::memory_order_acquire) >= need; });
+    }
+    void RowProgress(int mby, int done) {
+        rowProgress_[mby].store(done, std::memory_order_release);
+        signal_.Announce();
+    }
+};
+
+// Codes the macroblocks of one row into a bit writer of its own; one per
+// worker. The picture's state is the encoder's, shared by all rows: a row
+// reads only what the rows above have finished.
+class MbCoder {
+public:
+    explicit MbCoder(EncoderImpl& e)
+        : enc_(e), mbW_(e.mbW_), mbH_(e.mbH_), wp_(e.wp_), hp_(e.hp_), src_(e.src_), rec_(e.rec_), cur_(e.cur_),
+          lastRec_(e.lastRec_), halfH_(e.halfH_), halfV_(e.halfV_), halfJ_(e.halfJ_), mbKind_(e.mbKind_),
+          mbIntra_(e.mbIntra_), mv_(e.mv_), i4Mode_(e.i4Mode_), nnzY_(e.nnzY_), nnzU_(e.nnzU_), nnzV_(e.nnzV_),
+          qpMb_(e.qpMb_), carriesQp_(e.carriesQp_), sp_(e.sp_), mvBits_(e.mvBits_), mvYLimit_(e.mvYLimit_),
+          dropFrame_(e.dropFrame_), prevWasP_(e.prevWasP_) {}
+
+    void CodeRow(int mby, bool intra, int qp);
+
+    EncoderImpl& enc_;
+    const int &mbW_, &mbH_, &wp_, &hp_;
+    Picture& src_;
+    Picture (&rec_)[2];
+    const int &cur_, &lastRec_;
+    const Plane &halfH_, &halfV_, &halfJ_;
+    std::vector<uint8_t>& mbKind_;
+    std::vector<uint8_t>& mbIntra_;
+    std::vector<int16_t>& mv_;
+    std::vector<int8_t>& i4Mode_;
+    std::vector<uint8_t>&nnzY_, &nnzU_, &nnzV_;
+    std::vector<uint8_t>& qpMb_;
+    std::vector<uint8_t>& carriesQp_;
+    const SpeedProfile& sp_;
+    const uint8_t* const& mvBits_;
+    const int& mvYLimit_;
+    const bool& dropFrame_;
+    const bool& prevWasP_;
+
+    // the row's bits: from its first coded macroblock on (the skip run in
+    // front of it and the first mb_qp_delta are written when the row is
+    // joined, they depend on the rows before)
+    BitWriter bw_;
+    bool coded_ = false;  // a macroblock of the row is in bw_ (P slices)
+    int leadSkips_ = 0;   // skipped macroblocks in front of it
+    int tailSkips_ = 0;   // skipped macroblocks at the end of the row
+    bool hasDq_ = false;  // a macroblock of the row carries a QP
+    uint64_t dqPos_ = 0;  // where the first mb_qp_delta goes
+
+    int qp_ = 26;       // QP of the row
+    int lambda_ = 1;
 
     // macroblock workspace
     alignas(16) uint8_t predY_[256];
@@ -164,16 +355,16 @@ public:
     int cbpLuma_ = 0;
     int cbpChroma_ = 0;
 
-    // helpers
-    void WriteSps(std::vector<uint8_t>& out);
-    void WritePps(std::vector<uint8_t>& out);
-    void WriteSliceHeader(bool idr, bool intraSlice);
-    void LoadSource(const uint8_t* y, int sy, const uint8_t* u, int su, const uint8_t* v, int sv);
-    void BuildHalfPlanes();
     void SetupLambda();
-    double Analyse(bool intra);
-    void EncodePicture(bool idr, bool intra, double targetBits, double maxBits, std::vector<uint8_t>& out,
-                       double* avgQp);
+    void PutSkipRun(int* skipRun) {
+        if (!coded_) {
+            coded_ = true;
+            leadSkips_ = *skipRun;
+        } else {
+            bw_.Ue(static_cast<uint32_t>(*skipRun));
+        }
+        *skipRun = 0;
+    }
 
     // macroblock coding
     void EncodeIntraMb(int mbx, int mby, bool pSlice, int i4Modes, int knownI16Mode = -1);
@@ -207,6 +398,9 @@ public:
     void StoreMbState(int mbx, int mby, int kind, int mx, int my);
 };
 
+EncoderImpl::EncoderImpl() = default;
+EncoderImpl::~EncoderImpl() = default;
+
 // ---------------------------------------------------------------------------
 // Open / settings
 
@@ -217,6 +411,7 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
     if (s.rateControl != kRateCbr && s.rateControl != kRateVbr && s.rateControl != kRateFixedQp) return false;
     if (s.rateControl == kRateFixedQp && (s.qp < 0 || s.qp > 51)) return false;
     if (s.rateControl != kRateFixedQp && (s.bitrateKbps <= 0 || s.bitrateKbps > 1000000)) return false;
+    if (s.threads < 0) return false;
     set_ = s;
 
     w_ = (s.width + 1) & ~1;
@@ -254,7 +449,6 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
     halfH_.Alloc(wp_, hp_, kPadY);
     halfV_.Alloc(wp_, hp_, kPadY);
     halfJ_.Alloc(wp_, hp_, kPadY);
-    v1Row_.assign(static_cast<size_t>(wp_ + 2 * kPadY), 0);
 
     const size_t mbs = static_cast<size_t>(mbW_) * static_cast<size_t>(mbH_);
     mbKind_.assign(mbs, 0);
@@ -266,6 +460,16 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
     nnzV_.assign(mbs * 4, 0);
     qpMb_.assign(mbs, 26);
     mbCplx_.assign(mbs, 0);
+    carriesQp_.assign(mbs, 0);
+    joinedBits_.assign(static_cast<size_t>(mbH_), 0);
+    joinedCplx_.assign(static_cast<size_t>(mbH_), 0.0);
+    rowProgress_.reset(new std::atomic<int>[static_cast<size_t>(mbH_)]);
+    int threads = s.threads > 0 ? s.threads : static_cast<int>(std::thread::hardware_concurrency());
+    threads = std::max(1, std::min({threads, kMaxThreads, mbH_}));
+    used_.threads = threads; // the workers start with the first picture
+    coders_.clear();
+    for (int t = 0; t < threads; ++t) coders_.emplace_back(new MbCoder(*this));
+    v1Rows_.assign(static_cast<size_t>(threads) * static_cast<size_t>(wp_ + 2 * kPadY), 0);
     skippedPictures_ = 0;
 
     mvCostRange_ = 4 * (std::max(wp_, hp_) + 4 * kPadY);
@@ -306,7 +510,7 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
     return true;
 }
 
-void EncoderImpl::SetupLambda() {
+void MbCoder::SetupLambda() {
     // lambda roughly 2^((qp - 12) / 6), applied to SAD/SATD costs
     static const auto kLambda = [] {
         std::vector<int> t(52);
@@ -351,7 +555,7 @@ double EncoderImpl::Analyse(bool intra) {
 // ---------------------------------------------------------------------------
 // Parameter sets and slice header
 
-void EncoderImpl::WriteSps(std::vector<uint8_t>& out) {
+void EncoderImpl::WriteSps(ByteSink& out) {
     BitWriter b;
     b.Put(66, 8);
     b.Put(1, 1); // constraint_set0: plain Baseline tools only
@@ -406,7 +610,7 @@ void EncoderImpl::WriteSps(std::vector<uint8_t>& out) {
     AppendNal(out, 3, 7, b.Bytes());
 }
 
-void EncoderImpl::WritePps(std::vector<uint8_t>& out) {
+void EncoderImpl::WritePps(ByteSink& out) {
     BitWriter b;
     b.Ue(0);  // pic_parameter_set_id
     b.Ue(0);  // seq_parameter_set_id
@@ -454,6 +658,13 @@ void EncoderImpl::WriteSliceHeader(bool idr, bool intraSlice) {
 
 void EncoderImpl::LoadSource(const uint8_t* y, int sy, const uint8_t* u, int su, const uint8_t* v, int sv) {
     const int inW = set_.width, inH = set_.height;
+    if (inW == wp_ && inH == hp_ && sy > 0 && su > 0 && sv > 0) {
+        // whole macroblocks: the caller's planes are read where they are
+        src_.y.View(y, sy);
+        src_.u.View(u, su);
+        src_.v.View(v, sv);
+        return;
+    }
     const int inCw = (inW + 1) / 2, inCh = (inH + 1) / 2;
     auto load = [](Plane& dst, const uint8_t* s, int ss, int sw, int sh) {
         for (int r = 0; r < dst.h; ++r) {
@@ -468,22 +679,33 @@ void EncoderImpl::LoadSource(const uint8_t* y, int sy, const uint8_t* u, int su,
     load(src_.v, v, sv, inCw, inCh);
 }
 
-void EncoderImpl::BuildHalfPlanes() {
+// Rows of the half-sample planes, taken in turn by the workers from *nextRow.
+void EncoderImpl::BuildHalfPlanes(int worker, std::atomic<int>* nextRow) {
     const Plane& f = rec_[lastRec_].y;
     const int x0 = -kPadY + 2, x1 = wp_ + kPadY - 4;
     const int y0 = -kPadY + 2, y1 = hp_ + kPadY - 4;
-    int16_t* v1 = v1Row_.data() + kPadY;
+    int16_t* v1 = v1Rows_.data() + static_cast<size_t>(worker) * static_cast<size_t>(wp_ + 2 * kPadY) + kPadY;
     const KernelSet& k = Kern();
-    for (int y = y0; y < y1; ++y)
+    for (int y; (y = y0 + nextRow->fetch_add(1)) < y1;)
         k.sixTapRow(f.At(0, y), f.stride, halfH_.At(0, y), halfV_.At(0, y), halfJ_.At(0, y), v1, x0, x1, -kPadY,
                     wp_ + kPadY);
-    planesReady_ = true;
+}
+
+// The half-sample planes are made on first use of a fractional vector (the
+// fastest settings seldom need them); a row that needs them meanwhile waits.
+void EncoderImpl::EnsureHalfPlanes() {
+    if (planesReady_.load(std::memory_order_acquire)) return;
+    std::lock_guard<std::mutex> l(planesLock_);
+    if (planesReady_.load(std::memory_order_relaxed)) return;
+    std::atomic<int> next{0};
+    BuildHalfPlanes(0, &next);
+    planesReady_.store(true, std::memory_order_release);
 }
 
 // ---------------------------------------------------------------------------
 // Intra macroblocks
 
-int EncoderImpl::BestI16(int mbx, int mby, int* mode) {
+int MbCoder::BestI16(int mbx, int mby, int* mode) {
     Picture& r = rec_[cur_];
     const uint8_t* rec = r.y.At(mbx * 16, mby * 16);
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
@@ -503,7 +725,7 @@ int EncoderImpl::BestI16(int mbx, int mby, int* mode) {
 }
 
 // Cheaper variant for the fastest settings: SAD over V, H and DC.
-int EncoderImpl::BestI16Sad(int mbx, int mby, int* mode) {
+int MbCoder::BestI16Sad(int mbx, int mby, int* mode) {
     Picture& r = rec_[cur_];
     const uint8_t* rec = r.y.At(mbx * 16, mby * 16);
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
@@ -522,7 +744,7 @@ int EncoderImpl::BestI16Sad(int mbx, int mby, int* mode) {
     return best;
 }
 
-void EncoderImpl::EncodeI16Luma(int mbx, int mby) {
+void MbCoder::EncodeI16Luma(int mbx, int mby) {
     Picture& r = rec_[cur_];
     uint8_t* rec = r.y.At(mbx * 16, mby * 16);
     const int rs = r.y.stride;
@@ -580,7 +802,7 @@ void EncoderImpl::EncodeI16Luma(int mbx, int mby) {
 
 // Encodes the luma as Intra4x4 with mode decision; returns the decision cost.
 // Gives up early (returning a large cost) once the cost exceeds bestSoFar.
-int EncoderImpl::EncodeI4(int mbx, int mby, int nModes, int bestSoFar) {
+int MbCoder::EncodeI4(int mbx, int mby, int nModes, int bestSoFar) {
     Picture& r = rec_[cur_];
     const int rs = r.y.stride;
     const int ss = src_.y.stride;
@@ -640,7 +862,7 @@ int EncoderImpl::EncodeI4(int mbx, int mby, int nModes, int bestSoFar) {
     return total;
 }
 
-void EncoderImpl::ChooseChromaMode(int mbx, int mby) {
+void MbCoder::ChooseChromaMode(int mbx, int mby) {
     Picture& r = rec_[cur_];
     const bool top = mby > 0, left = mbx > 0;
     const uint8_t* ru = r.u.At(mbx * 8, mby * 8);
@@ -678,7 +900,7 @@ static int DecimateScore(const int16_t* lv, int n) {
     return score;
 }
 
-void EncoderImpl::EncodeChroma(int mbx, int mby, bool intra) {
+void MbCoder::EncodeChroma(int mbx, int mby, bool intra) {
     Picture& r = rec_[cur_];
     const int qpc = kChromaQp[qp_];
     const int qbits = 16 + qpc / 6;
@@ -739,7 +961,7 @@ void EncoderImpl::EncodeChroma(int mbx, int mby, bool intra) {
     }
 }
 
-void EncoderImpl::EncodeIntraMb(int mbx, int mby, bool pSlice, int i4Modes, int knownI16Mode) {
+void MbCoder::EncodeIntraMb(int mbx, int mby, bool pSlice, int i4Modes, int knownI16Mode) {
     int mode16 = knownI16Mode;
     int cost16 = knownI16Mode >= 0 && i4Modes == 0 ? 0 : BestI16(mbx, mby, &mode16);
     int kind = kMbI16;
@@ -760,7 +982,7 @@ void EncoderImpl::EncodeIntraMb(int mbx, int mby, bool pSlice, int i4Modes, int 
 // ---------------------------------------------------------------------------
 // Inter macroblocks
 
-void EncoderImpl::NeighbourMvs(int mbx, int mby, int* refA, const int16_t** mvA, int* refB, const int16_t** mvB,
+void MbCoder::NeighbourMvs(int mbx, int mby, int* refA, const int16_t** mvA, int* refB, const int16_t** mvB,
                                int* refC, const int16_t** mvC, bool* availA, bool* availB) {
     static const int16_t kZero[2] = {0, 0};
     const int mb = mby * mbW_ + mbx;
@@ -792,7 +1014,7 @@ void EncoderImpl::NeighbourMvs(int mbx, int mby, int* refA, const int16_t** mvA,
 
 static inline int Median3(int a, int b, int c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
 
-void EncoderImpl::PredictMv(int mbx, int mby, int* px, int* py) {
+void MbCoder::PredictMv(int mbx, int mby, int* px, int* py) {
     int rA, rB, rC;
     const int16_t *a, *b, *c;
     bool avA, avB;
@@ -808,7 +1030,7 @@ void EncoderImpl::PredictMv(int mbx, int mby, int* px, int* py) {
     }
 }
 
-void EncoderImpl::PredictSkipMv(int mbx, int mby, int* px, int* py) {
+void MbCoder::PredictSkipMv(int mbx, int mby, int* px, int* py) {
     int rA, rB, rC;
     const int16_t *a, *b, *c;
     bool avA, avB;
@@ -820,16 +1042,16 @@ void EncoderImpl::PredictSkipMv(int mbx, int mby, int* px, int* py) {
     PredictMv(mbx, mby, px, py);
 }
 
-bool EncoderImpl::MvOk(int mbx, int mby, int mx, int my) const {
+bool MbCoder::MvOk(int mbx, int mby, int mx, int my) const {
     if (my < -mvYLimit_ || my >= mvYLimit_ || mx < -8192 || mx >= 8192) return false;
     const int ox = mbx * 16 + (mx >> 2), oy = mby * 16 + (my >> 2);
     return ox >= -kPadY + 4 && ox <= wp_ + kPadY - 24 && oy >= -kPadY + 4 && oy <= hp_ + kPadY - 24;
 }
 
-const uint8_t* EncoderImpl::LumaPred(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride) {
+const uint8_t* MbCoder::LumaPred(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride) {
     const int ix = mbx * 16 + (mx >> 2), iy = mby * 16 + (my >> 2);
     const int fx = mx & 3, fy = my & 3;
-    if ((fx | fy) && !planesReady_) BuildHalfPlanes();
+    if (fx | fy) enc_.EnsureHalfPlanes();
     const Plane& F = rec_[lastRec_].y;
     const int s = F.stride;
     *stride = s;
@@ -862,7 +1084,7 @@ const uint8_t* EncoderImpl::LumaPred(int mbx, int mby, int mx, int my, uint8_t* 
     return tmp;
 }
 
-void EncoderImpl::ChromaPred(int mbx, int mby, int mx, int my) {
+void MbCoder::ChromaPred(int mbx, int mby, int mx, int my) {
     const Picture& ref = rec_[lastRec_];
     const int dx = mx & 7, dy = my & 7;
     const int cx = mbx * 8 + (mx >> 3), cy = mby * 8 + (my >> 3);
@@ -875,7 +1097,7 @@ void EncoderImpl::ChromaPred(int mbx, int mby, int mx, int my) {
     }
 }
 
-void EncoderImpl::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bmy) {
+void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bmy) {
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
     const int ss = src_.y.stride;
     const Plane& F = rec_[lastRec_].y;
@@ -1018,7 +1240,7 @@ void EncoderImpl::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int
     *bmy = my;
 }
 
-void EncoderImpl::EncodeInterLuma(int mbx, int mby) {
+void MbCoder::EncodeInterLuma(int mbx, int mby) {
     Picture& r = rec_[cur_];
     uint8_t* rec = r.y.At(mbx * 16, mby * 16);
     const int rs = r.y.stride;
@@ -1058,7 +1280,7 @@ void EncoderImpl::EncodeInterLuma(int mbx, int mby) {
 
 // True when coding the residual at this prediction would produce no
 // coefficients (same quantiser and decimation as the real coding path).
-bool EncoderImpl::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred, int ps) {
+bool MbCoder::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred, int ps) {
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
     const int ss = src_.y.stride;
     int total = 0;
@@ -1096,7 +1318,7 @@ bool EncoderImpl::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* p
     return true;
 }
 
-void EncoderImpl::EncodePMb(int mbx, int mby, int* skipRun) {
+void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
     const int ss = src_.y.stride;
     int smx, smy;
@@ -1165,8 +1387,7 @@ void EncoderImpl::EncodePMb(int mbx, int mby, int* skipRun) {
         int mode16;
         const int cost16 = (sp_.satdDecisions ? BestI16(mbx, mby, &mode16) : BestI16Sad(mbx, mby, &mode16)) + 2 * lambda_;
         if (cost16 < interCost) {
-            bw_.Ue(static_cast<uint32_t>(*skipRun));
-            *skipRun = 0;
+            PutSkipRun(skipRun);
             EncodeIntraMb(mbx, mby, true, sp_.i4ModesP, mode16);
             return;
         }
@@ -1181,8 +1402,7 @@ void EncoderImpl::EncodePMb(int mbx, int mby, int* skipRun) {
         ++*skipRun;
         return;
     }
-    bw_.Ue(static_cast<uint32_t>(*skipRun));
-    *skipRun = 0;
+    PutSkipRun(skipRun);
     StoreMbState(mbx, mby, kMbP16, mx, my);
     WriteMb(mbx, mby, kMbP16, true, mx - pmx, my - pmy);
 }
@@ -1190,13 +1410,13 @@ void EncoderImpl::EncodePMb(int mbx, int mby, int* skipRun) {
 // ---------------------------------------------------------------------------
 // Bitstream of a macroblock
 
-void EncoderImpl::StoreMbState(int mbx, int mby, int kind, int mx, int my) {
+void MbCoder::StoreMbState(int mbx, int mby, int kind, int mx, int my) {
     const size_t mb = static_cast<size_t>(mby * mbW_ + mbx);
     mbKind_[mb] = static_cast<uint8_t>(kind);
     mbIntra_[mb] = (kind == kMbI4 || kind == kMbI16) ? 1 : 0;
     mv_[mb * 2] = static_cast<int16_t>(mx);
     mv_[mb * 2 + 1] = static_cast<int16_t>(my);
-    qpMb_[mb] = static_cast<uint8_t>(qpPrev_); // WriteMb replaces it when the macroblock carries a QP
+    carriesQp_[mb] = 0; // WriteMb sets it and the QP; without, the QP is known when the row is joined
     const int w4 = mbW_ * 4;
     if (kind != kMbI4) {
         for (int b = 0; b < 16; ++b)
@@ -1212,7 +1432,7 @@ void EncoderImpl::StoreMbState(int mbx, int mby, int kind, int mx, int my) {
     }
 }
 
-int EncoderImpl::NcLuma(int x4, int y4) const {
+int MbCoder::NcLuma(int x4, int y4) const {
     const int w4 = mbW_ * 4;
     const bool a = x4 > 0, b = y4 > 0;
     const int nA = a ? nnzY_[static_cast<size_t>(y4 * w4 + x4 - 1)] : 0;
@@ -1221,7 +1441,7 @@ int EncoderImpl::NcLuma(int x4, int y4) const {
     return a ? nA : nB;
 }
 
-int EncoderImpl::NcChroma(const std::vector<uint8_t>& arr, int x2, int y2) const {
+int MbCoder::NcChroma(const std::vector<uint8_t>& arr, int x2, int y2) const {
     const int w2 = mbW_ * 2;
     const bool a = x2 > 0, b = y2 > 0;
     const int nA = a ? arr[static_cast<size_t>(y2 * w2 + x2 - 1)] : 0;
@@ -1230,7 +1450,7 @@ int EncoderImpl::NcChroma(const std::vector<uint8_t>& arr, int x2, int y2) const
     return a ? nA : nB;
 }
 
-void EncoderImpl::WriteChromaResidual(int mbx, int mby) {
+void MbCoder::WriteChromaResidual(int mbx, int mby) {
     const int w2 = mbW_ * 2;
     if (cbpChroma_) {
         WriteResidualBlock(bw_, chromaDc_[0], 4, -1);
@@ -1247,13 +1467,18 @@ void EncoderImpl::WriteChromaResidual(int mbx, int mby) {
     }
 }
 
-void EncoderImpl::WriteQpDelta(int mbx, int mby) {
-    bw_.Se(qp_ - qpPrev_);
-    qpPrev_ = qp_;
+void MbCoder::WriteQpDelta(int mbx, int mby) {
+    if (hasDq_) {
+        bw_.Se(0); // one QP per row
+    } else {
+        hasDq_ = true; // the difference to the rows before goes in when the row is joined
+        dqPos_ = bw_.BitCount();
+    }
+    carriesQp_[static_cast<size_t>(mby * mbW_ + mbx)] = 1;
     qpMb_[static_cast<size_t>(mby * mbW_ + mbx)] = static_cast<uint8_t>(qp_);
 }
 
-void EncoderImpl::WriteMb(int mbx, int mby, int kind, bool pSlice, int mvdx, int mvdy) {
+void MbCoder::WriteMb(int mbx, int mby, int kind, bool pSlice, int mvdx, int mvdy) {
     const int w4 = mbW_ * 4;
     const int cbp = cbpLuma_ | (cbpChroma_ << 4);
     if (kind == kMbI16) {
@@ -1316,62 +1541,141 @@ void EncoderImpl::WriteMb(int mbx, int mby, int kind, bool pSlice, int mvdx, int
 // compared with the share of the target planned for the rows done (by their
 // estimated cost), and the rest of the picture is coded finer or coarser;
 // maxBits is the hard limit the picture must stay under.
-void EncoderImpl::EncodePicture(bool idr, bool intra, double targetBits, double maxBits, std::vector<uint8_t>& out,
+void EncoderImpl::EncodePicture(bool idr, bool intra, double targetBits, double maxBits, ByteSink& out,
                                 double* avgQp) {
-    planesReady_ = false; // built on first use of a fractional vector
     if (idr) {
         WriteSps(out);
         WritePps(out);
     }
     bw_.Reset();
-    qp_ = sliceQp_;
     qpPrev_ = sliceQp_;
-    SetupLambda();
+    pendingSkips_ = 0;
     WriteSliceHeader(idr, intra);
+    const int workers = pool_.Workers();
+    planesReady_.store(false);
+    if (workers > 1 && !intra && !dropFrame_ && sp_.subpel > 0) {
+        // every row will want them: made by all workers before the rows start
+        std::atomic<int> next{0};
+        pool_.Run([&](int worker) { BuildHalfPlanes(worker, &next); });
+        planesReady_.store(true);
+    }
     const bool adapt = rc_.Enabled() && !dropFrame_ && targetBits > 0;
     double cplxTotal = 0;
     if (adapt)
         for (int c : mbCplx_) cplxTotal += c;
-    double cplxDone = 0;
-    double qpSum = 0;
-    int skipRun = 0;
-    for (int mby = 0; mby < mbH_; ++mby) {
-        if (adapt && mby > 0 && cplxDone > 0) {
-            const double spent = static_cast<double>(bw_.BitCount());
-            const double planned = targetBits * cplxDone / cplxTotal;
-            const double rest = targetBits - planned;
-            const double ratio = std::min(8.0, std::max(0.25, spent / std::max(planned, 1.0)));
-            const double restAtQp = rest * ratio; // what the rest would cost at the slice QP
-            double d = 0;
-            if (restAtQp > 1.0) {
-                // soft: towards the target
-                d = 6.0 * std::log2(restAtQp / std::max(targetBits - spent, 0.25 * restAtQp));
-                d = std::min(6.0, std::max(-3.0, d));
-                // hard: under the buffer's limit
-                const double room = 0.85 * maxBits - spent;
-                const double dh = 6.0 * std::log2(restAtQp / std::max(room, restAtQp / 64.0));
-                d = std::max(d, dh);
+    // the QP of a row follows the rows joined `lag` rows above
+    const int lag = workers > 1 ? 2 : 1;
+    for (int r = 0; r < mbH_; ++r) rowProgress_[r].store(0, std::memory_order_relaxed);
+    rowsJoined_.store(0);
+    nextRow_.store(0);
+    std::vector<int> rowQp(static_cast<size_t>(mbH_), sliceQp_);
+    pool_.Run([&](int worker) {
+        MbCoder& c = *coders_[static_cast<size_t>(worker)];
+        for (int r; (r = nextRow_.fetch_add(1)) < mbH_;) {
+            int qp = sliceQp_;
+            if (adapt && r >= lag) {
+                signal_.WaitUntil([&] { return rowsJoined_.load(std::memory_order_acquire) > r - lag; });
+                qp = RowQp(r, lag, targetBits, maxBits, cplxTotal);
             }
-            qp_ = Clip3(kMinRcQp, 51, sliceQp_ + static_cast<int>(std::lround(d)));
-            SetupLambda();
+            rowQp[static_cast<size_t>(r)] = qp;
+            c.CodeRow(r, intra, qp);
+            // rows finish in order (each waits for the one above), and are joined in order
+            signal_.WaitUntil([&] { return rowsJoined_.load(std::memory_order_acquire) == r; });
+            JoinRow(c, r, intra);
+            rowsJoined_.store(r + 1, std::memory_order_release);
+            signal_.Announce();
         }
-        for (int mbx = 0; mbx < mbW_; ++mbx) {
-            if (intra)
-                EncodeIntraMb(mbx, mby, false, sp_.i4ModesI);
-            else
-                EncodePMb(mbx, mby, &skipRun);
-            qpSum += qp_;
-            if (adapt) cplxDone += mbCplx_[static_cast<size_t>(mby * mbW_ + mbx)];
-        }
-    }
-    if (skipRun) bw_.Ue(static_cast<uint32_t>(skipRun));
+    });
+    if (pendingSkips_) bw_.Ue(static_cast<uint32_t>(pendingSkips_));
     bw_.Trailing();
     AppendNal(out, idr ? 3 : 2, idr ? 5 : 1, bw_.Bytes());
+    double qpSum = 0;
+    for (int q : rowQp) qpSum += static_cast<double>(q) * mbW_;
     *avgQp = qpSum / (static_cast<double>(mbW_) * mbH_);
 }
 
-bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, const uint8_t* v, int sv,
-                         std::vector<uint8_t>& out, bool* isIdr) {
+// The QP of row mby from the rows joined up to mby - lag: the bits they took
+// against the share of the target planned for them.
+int EncoderImpl::RowQp(int mby, int lag, double targetBits, double maxBits, double cplxTotal) {
+    const int done = mby - lag; // last row counted
+    const double cplxDone = joinedCplx_[static_cast<size_t>(done)];
+    if (cplxDone <= 0) return sliceQp_;
+    const double spent = static_cast<double>(joinedBits_[static_cast<size_t>(done)]);
+    const double planned = targetBits * cplxDone / cplxTotal;
+    const double rest = targetBits - planned;
+    const double ratio = std::min(8.0, std::max(0.25, spent / std::max(planned, 1.0)));
+    const double restAtQp = rest * ratio; // what the rest would cost at the slice QP
+    double d = 0;
+    if (restAtQp > 1.0) {
+        // soft: towards the target
+        d = 6.0 * std::log2(restAtQp / std::max(targetBits - spent, 0.25 * restAtQp));
+        d = std::min(6.0, std::max(-3.0, d));
+        // hard: under the buffer's limit
+        const double room = 0.85 * maxBits - spent;
+        const double dh = 6.0 * std::log2(restAtQp / std::max(room, restAtQp / 64.0));
+        d = std::max(d, dh);
+    }
+    return Clip3(kMinRcQp, 51, sliceQp_ + static_cast<int>(std::lround(d)));
+}
+
+// Appends a coded row to the slice: the skip run running into it, its bits
+// with the first mb_qp_delta against the QP the rows before left, and the
+// QPs of its macroblocks without one.
+void EncoderImpl::JoinRow(const MbCoder& c, int mby, bool intra) {
+    bool coded = true;
+    if (!intra) {
+        if (c.coded_) {
+            bw_.Ue(static_cast<uint32_t>(pendingSkips_ + c.leadSkips_));
+            pendingSkips_ = c.tailSkips_;
+        } else {
+            pendingSkips_ += c.tailSkips_;
+            coded = false;
+        }
+    }
+    if (coded) {
+        const uint64_t end = c.bw_.BitCount();
+        if (c.hasDq_) {
+            bw_.Append(c.bw_, 0, c.dqPos_);
+            bw_.Se(c.qp_ - qpPrev_);
+            bw_.Append(c.bw_, c.dqPos_, end);
+        } else {
+            bw_.Append(c.bw_, 0, end);
+        }
+    }
+    double cplx = mby > 0 ? joinedCplx_[static_cast<size_t>(mby - 1)] : 0.0;
+    for (int mbx = 0; mbx < mbW_; ++mbx) {
+        const size_t mb = static_cast<size_t>(mby * mbW_ + mbx);
+        if (carriesQp_[mb])
+            qpPrev_ = qpMb_[mb];
+        else
+            qpMb_[mb] = static_cast<uint8_t>(qpPrev_);
+        cplx += mbCplx_[mb];
+    }
+    joinedBits_[static_cast<size_t>(mby)] = bw_.BitCount();
+    joinedCplx_[static_cast<size_t>(mby)] = cplx;
+}
+
+void MbCoder::CodeRow(int mby, bool intra, int qp) {
+    bw_.Reset();
+    coded_ = hasDq_ = false;
+    leadSkips_ = tailSkips_ = 0;
+    dqPos_ = 0;
+    qp_ = qp;
+    SetupLambda();
+    int skipRun = 0;
+    for (int mbx = 0; mbx < mbW_; ++mbx) {
+        enc_.WaitRowAbove(mby, mbx);
+        if (intra)
+            EncodeIntraMb(mbx, mby, false, sp_.i4ModesI);
+        else
+            EncodePMb(mbx, mby, &skipRun);
+        enc_.RowProgress(mby, mbx + 1);
+    }
+    tailSkips_ = skipRun;
+}
+
+bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, const uint8_t* v, int sv, ByteSink& out,
+                         bool* isIdr) {
     if (!open_ || !y || !u || !v) return false;
     const int cw = (set_.width + 1) / 2;
     if (std::abs(sy) < set_.width || std::abs(su) < cw || std::abs(sv) < cw) return false;
@@ -1390,6 +1694,7 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
     if (intra) framesSinceI_ = 0;
     forceKey_ = false;
 
+    if (pool_.Workers() != used_.threads) pool_.Start(used_.threads);
     LoadSource(y, sy, u, su, v, sv);
     const double complexity = rc_.Enabled() ? Analyse(intra) : 0.0;
     sliceQp_ = rc_.PickQp(intra, complexity);
@@ -1443,7 +1748,7 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
     if (idr) idrPicId_ = (idrPicId_ + 1) & 0xFFFF;
     lastQp_ = static_cast<int>(std::lround(avgQp));
     if (isIdr) *isIdr = idr;
-    return true;
+    return !out.Overflowed();
 }
 
 // ---------------------------------------------------------------------------
@@ -1459,8 +1764,36 @@ void H264Encoder::ForceKeyFrame() { impl_->forceKey_ = true; }
 
 bool H264Encoder::Encode(const uint8_t* y, int strideY, const uint8_t* u, int strideU, const uint8_t* v,
                          int strideV, std::vector<uint8_t>& out, bool* isIdr) {
-    return impl_->Encode(y, strideY, u, strideU, v, strideV, out, isIdr);
+    ByteSink sink(out);
+    return impl_->Encode(y, strideY, u, strideU, v, strideV, sink, isIdr);
 }
+
+bool H264Encoder::Encode(const uint8_t* y, int strideY, const uint8_t* u, int strideU, const uint8_t* v,
+                         int strideV, uint8_t* dst, size_t capacity, size_t* size, bool* isIdr) {
+    if (!dst || !size) return false;
+    ByteSink sink(dst, capacity);
+    const bool ok = impl_->Encode(y, strideY, u, strideU, v, strideV, sink, isIdr);
+    *size = sink.size();
+    return ok;
+}
+
+size_t H264Encoder::MaxFrameBytes(const EncoderSettings& s) {
+    // The largest macroblock CAVLC can carry with levels up to 2047: 27
+    // blocks (16 luma, luma DC, 2 chroma DC, 8 chroma AC) of at most 16 + 3
+    // bits of token and signs, 16 levels of 28 bits, 9 bits of total zeros
+    // and 15 runs of 11 bits, and the macroblock header; half as much again
+    // for emulation prevention bytes in the worst case.
+    const size_t mbBits = 27 * (16 + 3 + 16 * 28 + 9 + 15 * 11) + 400;
+    const size_t mbBytes = (mbBits + 7) / 8 * 3 / 2;
+    const size_t w = static_cast<size_t>(std::max(16, s.width)), h = static_cast<size_t>(std::max(16, s.height));
+    const size_t mbs = ((w + 1) / 2 * 2 + 15) / 16 * (((h + 1) / 2 * 2 + 15) / 16);
+    // filler of a CBR picture: at most two pictures' share of the rate
+    const double fps = s.fps > 0 ? s.fps : 1.0;
+    const size_t filler = s.rateControl == kRateCbr ? static_cast<size_t>(2.0 * s.bitrateKbps * 1000.0 / fps / 8.0) : 0;
+    return mbs * mbBytes + filler + 1024; // parameter sets, slice header, NAL headers
+}
+
+size_t H264Encoder::MaxFrameBytes() const { return MaxFrameBytes(impl_->set_); }
 
 const uint8_t* H264Encoder::ReconPlane(int plane, int* stride) const {
     if (impl_->lastRec_ < 0 || plane < 0 || plane > 2) return nullptr;

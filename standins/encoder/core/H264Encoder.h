@@ -1,4 +1,4 @@
-// vcore: a small, single-threaded H.264 (Baseline) encoder used by the
+// vcore: a small H.264 (Baseline) encoder used by the
 // stand-in encoder filter of the Quorlin test bench.
 //
 // Output: Annex-B byte stream (start code 00 00 00 01 before every NAL unit).
@@ -44,7 +44,14 @@
 // such pictures are coded and reported with the size rounded up to even (the
 // last column/row is repeated), since 4:2:0 cropping works in 2-pixel units.
 //
-// Not thread-safe; one instance per stream.
+// Threads: the macroblock rows of a picture are coded in a wavefront (a row
+// is two macroblocks behind the row above), so the stream of several threads
+// decodes like one slice. With one thread the QP adapted inside a picture
+// follows the rows coded up to the row above; with more it follows the rows
+// up to two rows above, the same for any number of threads (a fixed QP gives
+// the same stream for every number of threads).
+//
+// One instance per stream; its calls come from one thread at a time.
 #pragma once
 
 #include <cstddef>
@@ -71,6 +78,7 @@ struct EncoderSettings {
     int bFrames = 0;            // requested B frames (Baseline: always 0)
     bool cavlc = true;          // requested entropy coder (Baseline: CAVLC)
     int speedQuality = 4;       // 1 = fastest ... 7 = best quality
+    int threads = 1;            // threads coding a picture, 0 = one per processor
 };
 
 struct UsedSettings {
@@ -84,6 +92,7 @@ struct UsedSettings {
     int speedQuality = 0;
     int codedWidth = 0;  // size after rounding odd sizes up to even
     int codedHeight = 0;
+    int threads = 1;     // threads coding a picture
 };
 
 // Level limits used for automatic level selection (exposed for tests/reporting).
@@ -122,6 +131,15 @@ public:
     bool Encode(const uint8_t* y, int strideY, const uint8_t* u, int strideU,
                 const uint8_t* v, int strideV, std::vector<uint8_t>& out,
                 bool* isIdr);
+
+    // The same, writing the frame's bytes to dst; *size says how many. False
+    // also when they do not fit in capacity, which MaxFrameBytes() always does.
+    bool Encode(const uint8_t* y, int strideY, const uint8_t* u, int strideU, const uint8_t* v, int strideV,
+                uint8_t* dst, size_t capacity, size_t* size, bool* isIdr);
+    // The most bytes one Encode() can produce with these settings (for an
+    // opened encoder: its own).
+    static size_t MaxFrameBytes(const EncoderSettings& settings);
+    size_t MaxFrameBytes() const;
 
     // The encoder's reconstruction of the last encoded picture (after the loop
     // filter), cropped to the coded size; plane 0 = Y, 1 = U, 2 = V.
