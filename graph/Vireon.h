@@ -82,6 +82,10 @@ public:
     virtual HRESULT STDMETHODCALLTYPE ForceKeyFrame() = 0;
     virtual HRESULT STDMETHODCALLTYPE SetEncoderType(int eEncType) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetEncoderType(int* peEncType, int* peEncUsed) = 0;
+    // Threads coding a picture, 0 = one per processor.
+    virtual HRESULT STDMETHODCALLTYPE SetThreads(UINT nThreads) = 0;
+    // The threads asked for and those the encoder uses.
+    virtual HRESULT STDMETHODCALLTYPE GetThreads(UINT* pnThreads, UINT* pnThreadsUsed) = 0;
 };
 __CRT_UUID_DECL(IVireon, 0xD1C5BF32, 0xF440, 0x4EAB, 0xB9, 0xBF, 0x5E, 0xDB, 0x9A, 0x1F, 0x27, 0x77)
 

@@ -16,6 +16,7 @@
 //   level         Auto, 1, 1b, 1.1 ... 5.1 or a level_idc (9..51)
 //   speed_quality 1..7   rate_control 0, 1 or cbr, vbr, "Constant bitrate", "Variable bitrate"
 //   bitrate (Kbps), gop, exact_gop, idr_interval, b_frames, cavlc, pass_through_timestamps
+//   threads       0 (one per processor) or a number: set on the encoder itself before "Play"
 //
 // Exit status: 0 the graph ran to its end; 1 it failed (the record says why); 2 bad usage.
 #include <windows.h>
@@ -133,7 +134,7 @@ const NamedValue kLevels[] = {{L"Auto", 0},  {L"1", 10},   {L"1b", 9},   {L"1.1"
 
 enum SettingId {
     kEncoderType, kPreset, kProfile, kLevel, kSpeedQuality, kRateControl, kBitrate, kGop, kExactGop,
-    kIdrInterval, kBFrames, kCavlc, kPassThrough, kSettingCount
+    kIdrInterval, kBFrames, kCavlc, kPassThrough, kThreads, kSettingCount
 };
 
 struct SettingDef {
@@ -157,6 +158,7 @@ const SettingDef kSettings[kSettingCount] = {
     {"b_frames", NULL, 0, 0, 0xFFFFFFFFLL},
     {"cavlc", NULL, 0, 0, 1},
     {"pass_through_timestamps", NULL, 0, 0, 1},
+    {"threads", NULL, 0, 0, 0xFFFFFFFFLL},
 };
 
 // Parses one value; names are looked up first (so "1" is level 1, not level_idc 1).
@@ -439,7 +441,7 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring encoderText;
     JsonObject input;
     EncodingProps props = {};
-    UINT nAvgKbps = 0, nFrames = 0;
+    UINT nAvgKbps = 0, nFrames = 0, nThreads = 0, nThreadsUsed = 0;
     bool bCompleted = false, bRan = false;
     LONGLONG llDuration = 0;
 
@@ -505,9 +507,20 @@ int wmain(int argc, wchar_t** argv) {
         props.bCavlc = asked[kCavlc] ? (int)values[kCavlc] : m.bCavlc;
         props.bPassThroughTimeStamps = asked[kPassThrough] ? (int)values[kPassThrough] : 0;
 
+        // The dialog has no thread setting: the encoder takes it itself.
+        if (asked[kThreads]) {
+            CComPtr<IBaseFilter> spEncoder;
+            hr = FindFilter(graph.m_spGraph, CLSID_VireonEncoder, &spEncoder);
+            CComQIPtr<IVireon> spVireon(spEncoder);
+            if (hr == S_OK) hr = spVireon ? spVireon->SetThreads((UINT)values[kThreads]) : E_NOINTERFACE;
+            if (hr != S_OK) run.Error("Can't set threads", hr);
+        }
+
         // "Play" from the stopped state.
-        hr = graph.SetEncodingProps(&props);
-        if (FAILED(hr)) run.Error("Can't change encoding properties", hr);
+        if (run.errors.empty()) {
+            hr = graph.SetEncodingProps(&props);
+            if (FAILED(hr)) run.Error("Can't change encoding properties", hr);
+        }
     }
 
     if (run.errors.empty()) {
@@ -552,6 +565,12 @@ int wmain(int argc, wchar_t** argv) {
             }
         }
         graph.GetStatistics(&nAvgKbps, &nFrames);
+        {
+            CComPtr<IBaseFilter> spEncoder;
+            CComQIPtr<IVireon> spVireon;
+            if (FindFilter(graph.m_spGraph, CLSID_VireonEncoder, &spEncoder) == S_OK) spVireon = spEncoder;
+            if (spVireon) spVireon->GetThreads(&nThreads, &nThreadsUsed);
+        }
 
         int nWidth = 0, nHeight = 0, eInterlacing = 0;
         double dblFps = 0;
@@ -593,6 +612,7 @@ int wmain(int argc, wchar_t** argv) {
     record.Raw("input", input.Text());
     record.Num("duration_s", (double)llDuration / 1e7);
     record.Int("frames_encoded", nFrames).Int("avg_bitrate_kbps", nAvgKbps);
+    record.Int("threads", nThreads).Int("threads_used", nThreadsUsed);
     record.Num("wall_s", wall).Num("cpu_s", cpu);
     record.Raw("asked", askedJson.Text()).Raw("sent", sentJson.Text());
     record.Raw("defaults", SettingsJson(before)).Raw("used", SettingsJson(used));

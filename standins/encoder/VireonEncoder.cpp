@@ -36,6 +36,7 @@ const UINT kMaxBitrate = 240000;  // Kbps, the highest level's limit
 const UINT kMaxGop = 10000;
 const UINT kMaxIdrInterval = 10000;
 const UINT kMaxBFrames = 16;
+const UINT kMaxThreads = 64;
 const REFERENCE_TIME kDefaultFrameTime = 400000;  // 25 fps when the input does not say
 
 HRESULT MakeBstr(const wchar_t* psz, BSTR* pbstr) {
@@ -199,9 +200,15 @@ public:
         int w, h;
         REFERENCE_TIME t;
         if (!CodedSize(&w, &h, &t)) return VFW_E_NOT_CONNECTED;
-        // A coded picture stays below 400 bytes per macroblock (the Baseline limit of 3200
-        // bits) plus headers; twice the luma size is a safe bound.
-        const long cbNeeded = (long)w * h * 2 + 65536;
+        // The core writes a picture straight into the sample: room for the most it can write.
+        vcore::EncoderSettings settings;
+        {
+            CKitAutoLock lock(&m_pOwner->m_csSettings);
+            settings = m_pOwner->CoreSettings(m_pOwner->m_input);
+        }
+        const size_t cbBound = vcore::H264Encoder::MaxFrameBytes(settings);
+        if (cbBound > 0x7FFFFFFF) return E_OUTOFMEMORY;
+        const long cbNeeded = (long)cbBound;
         if (pProps->cBuffers < 3) pProps->cBuffers = 3;
         if (pProps->cbBuffer < cbNeeded) pProps->cbBuffer = cbNeeded;
         if (pProps->cbAlign < 1) pProps->cbAlign = 1;
@@ -289,6 +296,7 @@ vcore::EncoderSettings CVireonEncoder::CoreSettings(const VideoInput& in) const 
     s.bFrames = (int)m_settings.nBFrames;
     s.cavlc = true;
     s.speedQuality = (int)m_settings.nSpeedQuality;
+    s.threads = (int)m_settings.nThreads;
     return s;
 }
 
@@ -309,6 +317,7 @@ vcore::UsedSettings CVireonEncoder::Used() {
         used.bitrateKbps = (int)m_settings.nBitrate;
         used.cavlc = true;
         used.speedQuality = (int)m_settings.nSpeedQuality;
+        used.threads = (int)m_settings.nThreads;
     }
     m_used = used;
     m_bUsedValid = true;
@@ -377,15 +386,40 @@ HRESULT CVireonEncoder::EncodeSample(IMediaSample* pSample) {
         Trace(L"###Err### CVireonEncoder::EncodeSample(): sample smaller than a frame\n");
         return S_OK;
     }
-    if (!vcore::ConvertToI420(in.eFormat, pData, in.nWidth, in.nBufferRows, in.nStride, in.bBottomUp, m_picture))
-        return E_FAIL;
+    // Planar input is read where it is; the other formats become I420 first.
+    const uint8_t* rgpPlane[3];
+    int rgnStride[3];
+    if (!vcore::PlanarView(in.eFormat, pData, in.nWidth, in.nBufferRows, in.nStride, in.bBottomUp, rgpPlane,
+                           rgnStride)) {
+        if (!vcore::ConvertToI420(in.eFormat, pData, in.nWidth, in.nBufferRows, in.nStride, in.bBottomUp,
+                                  m_picture))
+            return E_FAIL;
+        rgpPlane[0] = m_picture.y.data();
+        rgpPlane[1] = m_picture.u.data();
+        rgpPlane[2] = m_picture.v.data();
+        rgnStride[0] = m_picture.strideY;
+        rgnStride[1] = rgnStride[2] = m_picture.strideC;
+    }
 
+    // The picture is coded straight into the output sample.
+    IMediaSample* pOut = nullptr;
+    HRESULT hr = m_pOutput->GetDeliveryBuffer(&pOut);
+    if (FAILED(hr)) return hr;
+    BYTE* pOutData = nullptr;
+    if (FAILED(pOut->GetPointer(&pOutData)) || !pOutData) {
+        pOut->Release();
+        return E_POINTER;
+    }
     if (::InterlockedExchange(&m_bForceKeyFrame, 0)) m_spEncoder->ForceKeyFrame();
-    m_bitstream.clear();
     bool bIdr = false;
-    if (!m_spEncoder->Encode(m_picture.y.data(), m_picture.strideY, m_picture.u.data(), m_picture.strideC,
-                             m_picture.v.data(), m_picture.strideC, m_bitstream, &bIdr))
-        return E_FAIL;
+    size_t cbCoded = 0;
+    const long cbRoom = pOut->GetSize();
+    if (!m_spEncoder->Encode(rgpPlane[0], rgnStride[0], rgpPlane[1], rgnStride[1], rgpPlane[2], rgnStride[2],
+                             pOutData, cbRoom > 0 ? (size_t)cbRoom : 0, &cbCoded, &bIdr)) {
+        pOut->Release();
+        // The picture needed more room than the sample has (a buffer agreed for a smaller size).
+        return cbRoom > 0 && cbCoded >= (size_t)cbRoom ? VFW_E_BUFFER_OVERFLOW : E_FAIL;
+    }
     {
         CKitAutoLock lock(&m_csSettings);
         m_nStatFrames = (UINT)m_spEncoder->FramesEncoded();
@@ -417,17 +451,7 @@ HRESULT CVireonEncoder::EncodeSample(IMediaSample* pSample) {
         }
     }
 
-    IMediaSample* pOut = nullptr;
-    HRESULT hr = m_pOutput->GetDeliveryBuffer(&pOut);
-    if (FAILED(hr)) return hr;
-    BYTE* pOutData = nullptr;
-    pOut->GetPointer(&pOutData);
-    if ((long)m_bitstream.size() > pOut->GetSize()) {
-        pOut->Release();
-        return VFW_E_BUFFER_OVERFLOW;
-    }
-    memcpy(pOutData, m_bitstream.data(), m_bitstream.size());
-    pOut->SetActualDataLength((long)m_bitstream.size());
+    pOut->SetActualDataLength((long)cbCoded);
     pOut->SetTime(&tStart, &tStop);
     pOut->SetMediaTime(nullptr, nullptr);
     pOut->SetSyncPoint(bIdr ? TRUE : FALSE);
@@ -637,6 +661,23 @@ STDMETHODIMP CVireonEncoder::GetBFrames(UINT* pnBFrames, UINT* pnBFramesUsed) {
     CKitAutoLock lock(&m_csSettings);
     *pnBFrames = m_settings.nBFrames;
     *pnBFramesUsed = (UINT)used.bFrames;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::SetThreads(UINT nThreads) {
+    if (nThreads > kMaxThreads) return E_INVALIDARG;
+    VIREON_SETTER_PROLOGUE
+    m_settings.nThreads = nThreads;
+    m_bUsedValid = false;
+    return S_OK;
+}
+
+STDMETHODIMP CVireonEncoder::GetThreads(UINT* pnThreads, UINT* pnThreadsUsed) {
+    if (!pnThreads || !pnThreadsUsed) return E_POINTER;
+    vcore::UsedSettings used = Used();
+    CKitAutoLock lock(&m_csSettings);
+    *pnThreads = m_settings.nThreads;
+    *pnThreadsUsed = (UINT)used.threads;
     return S_OK;
 }
 

@@ -26,6 +26,11 @@
 //     of a run gets n * frame duration (from the input's AvgTimePerFrame, or 25 fps when the
 //     input does not say). Key frames (IDR) are sync points.
 //   * GetStatistics counts the current (or last) run from its start.
+//   * Threads: 0 (the default) codes a picture with one thread per processor; GetThreads
+//     reports the threads the encoder uses (at most one per macroblock row, at most 16).
+//   * Pipeline: I420 and YV12 samples are read by the encoder where they are (other formats
+//     are converted once); the picture is coded straight into the output sample, whose size
+//     is the most the encoder can write for a picture of the connected input.
 //   * A sample that brings a new input type with another picture size restarts the encoder
 //     (an IDR with new SPS and PPS); the first output sample of the new size carries the
 //     matching output type when the downstream pin accepts it. Output buffers keep the size
@@ -54,6 +59,7 @@ struct VireonSettings {
     int bCavlc;
     int bPassThroughTimeStamps;
     int eEncType;
+    UINT nThreads;  // 0 = one per processor
 };
 
 class CVireonEncoder : public CKitFilter, public IVireon, public IVireonVersion {
@@ -96,6 +102,8 @@ public:
     STDMETHODIMP ForceKeyFrame() override;
     STDMETHODIMP SetEncoderType(int eEncType) override;
     STDMETHODIMP GetEncoderType(int* peEncType, int* peEncUsed) override;
+    STDMETHODIMP SetThreads(UINT nThreads) override;
+    STDMETHODIMP GetThreads(UINT* pnThreads, UINT* pnThreadsUsed) override;
 
     // IVireonVersion
     STDMETHODIMP GetType(int* peType) override;
@@ -133,7 +141,6 @@ private:
     bool m_bInputKnown;
     std::unique_ptr<vcore::H264Encoder> m_spEncoder;  // while streaming
     vcore::I420Picture m_picture;
-    std::vector<uint8_t> m_bitstream;
     volatile LONG m_bForceKeyFrame;
     LONGLONG m_nFramesIn;        // input frames of this run
     UINT m_nStatFrames;          // frames encoded in this (or the last) run

@@ -2,6 +2,7 @@
 // the formats and time stamps each case needs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 
@@ -178,6 +179,7 @@ TEST_F(SourceGraph, SettersCheckValuesAndReportWhatIsUsed) {
         {"CAVLC 2", [&] { return spVireon->SetCavlc(2); }},
         {"pass-through 2", [&] { return spVireon->SetPassThroughTimeStamps(2); }},
         {"encoder type 0", [&] { return spVireon->SetEncoderType(0); }},
+        {"threads 65", [&] { return spVireon->SetThreads(65); }},
     };
     for (const Rejected& r : rejected) EXPECT_EQ(E_INVALIDARG, r.call()) << r.what;
     // No hardware encoder on this machine.
@@ -257,6 +259,17 @@ TEST_F(SourceGraph, SettersCheckValuesAndReportWhatIsUsed) {
     ASSERT_EQ(S_OK, spVireon->GetProfileLevel(&n1, &n2, &n3, &n4));
     EXPECT_EQ(66u, n3);
     EXPECT_EQ(13u, n4);  // 7500 macroblocks a second is more than level 1.2 allows
+    // Threads: one per processor by default, at most one per macroblock row (15 here).
+    SYSTEM_INFO si = {};
+    ::GetSystemInfo(&si);
+    ASSERT_EQ(S_OK, spVireon->GetThreads(&n1, &n2));
+    EXPECT_EQ(0u, n1);
+    EXPECT_EQ(std::min<UINT>(std::max<UINT>(1, si.dwNumberOfProcessors), 15), n2);
+    ASSERT_EQ(S_OK, spVireon->SetThreads(40));
+    ASSERT_EQ(S_OK, spVireon->GetThreads(&n1, &n2));
+    EXPECT_EQ(40u, n1);
+    EXPECT_EQ(15u, n2);
+    EXPECT_EQ(E_POINTER, spVireon->GetThreads(&n1, nullptr));
     // A level too small for the stream is replaced, and the used value says so.
     ASSERT_EQ(S_OK, spVireon->SetProfileLevel(66, 10));
     ASSERT_EQ(S_OK, spVireon->GetProfileLevel(&n1, &n2, &n3, &n4));

@@ -612,6 +612,21 @@ STDMETHODIMP FakeEncoder::GetEncoderType(int* pe, int* peUsed) {
     return hr;
 }
 
+STDMETHODIMP FakeEncoder::SetThreads(UINT n) {
+    HRESULT hr = Called("SetThreads(" + std::to_string(n) + ")", "SetThreads");
+    if (SUCCEEDED(hr)) values.nThreads = n;
+    return hr;
+}
+
+STDMETHODIMP FakeEncoder::GetThreads(UINT* pn, UINT* pnUsed) {
+    HRESULT hr = Called("GetThreads", "GetThreads");
+    if (SUCCEEDED(hr)) {
+        FAKE_OUT(pn, values.nThreads);
+        FAKE_OUT(pnUsed, values.nThreadsUsed);
+    }
+    return hr;
+}
+
 STDMETHODIMP FakeEncoder::GetType(int* pe) {
     HRESULT hr = Called("GetType", "GetType");
     if (SUCCEEDED(hr)) FAKE_OUT(pe, values.eType);

@@ -189,6 +189,7 @@ struct FakeVireonState {
     int bCavlc = 1;
     int bPassThrough = 0;
     int eEncType = MRV264E_Enc_Any, eEncUsed = MRV264E_Enc_Soft;
+    UINT nThreads = 0, nThreadsUsed = 2;
     int eType = MRV264E_Type_Release, eOS = MRV264E_OS_64;
     std::wstring name = L"Vireon H.264 Encoder", number = L"1.0.0.0", dateTime = L"2026-01-01 00:00";
 };
@@ -234,6 +235,8 @@ public:
     STDMETHODIMP ForceKeyFrame() override;
     STDMETHODIMP SetEncoderType(int eEncType) override;
     STDMETHODIMP GetEncoderType(int* peEncType, int* peEncUsed) override;
+    STDMETHODIMP SetThreads(UINT nThreads) override;
+    STDMETHODIMP GetThreads(UINT* pnThreads, UINT* pnThreadsUsed) override;
 
     // IVireonVersion
     STDMETHODIMP GetType(int* peType) override;
