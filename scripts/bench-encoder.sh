@@ -9,11 +9,18 @@
 #   target, decoder buffer violations, frozen pictures, PSNR/SSIM, BD-rate
 #   (scripts/bench-encoder-quality.py). The default corpus takes a few
 #   minutes; FULL=1 runs the whole one (HD clips, longer clips).
-# speed: one 720x576 25 fps clip with motion at the same bitrate: speed and PSNR.
+# speed: one 720x576 25 fps clip with motion at the same bitrate, side by side
+#   in one run: libx264 ultrafast and veryfast-baseline (one thread and all
+#   threads), the core built natively at every speed in SPEED (one thread and
+#   all threads), the product build under Wine (vcore_enc.exe) and the whole
+#   file -> encoder -> writer graph under Wine (quorlin-encode.exe); CPU and
+#   wall time, fps, PSNR, the ratios of the targets and the BD-rates
+#   (scripts/bench-encoder-speed.py). The Wine rows need the build of
+#   scripts/setup.sh.
 #
 #   scripts/bench-encoder.sh            # both parts, defaults below
 #   PART=quality FULL=1 QSPEED=4 scripts/bench-encoder.sh   # QSPEED: vcore's speed/quality (the dialog's default 4)
-#   PART=speed KBPS=2000 SECONDS_LEN=10 CLIP=mandelbrot SPEED=1 GOP=25 scripts/bench-encoder.sh
+#   PART=speed KBPS=2000 SECONDS_LEN=10 CLIP=mandelbrot SPEED="1 4" GOP=25 scripts/bench-encoder.sh
 #
 # CLIP is an ffmpeg lavfi source name (mandelbrot: zoom, everything moves;
 # testsrc2: moving objects over a still background).
@@ -23,18 +30,17 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 KBPS="${KBPS:-2000}"
 SECONDS_LEN="${SECONDS_LEN:-10}"
 CLIP="${CLIP:-mandelbrot}"
-SPEED="${SPEED:-1}"
 GOP="${GOP:-25}"   # I-frame period for both encoders (vcore's automatic value at 25 fps)
-W=720 H=576 FPS=25
+SPEED="${SPEED:-1 4}"   # vcore's speeds measured
+export KBPS SECONDS_LEN CLIP GOP SPEED
 WORK="${BENCH_DIR:-$(mktemp -d)}"
 mkdir -p "$WORK"
-FRAMES=$((SECONDS_LEN * FPS))
 
 command -v ffmpeg >/dev/null || { echo "ffmpeg is required (apt-get install -y ffmpeg)" >&2; exit 1; }
 
 PART="${PART:-all}"
 echo "== building vcore_enc"
-g++ -std=c++17 -O2 -Wall -Wextra -I"$ROOT/standins/encoder/core" \
+g++ -std=c++17 -O2 -pthread -Wall -Wextra -I"$ROOT/standins/encoder/core" \
     "$ROOT"/standins/encoder/core/*.cpp "$ROOT/standins/encoder/core/tools/vcore-enc.cpp" -o "$WORK/vcore_enc"
 
 if [ "$PART" = all ] || [ "$PART" = quality ]; then
@@ -43,50 +49,5 @@ if [ "$PART" = all ] || [ "$PART" = quality ]; then
     [ "$PART" = quality ] && exit "${QUALITY_MISSED:-0}"
 fi
 
-SRC="$WORK/src_${CLIP}_${W}x${H}.yuv"
-if [ ! -s "$SRC" ]; then
-    echo "== making a ${SECONDS_LEN}s ${W}x${H}@${FPS} $CLIP clip"
-    ffmpeg -v error -f lavfi -i "${CLIP}=size=${W}x${H}:rate=${FPS}" -frames:v "$FRAMES" \
-        -pix_fmt yuv420p -f rawvideo -y "$SRC"
-fi
-
-now() { date +%s.%N; }
-# CPU seconds (user + sys) of a command; the machine may be shared, so CPU
-# time is the figure compared, wall-clock time is shown as well.
-cpu_time() {
-    local TIMEFORMAT='%3U %3S' out
-    out=$( { time "$@" >/dev/null 2>&1; } 2>&1 | tail -1 )
-    echo "$out" | awk '{print $1 + $2}'
-}
-psnr() { # file.264 -> average PSNR (all planes)
-    ffmpeg -hide_banner -nostdin -i "$1" -f rawvideo -pix_fmt yuv420p -s ${W}x${H} -r $FPS -i "$SRC" \
-        -lavfi "[0:v][1:v]psnr" -f null - 2>&1 | sed -n 's/.*average:\([0-9.inf]*\).*/\1/p' | tail -1
-}
-kbps() { echo "scale=1; $(stat -c %s "$1") * 8 / $SECONDS_LEN / 1000" | bc; }
-
-echo "== libx264 ultrafast, 1 thread, ${KBPS} kbps"
-t0=$(now)
-X_CPU=$(cpu_time ffmpeg -v error -nostdin -f rawvideo -pix_fmt yuv420p -s ${W}x${H} -r $FPS -i "$SRC" \
-    -c:v libx264 -preset ultrafast -threads 1 -b:v "${KBPS}k" -g "$GOP" -f h264 -y "$WORK/x264.264")
-t1=$(now)
-X_WALL=$(echo "$t1 - $t0" | bc)
-
-echo "== vcore, speed $SPEED, CBR ${KBPS} kbps"
-t0=$(now)
-V_CPU=$(cpu_time "$WORK/vcore_enc" -i "$SRC" -w $W -h $H -fps $FPS -rc cbr -b "$KBPS" -g "$GOP" -speed "$SPEED" -o "$WORK/vcore.264")
-t1=$(now)
-V_WALL=$(echo "$t1 - $t0" | bc)
-
-X_FPS=$(echo "scale=1; $FRAMES / $X_CPU" | bc)
-V_FPS=$(echo "scale=1; $FRAMES / $V_CPU" | bc)
-X_WFPS=$(echo "scale=1; $FRAMES / $X_WALL" | bc)
-V_WFPS=$(echo "scale=1; $FRAMES / $V_WALL" | bc)
-RATIO=$(echo "scale=2; $V_FPS / $X_FPS" | bc)
-X_PSNR=$(psnr "$WORK/x264.264")
-V_PSNR=$(psnr "$WORK/vcore.264")
-
-printf '\n%-8s %12s %12s %10s %10s\n' encoder fps_cpu fps_wall kbps psnr_dB
-printf '%-8s %12s %12s %10s %10s\n' x264 "$X_FPS" "$X_WFPS" "$(kbps "$WORK/x264.264")" "$X_PSNR"
-printf '%-8s %12s %12s %10s %10s\n' vcore "$V_FPS" "$V_WFPS" "$(kbps "$WORK/vcore.264")" "$V_PSNR"
-echo "speed ratio vcore/x264 (CPU time): $RATIO   PSNR difference: $(echo "$V_PSNR - $X_PSNR" | bc) dB"
-echo "(whole processes timed, reading the raw clip included; $FRAMES frames)"
+python3 "$ROOT/scripts/bench-encoder-speed.py" "$WORK/vcore_enc" "$WORK" "${QUORLIN_BUILD_DIR:-$ROOT/build}" || SPEED_MISSED=1
+exit $(( ${QUALITY_MISSED:-0} | ${SPEED_MISSED:-0} ))

@@ -1,0 +1,228 @@
+#!/usr/bin/env python3
+"""Speed benchmark of the vcore encoder, side by side with libx264 in one run.
+
+One clip (CLIP, SECONDS_LEN seconds of 720x576 at 25 fps) at the same bitrate
+(KBPS, CBR, I-frame period GOP) through:
+  * libx264 ultrafast and veryfast with the Baseline profile, one thread and
+    all threads (ffmpeg reading the raw clip);
+  * the core built natively (vcore_enc), every speed in SPEED, one thread and
+    all threads;
+  * the product build under Wine: the core's console program (vcore_enc.exe)
+    and the whole file -> encoder -> MPEG-4 writer graph without a reference
+    clock (quorlin-encode.exe, source an AVI of the raw pictures), at every
+    speed in SPEED.
+CPU time is the figure compared (the machine may be shared); wall time is
+shown beside it and is the one that shows threads. Then the ratios of the
+targets, PSNR at the same bitrate and the BD-rate of vcore against
+veryfast-baseline (and of all threads against one thread) over four bitrates.
+
+Usage: bench-encoder-speed.py VCORE_ENC WORKDIR BUILD_DIR
+"""
+import importlib.util
+import os
+import re
+import resource
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+_spec = importlib.util.spec_from_file_location("bench_quality", os.path.join(HERE, "bench-encoder-quality.py"))
+bq = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(bq)
+
+W, H, FPS = 720, 576, 25
+KBPS = int(os.environ.get("KBPS", "2000"))
+SECONDS_LEN = int(os.environ.get("SECONDS_LEN", "10"))
+CLIP = os.environ.get("CLIP", "mandelbrot")
+SPEEDS = [int(s) for s in os.environ.get("SPEED", "1 4").replace(",", " ").split()]
+GOP = int(os.environ.get("GOP", "25"))
+WINE = "/usr/lib/wine/wine64"
+FRAMES = SECONDS_LEN * FPS
+
+
+def timed(cmd, env=None):
+    """runs cmd; (CPU seconds of the process and its children, wall seconds, stdout)"""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    t0 = time.monotonic()
+    r = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env,
+                       stdin=subprocess.DEVNULL)
+    wall = time.monotonic() - t0
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    if r.returncode != 0:
+        sys.exit(f"failed ({r.returncode}): {' '.join(cmd)}\n{r.stdout[-2000:]}\n{r.stderr[-2000:]}")
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    return cpu, wall, r.stdout
+
+
+def x264(src, out, preset, threads, kbps):
+    extra = ["-profile:v", "baseline"] if preset == "veryfast" else []
+    return timed(["ffmpeg", "-v", "error", "-nostdin"] + bq.raw_input(W, H, str(FPS), src) +
+                 ["-c:v", "libx264", "-preset", preset, "-threads", str(threads)] + extra +
+                 ["-b:v", f"{kbps}k", "-g", str(GOP), "-f", "h264", "-y", out])
+
+
+def vcore(enc, src, out, speed, threads, kbps, wine_env=None):
+    cmd = [enc, "-i", src, "-w", str(W), "-h", str(H), "-fps", str(FPS), "-rc", "cbr", "-b", str(kbps),
+           "-g", str(GOP), "-speed", str(speed), "-threads", str(threads), "-o", out]
+    if wine_env is not None:
+        cmd = [WINE] + cmd
+    cpu, wall, text = timed(cmd, wine_env)
+    if wine_env is not None:
+        # the program's own account: Wine's start-up is not the encoder's
+        m = re.search(r"cpu_seconds=([0-9.]+) wall_seconds=([0-9.]+)", text)
+        if not m:
+            sys.exit(f"no times from {enc}: {text}")
+        cpu, wall = float(m.group(1)), float(m.group(2))
+    m = re.search(r"threads=(\d+)", text)
+    return cpu, wall, int(m.group(1)) if m else 1
+
+
+def winpath(p):
+    return "Z:" + os.path.realpath(p).replace("/", "\\")
+
+
+def main():
+    enc, work, build = sys.argv[1], sys.argv[2], sys.argv[3]
+    os.makedirs(work, exist_ok=True)
+    src = os.path.join(work, f"src_{CLIP}_{W}x{H}_{FRAMES}.yuv")
+    if not os.path.exists(src) or os.path.getsize(src) != FRAMES * bq.frame_size(W, H):
+        print(f"== making a {SECONDS_LEN}s {W}x{H}@{FPS} {CLIP} clip", flush=True)
+        subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-f", "lavfi", "-i", f"{CLIP}=size={W}x{H}:rate={FPS}",
+                        "-frames:v", str(FRAMES), "-pix_fmt", "yuv420p", "-f", "rawvideo", "-y", src], check=True)
+    ncpu = os.cpu_count() or 1
+    rows = []  # (name, cpu, wall, stream, threads)
+
+    def add(name, res, stream, threads):
+        cpu, wall = res[0], res[1]
+        rows.append((name, cpu, wall, stream, threads))
+        print(f"   {name:28} {FRAMES / cpu:8.1f} fps CPU {FRAMES / wall:8.1f} fps wall", flush=True)
+
+    print(f"== libx264 and vcore, {KBPS} kbps, {FRAMES} pictures, {ncpu} processors", flush=True)
+    for preset, label in (("ultrafast", "x264 ultrafast"), ("veryfast", "x264 veryfast-baseline")):
+        for threads in (1, 0):
+            out = os.path.join(work, f"x264_{preset}_{threads}.264")
+            add(f"{label} t{threads or 'all'}", x264(src, out, preset, threads, KBPS), out, threads or ncpu)
+    for speed in SPEEDS:
+        for threads in (1, 0):
+            out = os.path.join(work, f"vcore_s{speed}_t{threads}.264")
+            cpu, wall, used = vcore(enc, src, out, speed, threads, KBPS)
+            add(f"vcore s{speed} t{'1' if threads == 1 else 'all'}", (cpu, wall), out, used)
+
+    # The product build under Wine.
+    exe = os.path.join(build, "standins", "encoder", "core", "vcore_enc.exe")
+    qenc = os.path.join(build, "tools", "quorlin-encode.exe")
+    wine_ok = os.path.exists(exe) and os.path.exists(qenc) and os.path.exists(WINE)
+    xvfb = None
+    if not wine_ok:
+        print(f"== Wine rows left out: build the product first (scripts/setup.sh); missing {exe} or {qenc}")
+    else:
+        env = dict(os.environ)
+        env.update(WINEPREFIX=os.environ.get("QUORLIN_WINEPREFIX", os.path.join(build, "wine")), WINEARCH="win64",
+                   WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        if not env.get("DISPLAY"):
+            r, w = os.pipe()
+            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                    pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            os.close(w)
+            n = os.read(r, 16).decode().strip()
+            os.close(r)
+            env["DISPLAY"] = ":" + n
+        avi = os.path.join(work, f"src_{CLIP}_{W}x{H}_{FRAMES}.avi")
+        if not os.path.exists(avi):
+            subprocess.run(["ffmpeg", "-v", "error", "-nostdin"] + bq.raw_input(W, H, str(FPS), src) +
+                           ["-c:v", "rawvideo", "-pix_fmt", "yuv420p", "-y", avi], check=True)
+        print("== under Wine (the programs' own times, Wine's start-up left out)", flush=True)
+        try:
+            for speed in SPEEDS:
+                for threads in (1, 0):
+                    out = os.path.join(work, f"wine_s{speed}_t{threads}.264")
+                    cpu, wall, used = vcore(exe, winpath(src), winpath(out), speed, threads, KBPS, env)
+                    add(f"vcore_enc.exe s{speed} t{'1' if threads == 1 else 'all'}", (cpu, wall), out, used)
+                out = os.path.join(work, f"graph_s{speed}.mp4")
+                if os.path.exists(out):
+                    os.remove(out)
+                _, _, text = timed([WINE, qenc, winpath(avi), winpath(out), f"speed_quality={speed}", "rate_control=cbr",
+                                    f"bitrate={KBPS}", f"gop={GOP}", "b_frames=0"], env)
+                m_cpu = re.search(r'"cpu_s": ([0-9.]+)', text)
+                m_wall = re.search(r'"wall_s": ([0-9.]+)', text)
+                if not (m_cpu and m_wall) or '"ok": true' not in text:
+                    sys.exit(f"the graph did not run: {text[-3000:]}")
+                add(f"graph s{speed} (default threads)", (float(m_cpu.group(1)), float(m_wall.group(1))), out, 0)
+        finally:
+            if xvfb:
+                xvfb.terminate()
+                xvfb.wait()
+
+    # Quality of every stream at the bitrate, and the table.
+    print("== measuring", flush=True)
+    table = {}
+    print(f"\n{'encoder':32} {'threads':>7} {'fps_cpu':>9} {'fps_wall':>9} {'cpu_s':>7} {'wall_s':>7} {'kbps':>8} {'psnr_dB':>8}")
+    for name, cpu, wall, stream, threads in rows:
+        psnr = bq.quality(stream, src, W, H, str(FPS))[0]
+        kbps = os.path.getsize(stream) * 8 / SECONDS_LEN / 1000
+        table[name] = dict(fps=FRAMES / cpu, wfps=FRAMES / wall, psnr=psnr, kbps=kbps)
+        print(f"{name:32} {threads if threads else 'dflt':>7} {FRAMES / cpu:9.1f} {FRAMES / wall:9.1f} {cpu:7.2f} "
+              f"{wall:7.2f} {kbps:8.1f} {psnr:8.2f}")
+    print(f"(processors: {ncpu}; fps_cpu = pictures / CPU seconds, fps_wall = pictures / wall seconds; "
+          f"native rows time whole processes, reading the raw clip included)")
+
+    # BD-rate over four bitrates: speed 4 against veryfast-baseline, all threads against one.
+    bd_speed = 4 if 4 in SPEEDS else SPEEDS[-1]
+    curves = {"vf": ([], []), "t1": ([], []), "tall": ([], [])}
+    for f in (0.5, 0.75, 1.0, 1.5):
+        k = max(16, int(round(KBPS * f)))
+        for key in curves:
+            out = os.path.join(work, f"bd_{key}.264")
+            if key == "vf":
+                x264(src, out, "veryfast", 1, k)
+            else:
+                vcore(enc, src, out, bd_speed, 1 if key == "t1" else 0, k)
+            curves[key][0].append(os.path.getsize(out) * 8 / SECONDS_LEN / 1000)
+            curves[key][1].append(bq.quality(out, src, W, H, str(FPS))[0])
+    bd_vf = bq.bd_rate(curves["vf"][0], curves["vf"][1], curves["t1"][0], curves["t1"][1])
+    bd_thr = bq.bd_rate(curves["t1"][0], curves["t1"][1], curves["tall"][0], curves["tall"][1])
+
+    def ratio(a, b, key="fps"):
+        return table[a][key] / table[b][key] if a in table and b in table else float("nan")
+
+    print("\nratios (CPU time unless said):")
+    lines = []
+    if 1 in SPEEDS:
+        r = ratio("vcore s1 t1", "x264 ultrafast t1")
+        dp = table["vcore s1 t1"]["psnr"] - table["x264 ultrafast t1"]["psnr"]
+        lines.append((f"speed 1, one thread / x264 ultrafast one thread: {r:.2f}x  (target >= 1.0)  "
+                      f"PSNR {dp:+.2f} dB (target >= 0)", r >= 1.0 and dp >= 0))
+    if 4 in SPEEDS:
+        r = ratio("vcore s4 t1", "x264 veryfast-baseline t1")
+        lines.append((f"speed 4, one thread / x264 veryfast-baseline one thread: {r:.2f}x  (target >= 1.0)", r >= 1.0))
+    lines.append((f"BD-rate speed {bd_speed} vs x264 veryfast-baseline: {bd_vf:+.1f}%  (target <= +10%)", bd_vf <= 10.0))
+    for s in SPEEDS:
+        r = ratio(f"vcore s{s} tall", f"vcore s{s} t1", "wfps")
+        lines.append((f"speed {s}, all threads / one thread (wall): {r:.2f}x  (target >= 1.8 on 2 processors)",
+                      r >= 1.8))
+    lines.append((f"BD-rate speed {bd_speed}, all threads vs one thread: {bd_thr:+.2f}%", None))
+    for s in SPEEDS:
+        if f"graph s{s} (default threads)" in table:
+            g = f"graph s{s} (default threads)"
+            r_cpu = ratio(g, f"vcore_enc.exe s{s} t1")
+            r_wall = ratio(g, f"vcore_enc.exe s{s} tall", "wfps")
+            lines.append((f"speed {s}, graph under Wine / vcore_enc.exe one thread (CPU): {r_cpu:.2f}x  "
+                          f"(target >= 0.9)", r_cpu >= 0.9))
+            lines.append((f"speed {s}, graph under Wine / vcore_enc.exe all threads (wall): {r_wall:.2f}x", None))
+            lines.append((f"speed {s}, vcore_enc.exe under Wine / native core, one thread (CPU): "
+                          f"{ratio(f'vcore_enc.exe s{s} t1', f'vcore s{s} t1'):.2f}x", None))
+    lines.append(("x264 all threads / one thread (wall): ultrafast "
+                  f"{ratio('x264 ultrafast tall', 'x264 ultrafast t1', 'wfps'):.2f}x, veryfast-baseline "
+                  f"{ratio('x264 veryfast-baseline tall', 'x264 veryfast-baseline t1', 'wfps'):.2f}x", None))
+    missed = 0
+    for text, ok in lines:
+        mark = "      " if ok is None else ("[met] " if ok else "[MISS]")
+        missed += ok is False
+        print(f"{mark} {text}")
+    print(f"summary: {'all targets met' if not missed else f'{missed} target(s) missed'}")
+    return 0 if not missed else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
