@@ -105,7 +105,8 @@ void DeblockPicture(const DeblockParams& p) {
     const int w4 = p.mbW * 4;
     const KernelSet& k = Kern();
     auto mbQp = [&](int mb) { return p.mbQp ? static_cast<int>(p.mbQp[mb]) : p.qp; };
-    for (int mby = 0; mby < p.mbH; ++mby) {
+    const int rowEnd = p.rowEnd < 0 ? p.mbH : p.rowEnd;
+    for (int mby = p.rowBegin; mby < rowEnd; ++mby) {
         for (int mbx = 0; mbx < p.mbW; ++mbx) {
             const int mb = mby * p.mbW + mbx;
             const bool intra = p.mbIntra[mb] != 0;

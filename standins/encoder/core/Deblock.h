@@ -17,6 +17,10 @@ struct DeblockParams {
     const uint8_t* nnzY;     // per 4x4 luma block, row stride mbW * 4
     int qp;                  // picture QP, used when mbQp is null
     const uint8_t* mbQp = nullptr; // per macroblock QP (null: all macroblocks use qp)
+    // Macroblock rows filtered: [rowBegin, rowEnd), rowEnd -1 = to the last.
+    // Rows are filtered in order: row r after row r - 1.
+    int rowBegin = 0;
+    int rowEnd = -1;
 };
 
 void DeblockPicture(const DeblockParams& p);

@@ -164,13 +164,21 @@ private:
     bool stop_ = false;
 };
 
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
 // Waiting for other rows: a short spin, then sleep until a change is announced.
 class RowSignal {
 public:
     template <class Pred> void WaitUntil(Pred ready) {
-        for (int i = 0; i < 64; ++i) {
+        // the row above is usually a few microseconds away; giving the processor
+        // away (yield) would cost a time slice on a busy machine
+        for (int i = 0; i < 4000; ++i) {
             if (ready()) return;
-            std::this_thread::yield();
+            CpuRelax();
         }
         std::unique_lock<std::mutex> l(m_);
         ++sleepers_;
@@ -278,6 +286,14 @@ public:
                        double* avgQp);
     int RowQp(int mby, int lag, double targetBits, double maxBits, double cplxTotal);
     void JoinRow(const MbCoder& c, int mby, bool intra);
+    void DeblockRows(int begin, int end) {
+        Picture& r = rec_[cur_];
+        DeblockParams dp{r.y.p, r.y.stride, r.u.p, r.v.p, r.u.stride, mbW_, mbH_, mbIntra_.data(), mv_.data(),
+                         nnzY_.data(), sliceQp_, qpMb_.data()};
+        dp.rowBegin = begin;
+        dp.rowEnd = end;
+        DeblockPicture(dp);
+    }
     void WaitRowAbove(int mby, int mbx) {
         if (mby == 0) return;
         const int need = std::min(mbx + 2, mbW_);
@@ -525,30 +541,33 @@ void MbCoder::SetupLambda() {
 // that is lower: a reference coded coarser than this picture costs bits to
 // refine); returns the picture's total.
 double EncoderImpl::Analyse(bool intra) {
-    alignas(16) uint8_t flat[256];
-    double total = 0;
     const int ss = src_.y.stride;
-    for (int mby = 0; mby < mbH_; ++mby) {
-        for (int mbx = 0; mbx < mbW_; ++mbx) {
-            const uint8_t* s = src_.y.At(mbx * 16, mby * 16);
-            for (int q = 0; q < 4; ++q) {
-                const int ox = (q & 1) * 8, oy = (q >> 1) * 8;
-                int sum = 0;
-                for (int y = 0; y < 8; ++y)
-                    for (int x = 0; x < 8; ++x) sum += s[(oy + y) * ss + ox + x];
-                const uint8_t m = static_cast<uint8_t>((sum + 32) >> 6);
-                for (int y = 0; y < 8; ++y) std::memset(flat + (oy + y) * 16 + ox, m, 8);
+    std::atomic<int> nextRow{0};
+    pool_.Run([&](int) {
+        alignas(16) uint8_t flat[256];
+        for (int mby; (mby = nextRow.fetch_add(1)) < mbH_;) {
+            for (int mbx = 0; mbx < mbW_; ++mbx) {
+                const uint8_t* s = src_.y.At(mbx * 16, mby * 16);
+                for (int q = 0; q < 4; ++q) {
+                    const int ox = (q & 1) * 8, oy = (q >> 1) * 8;
+                    int sum = 0;
+                    for (int y = 0; y < 8; ++y)
+                        for (int x = 0; x < 8; ++x) sum += s[(oy + y) * ss + ox + x];
+                    const uint8_t m = static_cast<uint8_t>((sum + 32) >> 6);
+                    for (int y = 0; y < 8; ++y) std::memset(flat + (oy + y) * 16 + ox, m, 8);
+                }
+                int c = Satd16x16(s, ss, flat, 16);
+                if (!intra && lastRec_ >= 0) {
+                    const Plane& ref = rec_[lastRec_].y;
+                    c = std::min(c, Satd16x16(s, ss, ref.At(mbx * 16, mby * 16), ref.stride));
+                }
+                c += 64; // every macroblock costs a few bits
+                mbCplx_[static_cast<size_t>(mby * mbW_ + mbx)] = c;
             }
-            int c = Satd16x16(s, ss, flat, 16);
-            if (!intra && lastRec_ >= 0) {
-                const Plane& ref = rec_[lastRec_].y;
-                c = std::min(c, Satd16x16(s, ss, ref.At(mbx * 16, mby * 16), ref.stride));
-            }
-            c += 64; // every macroblock costs a few bits
-            mbCplx_[static_cast<size_t>(mby * mbW_ + mbx)] = c;
-            total += c;
         }
-    }
+    });
+    double total = 0;
+    for (int c : mbCplx_) total += c;
     return total;
 }
 
@@ -1651,6 +1670,8 @@ void EncoderImpl::JoinRow(const MbCoder& c, int mby, bool intra) {
             qpMb_[mb] = static_cast<uint8_t>(qpPrev_);
         cplx += mbCplx_[mb];
     }
+    // The row above is final now: loop-filtered while the next rows are coded.
+    if (mby > 0) DeblockRows(mby - 1, mby);
     joinedBits_[static_cast<size_t>(mby)] = bw_.BitCount();
     joinedCplx_[static_cast<size_t>(mby)] = cplx;
 }
@@ -1722,10 +1743,9 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
     if (dropFrame_) ++skippedPictures_;
 
     // loop filter, then the picture becomes the reference
+    // (the rows above the last were filtered as the rows below them were joined)
     Picture& r = rec_[cur_];
-    DeblockParams dp{r.y.p, r.y.stride, r.u.p, r.v.p, r.u.stride, mbW_, mbH_, mbIntra_.data(), mv_.data(),
-                     nnzY_.data(), sliceQp_, qpMb_.data()};
-    DeblockPicture(dp);
+    DeblockRows(mbH_ - 1, mbH_);
     r.y.ExtendEdges();
     r.u.ExtendEdges();
     r.v.ExtendEdges();
