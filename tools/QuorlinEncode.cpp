@@ -23,6 +23,7 @@
 
 #include "graph/DShow.h"
 #include "graph/Graph.h"
+#include "platform/ErrorText.h"
 
 #include <atlbase.h>
 
@@ -99,16 +100,14 @@ std::string Array(const std::vector<std::string>& items) {
 }
 
 // ---------------------------------------------------------------------------------------
-// The system's text for a result code, as the bench's message box words it.
+// The text of a result code, as the bench's message box words it: DirectShow's (or this
+// program's, where the platform has none) for interface codes, else the system's.
 
 std::wstring SystemText(HRESULT hr) {
     WCHAR str[1024] = {};
     DWORD cch = 0;
-    if (HRESULT_FACILITY(hr) == FACILITY_ITF) cch = AMGetErrorTextW(hr, str, 1023);
-    if (cch == 0) {
-        cch = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, (DWORD)hr,
-                               MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), str, 1023, NULL);
-    }
+    if (HRESULT_FACILITY(hr) == FACILITY_ITF) cch = GetDirectShowErrorText(hr, str, 1024);
+    if (cch == 0) cch = GetSystemErrorText(hr, str, 1024);
     std::wstring text(str, cch);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
     return text;
