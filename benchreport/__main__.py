@@ -12,6 +12,7 @@ import csv
 import datetime
 import json
 import os
+import signal
 import socket
 import sys
 import time
@@ -55,13 +56,23 @@ def _clock(seconds):
 
 def run_local(cells, outdir, options, jobs, progress):
     results = {}
-    with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
+    pool = concurrent.futures.ThreadPoolExecutor(max_workers=jobs)
+    try:
         futures = {pool.submit(cellmod.run_cell, c, outdir, options): c for c in cells}
         for f in concurrent.futures.as_completed(futures):
             r = f.result()
             results[r["id"]] = r
             progress.step(_mark(r))
-    cellmod.release_slots()
+    except BaseException:
+        # Interrupted: no further cell starts, the encodes under way are ended, and their
+        # threads end with them before the prefixes' Wine services are stopped.
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        cellmod.stop_encodes()
+        pool.shutdown(wait=True, cancel_futures=True)
+        raise
+    finally:
+        pool.shutdown(wait=True)
+        cellmod.release_slots()
     return [results[c["id"]] for c in cells]
 
 
@@ -70,10 +81,15 @@ def run_cluster(cells, outdir, options, address, progress):
     results = {}
     with Client(address, timeout="30s") as client:
         futures = [client.submit(cellmod.run_cell, c, outdir, options, pure=False) for c in cells]
-        for f in as_completed(futures):
-            r = f.result()
-            results[r["id"]] = r
-            progress.step(_mark(r))
+        try:
+            for f in as_completed(futures):
+                r = f.result()
+                results[r["id"]] = r
+                progress.step(_mark(r))
+        except BaseException:
+            # Cells not yet started are dropped; a cell under way on a worker ends by itself.
+            client.cancel(futures)
+            raise
     return [results[c["id"]] for c in cells]
 
 
@@ -159,9 +175,8 @@ def main(argv=None):
             results = run_cluster(cells, outdir, options, args.scheduler, progress)
         else:
             results = run_local(cells, outdir, options, max(1, args.jobs), progress)
-    except KeyboardInterrupt:
-        cellmod.release_slots()
-        print("\nreport: interrupted", file=sys.stderr)
+    except (KeyboardInterrupt, cellmod.Interrupted):
+        print("\nreport: interrupted; no results written", file=sys.stderr)
         return 2
     wall = time.monotonic() - t0
 
@@ -182,6 +197,8 @@ def main(argv=None):
     print("report: " + out["summary"]["line"])
     if comparison:
         print("report: " + comparison["line"])
+        for f in comparison["new_failures"]:
+            print("report: newly failing: %s: %s (%s)" % (f["id"], f["check"], f["detail"]))
     print("report: %s" % os.path.join(outdir, "report.html"))
     return 1 if comparison and comparison["crossed"] else 0
 

@@ -113,6 +113,7 @@ class Slot:
         except OSError:
             pass
         subprocess.run([WINESERVER, "-k"], env=wine_env(self.prefix), stderr=subprocess.DEVNULL)
+        subprocess.run([WINESERVER, "-w"], env=wine_env(self.prefix), stderr=subprocess.DEVNULL)
         shutil.rmtree(self.prefix, ignore_errors=True)
         subprocess.run(["cp", "-al", self.base, self.prefix], check=True)
         # Files that Wine rewrites in place (the registry, .ini files) are copied, not linked.
@@ -129,7 +130,9 @@ class Slot:
 
     def release(self):
         if self.lock is not None:
+            # Every Wine process of the slot ends with its wineserver.
             subprocess.run([WINESERVER, "-k"], env=wine_env(self.prefix), stderr=subprocess.DEVNULL)
+            subprocess.run([WINESERVER, "-w"], env=wine_env(self.prefix), stderr=subprocess.DEVNULL)
             self.lock.close()
             self.lock = None
 
@@ -159,6 +162,33 @@ def release_slots():
             _slots.pop().release()
 
 
+class Interrupted(Exception):
+    """The run is being stopped (Ctrl-C): no further encode starts."""
+
+
+# The encodes under way in this process, each in a process group of its own, so that an
+# interrupted run can end them all.
+_running = set()
+_running_lock = threading.Lock()
+_stopping = threading.Event()
+
+
+def stop_encodes():
+    """Ends every encode under way and refuses new ones (the run was interrupted)."""
+    _stopping.set()
+    with _running_lock:
+        procs = list(_running)
+    for p in procs:
+        try:
+            os.killpg(p.pid, signal.SIGKILL)
+        except OSError:
+            pass
+
+
+def stopping():
+    return _stopping.is_set()
+
+
 def encode(source, output, settings, prefix, timeout):
     """The console program's record for one encode; a record with an error when it gave none."""
     exe = os.path.join(build_dir(), "bin", "quorlin-encode.exe")
@@ -166,8 +196,12 @@ def encode(source, output, settings, prefix, timeout):
     args += ["%s=%s" % (k, v) for k, v in settings.items()]
     args.append("timeout=%d" % timeout)
     t0 = time.monotonic()
-    p = subprocess.Popen(args, env=wine_env(prefix), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE, start_new_session=True)
+    with _running_lock:
+        if _stopping.is_set():
+            raise Interrupted()
+        p = subprocess.Popen(args, env=wine_env(prefix), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, start_new_session=True)
+        _running.add(p)
     try:
         out, err = p.communicate(timeout=timeout + 60)
     except subprocess.TimeoutExpired:
@@ -175,6 +209,11 @@ def encode(source, output, settings, prefix, timeout):
         out, err = p.communicate()
         return {"ok": False, "errors": [{"what": "quorlin-encode did not end in %d s" % (timeout + 60)}],
                 "wall_s": time.monotonic() - t0}
+    finally:
+        with _running_lock:
+            _running.discard(p)
+    if _stopping.is_set():
+        raise Interrupted()
     text = out.decode("utf-8", "replace").strip().splitlines()
     for line in reversed(text):
         if line.startswith("{"):
@@ -190,8 +229,20 @@ def encode(source, output, settings, prefix, timeout):
 
 
 def run_cell(cell, outdir, options=None):
-    """Encodes, measures and checks one cell; returns its result record."""
-    options = options or {}
+    """Encodes, measures and checks one cell; returns its result record. Whatever goes wrong
+    with one cell is told in its record: the run goes on with the others."""
+    try:
+        return _run_cell(cell, outdir, options or {})
+    except Interrupted:
+        raise
+    except Exception as e:  # noqa: BLE001 - one cell's fault must not end the whole run
+        return {"id": cell["id"], "clip": cell["clip"]["name"], "config": cell["config"],
+                "settings": cell["settings"], "host": socket.gethostname(), "record": None, "measure": None,
+                "checks": [checks.check("run", False, "the runner failed on this cell: %s: %s"
+                                        % (type(e).__name__, e))]}
+
+
+def _run_cell(cell, outdir, options):
     ensure_display()
     root = root_dir()
     result = {"id": cell["id"], "clip": cell["clip"]["name"], "config": cell["config"],
@@ -210,13 +261,15 @@ def run_cell(cell, outdir, options=None):
     except (RuntimeError, OSError, matrix.MatrixError, subprocess.CalledProcessError) as e:
         result.update(record=None, measure=None, checks=[checks.check("run", False, str(e))])
         return result
+    if stopping():
+        raise Interrupted()
     result["record"] = record
     m = None
     if os.path.exists(output) and os.path.getsize(output) > 0:
         try:
             m = measure.measure(output, reference or source, workdir)
-        except (RuntimeError, ValueError, OSError) as e:
-            record.setdefault("errors", []).append({"what": "measuring failed", "text": str(e)})
+        except Exception as e:  # noqa: BLE001 - an output ffmpeg cannot measure is this cell's failure
+            record.setdefault("errors", []).append({"what": "measuring failed", "text": "%s: %s" % (type(e).__name__, e)})
     result["measure"] = m
     result["checks"] = checks.cell_checks(m, record, cell["settings"], options.get("tolerances"))
     frames = record.get("frames_encoded") or (len(m["frames"]) if m else 0)

@@ -2,6 +2,7 @@
 thresholds of a comparison; and the clips made by ffmpeg that a matrix may ask for."""
 
 import fcntl
+import hashlib
 import itertools
 import os
 import subprocess
@@ -114,7 +115,9 @@ def clip_path(clip, root, build):
         return p if os.path.isabs(p) else os.path.join(root, p)
     folder = os.path.join(build, "report-clips")
     os.makedirs(folder, exist_ok=True)
-    path = os.path.join(folder, clip["name"] + ".mp4")
+    # Named by what makes it, so that a changed generate line or length makes a new clip.
+    recipe = "%s|%s" % (clip["generate"], clip.get("seconds", 2))
+    path = os.path.join(folder, "%s-%s.mp4" % (clip["name"], hashlib.sha1(recipe.encode()).hexdigest()[:10]))
     with open(path + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         if not os.path.exists(path):
