@@ -178,7 +178,11 @@ def render(results, comparison=None, baseline_cells=None):
                  "line: PSNR-Y.</p>")
     for c in cells:
         if c.get("measure") and c["measure"].get("frames"):
-            parts.append("<details class='frames'><summary>%s</summary><img alt='pictures of %s' src='%s'>"
-                         "</details>" % (e(c["id"]), e(c["id"]), frame_plot(c)))
+            # Cells with a failing check are shown open: they are the ones a tester looks at.
+            failing = [k["name"] for k in c["checks"] if not k["ok"]]
+            parts.append("<details class='frames'%s><summary>%s%s</summary><img alt='pictures of %s' src='%s'>"
+                         "</details>" % (" open" if failing else "", e(c["id"]),
+                                         " <span class='fail'>%s</span>" % e(", ".join(failing)) if failing else "",
+                                         e(c["id"]), frame_plot(c)))
     parts.append("<script>%s</script></body></html>" % SCRIPT)
     return "\n".join(parts)

@@ -70,6 +70,8 @@ class EncodeTest(unittest.TestCase):
         self.assertEqual(rec["exit"], 1)
         self.assertEqual(rec["errors"][0]["what"], "Can't build graph")
         self.assertRegex(rec["errors"][0]["code"], r"^0x8[0-9A-F]{7}$")
+        # Words, not the platform's bare "Error: 0x..." line.
+        self.assertRegex(rec["errors"][0]["text"], r"^[A-Z][a-z]+ .*\w")
         # A setting the encoder refuses stops the run before the graph starts.
         rec, out = self.encode(self.clip, "refused.mp4", {"speed_quality": 99})
         self.assertFalse(rec["ok"])
