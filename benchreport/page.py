@@ -66,11 +66,19 @@ def frame_plot(cell):
     ax.plot(idr, [kbits[i] for i in idr], "v", color="#d62728", label="IDR")
     intra = [i for i, f in enumerate(frames) if f["type"] == "I" and not f.get("idr")]
     ax.plot(intra, [kbits[i] for i in intra], "v", color="#ff7f0e", label="I")
+    handles = ax.get_legend_handles_labels()
     if m.get("psnr"):
         ax2 = ax.twinx()
-        ax2.plot(range(len(m["psnr"])), [p[0] for p in m["psnr"]], color="black", lw=0.8, label="PSNR-Y")
+        psnr = [p[0] for p in m["psnr"]]
+        ax2.plot(range(len(psnr)), psnr, color="black", lw=0.8, label="PSNR-Y")
+        # At least 10 dB from bottom to top: a few tenths of a dB must not look like a collapse.
+        lo, hi = min(psnr), max(psnr)
+        pad = max(0.5, (10 - (hi - lo)) / 2)
+        ax2.set_ylim(lo - pad, hi + pad)
         ax2.set_ylabel("PSNR-Y dB")
-    ax.legend(loc="upper right", fontsize=7)
+        more = ax2.get_legend_handles_labels()
+        handles = (handles[0] + more[0], handles[1] + more[1])
+    ax.legend(*handles, loc="upper right", fontsize=7)
     return _png(fig)
 
 
@@ -80,7 +88,7 @@ def speed_plot(cells):
     ax.barh([r[0] for r in rows], [r[1] for r in rows], color="#1f77b4")
     ax.set(xlabel="frames per second (wall clock)")
     ax.invert_yaxis()
-    ax.tick_params(axis="y", labelsize=7)
+    ax.tick_params(axis="y", labelsize=8)
     return _png(fig)
 
 
@@ -149,17 +157,24 @@ def render(results, comparison=None, baseline_cells=None):
             e(clip), e(clip), rd_plot(clip, configs, old_curves.get(clip))))
 
     parts.append("<h2>Checks</h2><label><input type='checkbox' id='only-failing'> only cells with failures</label>")
-    parts.append("<table id='checks'><thead><tr><th class='l'>cell</th><th>target kbit/s</th><th>kbit/s</th>"
+    parts.append("<table id='checks'><thead><tr><th class='l'>clip</th><th class='l'>configuration</th>"
+                 "<th>target kbit/s</th><th>kbit/s</th>"
                  "<th>PSNR Y</th><th>PSNR U</th><th>PSNR V</th><th>SSIM Y</th><th>fps</th>"
                  "<th class='l'>checks</th></tr></thead><tbody>")
     for c in cells:
         m = c.get("measure") or {}
         failed = [k for k in c["checks"] if not k["ok"]]
-        checks_html = " ".join("<span class='%s' title='%s'>%s</span>" % (
-            "pass" if k["ok"] else "fail", e(k["detail"]), e(k["name"])) for k in c["checks"])
-        parts.append("<tr data-failed='%d' class='%s'><td class='l'>%s</td><td>%s</td><td>%s</td><td>%s</td>"
+        # The failing checks by name (details on hovering); the passing ones only counted.
+        checks_html = " ".join("<b class='fail' title='%s'>%s</b>" % (e(k["detail"]), e(k["name"])) for k in failed)
+        passed = len(c["checks"]) - len(failed)
+        checks_html += "%s<span title='%s'>%s%d pass</span>" % (
+            " " if failed else "", e("; ".join("%s: %s" % (k["name"], k["detail"]) for k in c["checks"] if k["ok"])),
+            "" if failed else "all ", passed)
+        parts.append("<tr data-failed='%d' class='%s' title='%s'><td class='l'>%s</td><td class='l'>%s</td><td>%s</td>"
+                     "<td>%s</td><td>%s</td>"
                      "<td>%s</td><td>%s</td><td>%s</td><td>%s</td><td class='l'>%s</td></tr>" % (
-                         len(failed), "fail" if failed else "pass", e(c["id"]), e(str(c["settings"].get("bitrate", ""))),
+                         len(failed), "fail" if failed else "pass", e(c["id"]), e(c["clip"]), e(c["config"]),
+                         e(str(c["settings"].get("bitrate", ""))),
                          _fmt(m.get("kbps"), "%.0f"), _fmt(m.get("psnr_y")), _fmt(m.get("psnr_u")),
                          _fmt(m.get("psnr_v")), _fmt(m.get("ssim_y"), "%.4f"),
                          _fmt((c.get("speed") or {}).get("fps"), "%.1f"), checks_html))
