@@ -49,6 +49,12 @@ void Trace(const wchar_t* pszText) {
     ::OutputDebugStringW(pszText);
 }
 
+void TraceRefusedLayout(const wchar_t* pszWhy) {
+    wchar_t szText[300];
+    swprintf(szText, 300, L"###Err### CVireonEncoder: input type refused: %ls\n", pszWhy ? pszWhy : L"");
+    Trace(szText);
+}
+
 }  // namespace
 
 // --- Pins ----------------------------------------------------------------------------------
@@ -60,6 +66,17 @@ public:
     HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
         VideoInput in;
         return ParseVideoInput(pmt, &in) == S_OK ? S_OK : S_FALSE;
+    }
+    // A video type of ours whose layout cannot be worked out is refused with its own code and
+    // a trace saying why, never taken with a guessed layout.
+    STDMETHODIMP ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* pmt) override {
+        HRESULT hr = CKitInputPin::ReceiveConnection(pConnector, pmt);
+        if (hr != VFW_E_TYPE_NOT_ACCEPTED || !pmt) return hr;
+        VideoInput in;
+        const wchar_t* pszWhy = nullptr;
+        if (ParseVideoInput(pmt, &in, &pszWhy) != VFW_E_INVALIDMEDIATYPE) return hr;
+        TraceRefusedLayout(pszWhy);
+        return VFW_E_INVALIDMEDIATYPE;
     }
     HRESULT CompleteConnect(IPin*) override {
         VideoInput in;
@@ -361,9 +378,13 @@ HRESULT CVireonEncoder::EncodeSample(IMediaSample* pSample) {
     AM_MEDIA_TYPE* pmt = nullptr;
     if (pSample->GetMediaType(&pmt) == S_OK && pmt) {
         VideoInput in;
-        HRESULT hr = ParseVideoInput(pmt, &in);
+        const wchar_t* pszWhy = nullptr;
+        HRESULT hr = ParseVideoInput(pmt, &in, &pszWhy);
         KitDeleteMediaType(pmt);
-        if (hr != S_OK) return VFW_E_INVALIDMEDIATYPE;
+        if (hr != S_OK) {
+            TraceRefusedLayout(pszWhy);
+            return VFW_E_INVALIDMEDIATYPE;
+        }
         CKitAutoLock lock(&m_csSettings);
         bool bResize = in.nWidth != m_input.nWidth || in.nHeight != m_input.nHeight;
         m_input = in;
@@ -381,19 +402,26 @@ HRESULT CVireonEncoder::EncodeSample(IMediaSample* pSample) {
     BYTE* pData = nullptr;
     if (FAILED(pSample->GetPointer(&pData)) || !pData) return E_POINTER;
     const long cbData = pSample->GetActualDataLength();
-    if (cbData < 0 || (size_t)cbData < in.cbFrame) {
+    if (!IsSampleLongEnough(in.layout, cbData)) {
         // Never read past what the sample holds; the frame is left out.
-        Trace(L"###Err### CVireonEncoder::EncodeSample(): sample smaller than a frame\n");
+        wchar_t szText[200];
+        swprintf(szText, 200,
+                 L"###Err### CVireonEncoder::EncodeSample(): sample of %ld bytes, the picture needs %zu; left out\n",
+                 cbData, in.layout.cbFrame);
+        Trace(szText);
         return S_OK;
     }
     // Planar input is read where it is; the other formats become I420 first.
+    const vcore::SourcePlanes planes = SamplePlanes(in, pData);
     const uint8_t* rgpPlane[3];
     int rgnStride[3];
-    if (!vcore::PlanarView(in.eFormat, pData, in.nWidth, in.nBufferRows, in.nStride, in.bBottomUp, rgpPlane,
-                           rgnStride)) {
-        if (!vcore::ConvertToI420(in.eFormat, pData, in.nWidth, in.nBufferRows, in.nStride, in.bBottomUp,
-                                  m_picture))
-            return E_FAIL;
+    if (in.eFormat == vcore::PixelFormat::I420 || in.eFormat == vcore::PixelFormat::YV12) {
+        for (int i = 0; i < 3; ++i) {
+            rgpPlane[i] = planes.plane[i];
+            rgnStride[i] = (int)planes.stride[i];
+        }
+    } else {
+        if (!vcore::ConvertPlanesToI420(in.eFormat, planes, in.nWidth, in.nHeight, m_picture)) return E_FAIL;
         rgpPlane[0] = m_picture.y.data();
         rgpPlane[1] = m_picture.u.data();
         rgpPlane[2] = m_picture.v.data();

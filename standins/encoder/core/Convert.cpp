@@ -111,11 +111,10 @@ bool PlanarView(PixelFormat fmt, const uint8_t* src, int width, int height, int 
     return true;
 }
 
-bool ConvertToI420(PixelFormat fmt, const uint8_t* src, int width, int height, int stride, bool bottomUp,
-                   I420Picture& out) {
-    if (!src || width < 1 || height < 1) return false;
-    if (stride <= 0) stride = DefaultStride(fmt, width);
-    if (stride < DefaultStride(fmt, width)) return false;
+bool ConvertPlanesToI420(PixelFormat fmt, const SourcePlanes& src, int width, int height, I420Picture& out) {
+    if (width < 1 || height < 1 || !src.plane[0]) return false;
+    const bool planar = fmt == PixelFormat::I420 || fmt == PixelFormat::YV12 || fmt == PixelFormat::NV12;
+    if (planar && (!src.plane[1] || (fmt != PixelFormat::NV12 && !src.plane[2]))) return false;
     const int cw = (width + 1) / 2, ch = (height + 1) / 2;
     out.width = width;
     out.height = height;
@@ -131,49 +130,62 @@ bool ConvertToI420(PixelFormat fmt, const uint8_t* src, int width, int height, i
     uint8_t* const ov = out.v.data();
     auto yRow = [&](int r) { return oy + static_cast<std::size_t>(r) * width; };
     auto cRow = [&](uint8_t* base, int r) { return base + static_cast<std::size_t>(r) * cw; };
+    auto in = [&](int i, int r) { return src.plane[i] + static_cast<std::ptrdiff_t>(r) * src.stride[i]; };
     switch (fmt) {
     case PixelFormat::I420:
     case PixelFormat::YV12: {
-        const int cs = ChromaStride(stride);
-        const uint8_t* p1 = src + static_cast<std::size_t>(stride) * height;
-        const uint8_t* p2 = p1 + static_cast<std::size_t>(cs) * ch;
-        const uint8_t* pu = fmt == PixelFormat::I420 ? p1 : p2;
-        const uint8_t* pv = fmt == PixelFormat::I420 ? p2 : p1;
-        for (int r = 0; r < height; ++r) std::memcpy(yRow(r), Row(src, stride, height, r, bottomUp), static_cast<std::size_t>(width));
+        for (int r = 0; r < height; ++r) std::memcpy(yRow(r), in(0, r), static_cast<std::size_t>(width));
         for (int r = 0; r < ch; ++r) {
-            std::memcpy(cRow(ou, r), Row(pu, cs, ch, r, bottomUp), static_cast<std::size_t>(cw));
-            std::memcpy(cRow(ov, r), Row(pv, cs, ch, r, bottomUp), static_cast<std::size_t>(cw));
+            std::memcpy(cRow(ou, r), in(1, r), static_cast<std::size_t>(cw));
+            std::memcpy(cRow(ov, r), in(2, r), static_cast<std::size_t>(cw));
         }
         return true;
     }
     case PixelFormat::NV12: {
-        const uint8_t* puv = src + static_cast<std::size_t>(stride) * height;
-        for (int r = 0; r < height; ++r) std::memcpy(yRow(r), Row(src, stride, height, r, bottomUp), static_cast<std::size_t>(width));
-        for (int r = 0; r < ch; ++r) k.splitUv(Row(puv, stride, ch, r, bottomUp), cRow(ou, r), cRow(ov, r), cw);
+        for (int r = 0; r < height; ++r) std::memcpy(yRow(r), in(0, r), static_cast<std::size_t>(width));
+        for (int r = 0; r < ch; ++r) k.splitUv(in(1, r), cRow(ou, r), cRow(ov, r), cw);
         return true;
     }
     case PixelFormat::YUY2: {
-        for (int r = 0; r < height; ++r) k.yuy2ToY(Row(src, stride, height, r, bottomUp), yRow(r), width);
-        for (int r = 0; r < ch; ++r) {
-            const uint8_t* s0 = Row(src, stride, height, 2 * r, bottomUp);
-            const uint8_t* s1 = Row(src, stride, height, 2 * r + 1 < height ? 2 * r + 1 : 2 * r, bottomUp);
-            k.yuy2ToUv(s0, s1, cRow(ou, r), cRow(ov, r), cw);
-        }
+        for (int r = 0; r < height; ++r) k.yuy2ToY(in(0, r), yRow(r), width);
+        for (int r = 0; r < ch; ++r) k.yuy2ToUv(in(0, 2 * r), in(0, 2 * r + 1 < height ? 2 * r + 1 : 2 * r), cRow(ou, r), cRow(ov, r), cw);
         return true;
     }
     case PixelFormat::RGB24:
     case PixelFormat::RGB32: {
         const int bpp = fmt == PixelFormat::RGB24 ? 3 : 4;
-        for (int r = 0; r < height; ++r) k.rgbToY(Row(src, stride, height, r, bottomUp), bpp, yRow(r), width);
-        for (int r = 0; r < ch; ++r) {
-            const uint8_t* s0 = Row(src, stride, height, 2 * r, bottomUp);
-            const uint8_t* s1 = Row(src, stride, height, 2 * r + 1 < height ? 2 * r + 1 : 2 * r, bottomUp);
-            k.rgbToUv(s0, s1, bpp, width, cRow(ou, r), cRow(ov, r));
-        }
+        for (int r = 0; r < height; ++r) k.rgbToY(in(0, r), bpp, yRow(r), width);
+        for (int r = 0; r < ch; ++r)
+            k.rgbToUv(in(0, 2 * r), in(0, 2 * r + 1 < height ? 2 * r + 1 : 2 * r), bpp, width, cRow(ou, r), cRow(ov, r));
         return true;
     }
     }
     return false;
+}
+
+bool ConvertToI420(PixelFormat fmt, const uint8_t* src, int width, int height, int stride, bool bottomUp,
+                   I420Picture& out) {
+    if (!src || width < 1 || height < 1) return false;
+    if (stride <= 0) stride = DefaultStride(fmt, width);
+    if (stride < DefaultStride(fmt, width)) return false;
+    // Each plane of `rows` rows starting at base, walked top row first.
+    SourcePlanes planes;
+    auto set = [&](int i, const uint8_t* base, int planeStride, int rows) {
+        planes.plane[i] = bottomUp ? base + static_cast<std::ptrdiff_t>(rows - 1) * planeStride : base;
+        planes.stride[i] = bottomUp ? -planeStride : planeStride;
+    };
+    const int ch = (height + 1) / 2;
+    const uint8_t* p1 = src + static_cast<std::size_t>(stride) * height;
+    set(0, src, stride, height);
+    if (fmt == PixelFormat::I420 || fmt == PixelFormat::YV12) {
+        const int cs = ChromaStride(stride);
+        const uint8_t* p2 = p1 + static_cast<std::size_t>(cs) * ch;
+        set(1, fmt == PixelFormat::I420 ? p1 : p2, cs, ch);
+        set(2, fmt == PixelFormat::I420 ? p2 : p1, cs, ch);
+    } else if (fmt == PixelFormat::NV12) {
+        set(1, p1, stride, ch);
+    }
+    return ConvertPlanesToI420(fmt, planes, width, height, out);
 }
 
 } // namespace vcore

@@ -42,6 +42,18 @@ std::size_t BufferSize(PixelFormat fmt, int width, int height, int stride);
 bool PlanarView(PixelFormat fmt, const uint8_t* src, int width, int height, int stride, bool bottomUp,
                 const uint8_t* planes[3], int strides[3]);
 
+// A picture as planes in memory: Y, U, V for I420 and YV12 (whatever their order in the
+// buffer); Y and interleaved UV for NV12; the rows of packed formats in plane 0. Row r of
+// plane i starts at plane[i] + r * stride[i]; a negative stride walks a buffer stored last
+// row first. Each row holds at least the picture's bytes of that plane.
+struct SourcePlanes {
+    const uint8_t* plane[3] = {};
+    std::ptrdiff_t stride[3] = {};
+};
+
+// Returns false for bad arguments (null plane, size < 1).
+bool ConvertPlanesToI420(PixelFormat fmt, const SourcePlanes& src, int width, int height, I420Picture& out);
+
 // Returns false for bad arguments (null source, size < 1, stride too small).
 bool ConvertToI420(PixelFormat fmt, const uint8_t* src, int width, int height, int stride, bool bottomUp,
                    I420Picture& out);
