@@ -1123,8 +1123,26 @@ void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bm
     const int px = mbx * 16, py = mby * 16;
     const int xmin = std::max(-kPadY + 4 - px, -2048), xmax = std::min(wp_ + kPadY - 24 - px, 2047);
     const int ymin = std::max(-kPadY + 4 - py, -mvYLimit_ / 4), ymax = std::min(hp_ + kPadY - 24 - py, mvYLimit_ / 4 - 1);
+    // The descents and the hexagon come back to points already measured: each
+    // point's cost is remembered (open addressing, room for the usual search).
+    constexpr int kSlots = 128, kMaxRemembered = 96;
+    uint32_t seenKey[kSlots] = {};
+    int seenCost[kSlots];
+    int remembered = 0;
     auto cost = [&](int x, int y) {
-        return Sad16x16(src, ss, F.At(px + x, py + y), F.stride) + MvBits(4 * x - pmx, 4 * y - pmy);
+        const uint32_t key = (static_cast<uint32_t>(x + 4096) << 13) | static_cast<uint32_t>(y + 4096); // never 0
+        uint32_t h = (key * 2654435761u) >> 25;
+        while (seenKey[h]) {
+            if (seenKey[h] == key) return seenCost[h];
+            h = (h + 1) & (kSlots - 1);
+        }
+        const int c = Sad16x16(src, ss, F.At(px + x, py + y), F.stride) + MvBits(4 * x - pmx, 4 * y - pmy);
+        if (remembered < kMaxRemembered) {
+            seenKey[h] = key;
+            seenCost[h] = c;
+            ++remembered;
+        }
+        return c;
     };
     // integer candidates: the predictor, zero, the neighbours' vectors
     int cx = Clip3(xmin, xmax, (pmx + 2) >> 2), cy = Clip3(ymin, ymax, (pmy + 2) >> 2);
