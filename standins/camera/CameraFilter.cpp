@@ -103,7 +103,7 @@ public:
         CKitMediaType mt;
         if (IsConnected()) mt = m_mt;
         else MakeMediaType(m_pOwner->m_iFormat, m_pOwner->m_tFrame, &mt);
-        *ppmt = KitCreateMediaType(&mt);
+        *ppmt = media::CreateMediaType(&mt);
         return *ppmt ? S_OK : E_OUTOFMEMORY;
     }
     STDMETHODIMP GetNumberOfCapabilities(int* piCount, int* piSize) override {
@@ -131,7 +131,7 @@ public:
         LONG bitsPerFrame = f.nWidth * f.nHeight * 16;
         pCaps->MinBitsPerSecond = (LONG)(bitsPerFrame * (10000000 / kMaxFrameInterval));
         pCaps->MaxBitsPerSecond = (LONG)((LONGLONG)bitsPerFrame * 10000000 / f.tFrame);
-        *ppmt = KitCreateMediaType(&mt);
+        *ppmt = media::CreateMediaType(&mt);
         return *ppmt ? S_OK : E_OUTOFMEMORY;
     }
 

@@ -3,8 +3,8 @@
 
 namespace {
 
-const GUID kI420 = KIT_MEDIASUBTYPE_I420;
-const GUID kH264 = KIT_MEDIASUBTYPE_H264;
+const GUID kI420 = media::kSubtypeI420;
+const GUID kH264 = media::kSubtypeH264;
 
 const REGPINTYPES kInputTypes[] = {
     {&MEDIATYPE_Video, &kI420},           {&MEDIATYPE_Video, &MEDIASUBTYPE_IYUV},

@@ -5,7 +5,7 @@
 namespace {
 
 const GUID kIYUV = MEDIASUBTYPE_IYUV;
-const GUID kI420 = KIT_MEDIASUBTYPE_I420;
+const GUID kI420 = media::kSubtypeI420;
 
 vcore::PixelFormat CoreFormat(VideoPixels e) {
     switch (e) {

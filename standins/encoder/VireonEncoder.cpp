@@ -129,12 +129,12 @@ public:
         int w, h;
         REFERENCE_TIME t;
         if (!CodedSize(&w, &h, &t)) return S_FALSE;
-        if (pmt->majortype != MEDIATYPE_Video || pmt->subtype != KIT_MEDIASUBTYPE_H264 || !pmt->pbFormat)
+        if (pmt->majortype != MEDIATYPE_Video || pmt->subtype != media::kSubtypeH264 || !pmt->pbFormat)
             return S_FALSE;
         const BITMAPINFOHEADER* pbmi = nullptr;
         if (pmt->formattype == FORMAT_VideoInfo2 && pmt->cbFormat >= sizeof(VIDEOINFOHEADER2))
             pbmi = &((const VIDEOINFOHEADER2*)pmt->pbFormat)->bmiHeader;
-        else if (pmt->formattype == KIT_FORMAT_MPEG2Video && pmt->cbFormat >= sizeof(MPEG2VIDEOINFO) - sizeof(DWORD))
+        else if (pmt->formattype == media::kFormatMpeg2Video && pmt->cbFormat >= sizeof(MPEG2VIDEOINFO) - sizeof(DWORD))
             pbmi = &((const MPEG2VIDEOINFO*)pmt->pbFormat)->hdr.bmiHeader;
         else if (pmt->formattype == FORMAT_VideoInfo && pmt->cbFormat >= sizeof(VIDEOINFOHEADER))
             pbmi = &((const VIDEOINFOHEADER*)pmt->pbFormat)->bmiHeader;
@@ -149,7 +149,7 @@ public:
         REFERENCE_TIME tFrame;
         if (iPosition < 0 || iPosition > 2 || !CodedSize(&w, &h, &tFrame)) return VFW_S_NO_MORE_ITEMS;
         vcore::UsedSettings used = m_pOwner->Used();
-        pmt->Set(MEDIATYPE_Video, KIT_MEDIASUBTYPE_H264, GUID_NULL);
+        pmt->Set(MEDIATYPE_Video, media::kSubtypeH264, GUID_NULL);
         pmt->bFixedSizeSamples = FALSE;
         pmt->bTemporalCompression = TRUE;
         pmt->lSampleSize = 0;
@@ -159,7 +159,7 @@ public:
         bmi.biHeight = h;
         bmi.biPlanes = 1;
         bmi.biBitCount = 24;
-        bmi.biCompression = KitFourCC('H', '2', '6', '4');
+        bmi.biCompression = media::FourCC('H', '2', '6', '4');
         RECT rc = {0, 0, w, h};
         const DWORD dwBitRate = (DWORD)used.bitrateKbps * 1000;
         if (iPosition == 2) {
@@ -192,7 +192,7 @@ public:
             *p = vih2;
             return S_OK;
         }
-        pmt->formattype = KIT_FORMAT_MPEG2Video;
+        pmt->formattype = media::kFormatMpeg2Video;
         auto* mpg = (MPEG2VIDEOINFO*)pmt->AllocFormat(sizeof(MPEG2VIDEOINFO));
         if (!mpg) return E_OUTOFMEMORY;
         mpg->hdr = vih2;
@@ -380,7 +380,7 @@ HRESULT CVireonEncoder::EncodeSample(IMediaSample* pSample) {
         VideoInput in;
         const wchar_t* pszWhy = nullptr;
         HRESULT hr = ParseVideoInput(pmt, &in, &pszWhy);
-        KitDeleteMediaType(pmt);
+        media::DeleteMediaType(pmt);
         if (hr != S_OK) {
             TraceRefusedLayout(pszWhy);
             return VFW_E_INVALIDMEDIATYPE;

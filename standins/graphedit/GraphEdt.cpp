@@ -17,8 +17,7 @@
 #include <vector>
 
 #include "standins/graphedit/resource.h"
-#include "standins/proppage/PinText.h"
-#include "standins/proppage/Proppage.h"
+#include "standins/media/PinText.h"
 
 namespace {
 

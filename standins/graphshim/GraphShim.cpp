@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "GrfFormat.h"
+#include "standins/media/MediaType.h"
 
 namespace {
 
@@ -76,14 +77,6 @@ bool SameObject(IUnknown* a, IUnknown* b) {
         FAILED(b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&ub))))
         return false;
     return ua.Get() == ub.Get();
-}
-
-void FreeMediaTypeFields(AM_MEDIA_TYPE& mt) {
-    if (mt.cbFormat && mt.pbFormat) CoTaskMemFree(mt.pbFormat);
-    mt.cbFormat = 0;
-    mt.pbFormat = nullptr;
-    if (mt.pUnk) mt.pUnk->Release();
-    mt.pUnk = nullptr;
 }
 
 // Loads the platform's graph manager.
@@ -490,7 +483,7 @@ HRESULT CShimGraph::Serialize(std::vector<uint8_t>* pBytes) {
             c.mt.sampleSize = mt.lSampleSize;
             c.mt.formattype = ToGuid(mt.formattype);
             if (mt.cbFormat && mt.pbFormat) c.mt.format.assign(mt.pbFormat, mt.pbFormat + mt.cbFormat);
-            FreeMediaTypeFields(mt);
+            media::FreeMediaType(mt);
             g.connections.push_back(std::move(c));
         }
     }

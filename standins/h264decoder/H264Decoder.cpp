@@ -1,8 +1,8 @@
 #include "standins/h264decoder/H264Decoder.h"
 
 #include "graph/Vireon.h"
-#include "standins/mp4writer/AnnexB.h"
-#include "standins/mp4writer/H264Types.h"
+#include "standins/media/AnnexB.h"
+#include "standins/media/MediaType.h"
 
 #include <dvdmedia.h>
 #include <mferror.h>
@@ -117,7 +117,7 @@ public:
     HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
         int w, h;
         REFERENCE_TIME t;
-        if (pmt->majortype != MEDIATYPE_Video || !IsH264ByteStreamSubtype(pmt->subtype)) return S_FALSE;
+        if (pmt->majortype != MEDIATYPE_Video || !media::IsH264ByteStreamSubtype(pmt->subtype)) return S_FALSE;
         return ReadVideoFormat(pmt, &w, &h, &t) ? S_OK : S_FALSE;
     }
     HRESULT CompleteConnect(IPin* pPeer) override {

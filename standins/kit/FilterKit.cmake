@@ -1,5 +1,5 @@
-# Build helpers for filter DLLs on the kit. Include this file from any CMakeLists.txt that
-# makes a filter DLL (the folders of standins/ are added in name order).
+# Build helpers for filter DLLs on the kit. Every folder that makes a filter DLL includes
+# this file itself, whatever the order in which the folders of standins/ are added.
 include_guard(GLOBAL)
 
 # quorlin_add_filter_dll(<target> <sources...>)

@@ -16,7 +16,8 @@
 //                          IMediaPosition passed upstream (SetSeekingUpstream).
 //   * CKitSeekingPassThru  IMediaSeeking + IMediaPosition forwarded to an upstream pin; for
 //                          renderers that want the graph's seeking to work through them.
-//   * CKitMediaType and the Kit*MediaType helpers; CKitEnumMediaTypes.
+//   * CKitMediaType (an owned media type; the helpers are in standins/media/MediaType.h);
+//                          CKitEnumMediaTypes.
 //   * CKitWorker           a worker thread with a stop request, for source filters.
 //   * DLL helpers: KIT_FILTER_DLL(...) defines the exports of a filter DLL from a table of
 //                          CKitFilterTemplate (class factory, registration of the class and
@@ -35,6 +36,7 @@
 #pragma once
 
 #include "graph/DShow.h"
+#include "standins/media/MediaType.h"
 
 #include <functional>
 #include <string>
@@ -42,32 +44,6 @@
 
 // ---------------------------------------------------------------------------------------
 // Media types
-
-// Deep copy (the format block and the IUnknown are duplicated/AddRef'd). dst is overwritten.
-HRESULT KitCopyMediaType(AM_MEDIA_TYPE* pDst, const AM_MEDIA_TYPE* pSrc);
-// Frees the format block and releases pUnk; the record itself stays.
-void KitFreeMediaType(AM_MEDIA_TYPE& mt);
-// A CoTaskMemAlloc'd copy, as IEnumMediaTypes::Next and IMediaSample::GetMediaType hand out.
-AM_MEDIA_TYPE* KitCreateMediaType(const AM_MEDIA_TYPE* pSrc);
-// Frees what KitCreateMediaType (or a DirectShow enumerator) handed out.
-void KitDeleteMediaType(AM_MEDIA_TYPE* pmt);
-// True when pPartial matches pFull: GUID_NULL in a field of pPartial matches anything.
-bool KitMediaTypeMatchesPartial(const AM_MEDIA_TYPE* pFull, const AM_MEDIA_TYPE* pPartial);
-// True when every GUID field (major, sub, format type) is set.
-bool KitMediaTypeIsFullySpecified(const AM_MEDIA_TYPE* pmt);
-
-// A video subtype from its FOURCC (XXXXXXXX-0000-0010-8000-00AA00389B71).
-constexpr GUID KitFourCCSubtype(DWORD fourcc) {
-    return GUID{fourcc, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
-}
-constexpr DWORD KitFourCC(char a, char b, char c, char d) {
-    return (DWORD)(BYTE)a | ((DWORD)(BYTE)b << 8) | ((DWORD)(BYTE)c << 16) | ((DWORD)(BYTE)d << 24);
-}
-// Types the compiler's headers lack: H.264 Annex-B byte stream ('H264'), planar I420, and
-// the MPEG-2/H.264 format block (MPEG2VIDEOINFO).
-constexpr GUID KIT_MEDIASUBTYPE_H264 = KitFourCCSubtype(KitFourCC('H', '2', '6', '4'));
-constexpr GUID KIT_MEDIASUBTYPE_I420 = KitFourCCSubtype(KitFourCC('I', '4', '2', '0'));
-constexpr GUID KIT_FORMAT_MPEG2Video = {0xe06d80e3, 0xdb46, 0x11cf, {0xb4, 0xd1, 0x00, 0x80, 0x5f, 0x6c, 0xbb, 0xea}};
 
 // An owned AM_MEDIA_TYPE (zero-initialised, frees itself).
 class CKitMediaType : public AM_MEDIA_TYPE {

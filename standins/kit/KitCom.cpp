@@ -19,84 +19,23 @@ void KitLockServer(bool bLock) {
 
 // --- Media types -------------------------------------------------------------------------
 
-HRESULT KitCopyMediaType(AM_MEDIA_TYPE* pDst, const AM_MEDIA_TYPE* pSrc) {
-    if (!pDst || !pSrc) return E_POINTER;
-    *pDst = *pSrc;
-    if (pSrc->cbFormat && pSrc->pbFormat) {
-        pDst->pbFormat = (BYTE*)::CoTaskMemAlloc(pSrc->cbFormat);
-        if (!pDst->pbFormat) {
-            pDst->cbFormat = 0;
-            pDst->pUnk = nullptr;
-            return E_OUTOFMEMORY;
-        }
-        memcpy(pDst->pbFormat, pSrc->pbFormat, pSrc->cbFormat);
-    } else {
-        pDst->pbFormat = nullptr;
-        pDst->cbFormat = 0;
-    }
-    if (pDst->pUnk) pDst->pUnk->AddRef();
-    return S_OK;
-}
-
-void KitFreeMediaType(AM_MEDIA_TYPE& mt) {
-    if (mt.pbFormat) ::CoTaskMemFree(mt.pbFormat);
-    mt.pbFormat = nullptr;
-    mt.cbFormat = 0;
-    if (mt.pUnk) mt.pUnk->Release();
-    mt.pUnk = nullptr;
-}
-
-AM_MEDIA_TYPE* KitCreateMediaType(const AM_MEDIA_TYPE* pSrc) {
-    auto* pmt = (AM_MEDIA_TYPE*)::CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE));
-    if (!pmt) return nullptr;
-    if (FAILED(KitCopyMediaType(pmt, pSrc))) {
-        ::CoTaskMemFree(pmt);
-        return nullptr;
-    }
-    return pmt;
-}
-
-void KitDeleteMediaType(AM_MEDIA_TYPE* pmt) {
-    if (!pmt) return;
-    KitFreeMediaType(*pmt);
-    ::CoTaskMemFree(pmt);
-}
-
-bool KitMediaTypeMatchesPartial(const AM_MEDIA_TYPE* pFull, const AM_MEDIA_TYPE* pPartial) {
-    if (!pPartial) return true;
-    if (pPartial->majortype != GUID_NULL && pPartial->majortype != pFull->majortype) return false;
-    if (pPartial->subtype != GUID_NULL && pPartial->subtype != pFull->subtype) return false;
-    if (pPartial->formattype != GUID_NULL) {
-        if (pPartial->formattype != pFull->formattype) return false;
-        if (pPartial->cbFormat && (pPartial->cbFormat != pFull->cbFormat ||
-                                   memcmp(pPartial->pbFormat, pFull->pbFormat, pFull->cbFormat)))
-            return false;
-    }
-    return true;
-}
-
-bool KitMediaTypeIsFullySpecified(const AM_MEDIA_TYPE* pmt) {
-    return pmt && pmt->majortype != GUID_NULL && pmt->subtype != GUID_NULL &&
-           pmt->formattype != GUID_NULL;
-}
-
 CKitMediaType::CKitMediaType() : AM_MEDIA_TYPE() {}
-CKitMediaType::CKitMediaType(const AM_MEDIA_TYPE& mt) : AM_MEDIA_TYPE() { KitCopyMediaType(this, &mt); }
-CKitMediaType::CKitMediaType(const CKitMediaType& mt) : AM_MEDIA_TYPE() { KitCopyMediaType(this, &mt); }
+CKitMediaType::CKitMediaType(const AM_MEDIA_TYPE& mt) : AM_MEDIA_TYPE() { media::CopyMediaType(this, &mt); }
+CKitMediaType::CKitMediaType(const CKitMediaType& mt) : AM_MEDIA_TYPE() { media::CopyMediaType(this, &mt); }
 CKitMediaType& CKitMediaType::operator=(const AM_MEDIA_TYPE& mt) {
     if (&mt != this) {
         Clear();
-        KitCopyMediaType(this, &mt);
+        media::CopyMediaType(this, &mt);
     }
     return *this;
 }
 CKitMediaType& CKitMediaType::operator=(const CKitMediaType& mt) {
     return operator=(static_cast<const AM_MEDIA_TYPE&>(mt));
 }
-CKitMediaType::~CKitMediaType() { KitFreeMediaType(*this); }
+CKitMediaType::~CKitMediaType() { media::FreeMediaType(*this); }
 
 void CKitMediaType::Clear() {
-    KitFreeMediaType(*this);
+    media::FreeMediaType(*this);
     AM_MEDIA_TYPE& self = *this;
     self = AM_MEDIA_TYPE();
 }

@@ -65,8 +65,8 @@ HRESULT CKitPin::TryMediaTypes(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt, IEnu
     ULONG cFetched = 0;
     while (pEnum->Next(1, &pType, &cFetched) == S_OK && cFetched == 1) {
         HRESULT hr = VFW_E_TYPE_NOT_ACCEPTED;
-        if (KitMediaTypeMatchesPartial(pType, pmt)) hr = AttemptConnection(pReceivePin, pType);
-        KitDeleteMediaType(pType);
+        if (media::MatchesPartial(pType, pmt)) hr = AttemptConnection(pReceivePin, pType);
+        media::DeleteMediaType(pType);
         pType = nullptr;
         if (SUCCEEDED(hr)) return S_OK;
         if (hr != VFW_E_TYPE_NOT_ACCEPTED) hrLast = hr;
@@ -84,7 +84,7 @@ STDMETHODIMP CKitPin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
     if (FAILED(pReceivePin->QueryDirection(&eDir)) || eDir != PINDIR_INPUT)
         return VFW_E_INVALID_DIRECTION;
 
-    if (KitMediaTypeIsFullySpecified(pmt)) return AttemptConnection(pReceivePin, pmt);
+    if (media::IsFullySpecified(pmt)) return AttemptConnection(pReceivePin, pmt);
 
     IEnumMediaTypes* pTheirs = nullptr;
     if (FAILED(pReceivePin->EnumMediaTypes(&pTheirs))) pTheirs = nullptr;
@@ -153,7 +153,7 @@ STDMETHODIMP CKitPin::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
         *pmt = AM_MEDIA_TYPE();
         return VFW_E_NOT_CONNECTED;
     }
-    return KitCopyMediaType(pmt, &m_mt);
+    return media::CopyMediaType(pmt, &m_mt);
 }
 
 STDMETHODIMP CKitPin::QueryPinInfo(PIN_INFO* pInfo) {
@@ -275,7 +275,7 @@ STDMETHODIMP CKitInputPin::Receive(IMediaSample* pSample) {
             CKitAutoLock lockFilter(m_pFilter->FilterLock());
             m_mt = *pmt;
         }
-        KitDeleteMediaType(pmt);
+        media::DeleteMediaType(pmt);
         if (hr != S_OK) return hr;
     }
     CKitAutoLock lock(m_pFilter->StreamLock());
@@ -689,7 +689,7 @@ STDMETHODIMP CKitEnumMediaTypes::Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMedia
     while (cFetched < cMediaTypes) {
         CKitMediaType mt;
         if (m_pPin->GetMediaType((int)m_iPos, &mt) != S_OK) break;
-        AM_MEDIA_TYPE* pmt = KitCreateMediaType(&mt);
+        AM_MEDIA_TYPE* pmt = media::CreateMediaType(&mt);
         if (!pmt) break;
         ppMediaTypes[cFetched++] = pmt;
         ++m_iPos;

@@ -1,6 +1,6 @@
 #include "standins/mp4writer/Mp4Muxer.h"
 
-#include "standins/mp4writer/AnnexB.h"
+#include "standins/media/AnnexB.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "standins/mp4writer/Mp4Writer.h"
 
 #include "graph/Vireon.h"
-#include "standins/mp4writer/H264Types.h"
+#include "standins/media/MediaType.h"
 
 #include <dvdmedia.h>
 
@@ -34,11 +34,11 @@ class CMp4Writer::CInput : public CKitInputPin {
 public:
     explicit CInput(CMp4Writer* pOwner) : CKitInputPin(pOwner, L"Input"), m_pOwner(pOwner) {}
     HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
-        return pmt->majortype == MEDIATYPE_Video && IsH264ByteStreamSubtype(pmt->subtype) ? S_OK : S_FALSE;
+        return pmt->majortype == MEDIATYPE_Video && media::IsH264ByteStreamSubtype(pmt->subtype) ? S_OK : S_FALSE;
     }
     HRESULT GetMediaType(int iPosition, CKitMediaType* pmt) override {
         if (iPosition != 0) return VFW_S_NO_MORE_ITEMS;
-        pmt->Set(MEDIATYPE_Video, kSubtypeH264, GUID_NULL);
+        pmt->Set(MEDIATYPE_Video, media::kSubtypeH264, GUID_NULL);
         return S_OK;
     }
     HRESULT OnReceive(IMediaSample* pSample) override { return m_pOwner->Receive(pSample); }
@@ -108,7 +108,7 @@ STDMETHODIMP CMp4Writer::GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pmt) 
     CKitAutoLock lock(FilterLock());
     if (pmt) {
         ZeroMemory(pmt, sizeof *pmt);
-        if (m_pInput->IsConnected()) KitCopyMediaType(pmt, &m_pInput->CurrentMediaType());
+        if (m_pInput->IsConnected()) media::CopyMediaType(pmt, &m_pInput->CurrentMediaType());
     }
     if (m_file.empty()) return E_FAIL;
     size_t cb = (m_file.size() + 1) * sizeof(wchar_t);

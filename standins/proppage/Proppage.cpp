@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "standins/proppage/PinText.h"
+#include "standins/media/MediaType.h"
 #include "standins/proppage/Proppage.h"
 
 namespace {
@@ -41,8 +41,7 @@ std::wstring PinsText(IBaseFilter* pFilter) {
                 ULONG cTypes = 0;
                 while (pTypes->Next(1, &pmt, &cTypes) == S_OK && cTypes == 1) {
                     s += L"      offers " + pintext::MediaTypeText(*pmt) + L"\r\n";
-                    pintext::FreeMediaType(*pmt);
-                    ::CoTaskMemFree(pmt);
+                    media::DeleteMediaType(pmt);
                     pmt = NULL;
                 }
                 pTypes->Release();

@@ -50,7 +50,7 @@ struct EncoderGraph : ::testing::Test {
         AM_MEDIA_TYPE mt = {};
         ASSERT_EQ(S_OK, spEncIn->ConnectionMediaType(&mt));
         inputSubtype = mt.subtype;
-        KitFreeMediaType(mt);
+        media::FreeMediaType(mt);
     }
     void AddSink() {
         pSink = new CTestSink();
@@ -163,7 +163,7 @@ double PsnrAgainstSource(const std::string& stream, const std::string& reference
 // Pictures of sizes whose rows the platform pads (854 and 98 wide) in every uncompressed
 // format, from the platform's splitters and decoders: the stream decodes like the source.
 TEST_F(EncoderGraph, EveryInputLayoutEncodesThePictureItWasGiven) {
-    const GUID kI420 = KIT_MEDIASUBTYPE_I420;
+    const GUID kI420 = media::kSubtypeI420;
     struct Case {
         const char* name;
         const char* options;
@@ -242,8 +242,8 @@ TEST_F(EncoderGraph, OddSizesAreCodedAtTheNextEvenSize) {
         const GUID* pSubtype;
         int cbLuma, cbChroma;  // row strides of the buffer
     } cases[] = {
-        {"I420 natural rows", &KIT_MEDIASUBTYPE_I420, 99, 50},
-        {"I420 rows padded to 4 bytes", &KIT_MEDIASUBTYPE_I420, 100, 52},
+        {"I420 natural rows", &media::kSubtypeI420, 99, 50},
+        {"I420 rows padded to 4 bytes", &media::kSubtypeI420, 100, 52},
         {"YV12 rows padded to 4 bytes", &MEDIASUBTYPE_YV12, 100, 52},
         {"YUY2", &MEDIASUBTYPE_YUY2, 200, 0},
     };
@@ -309,7 +309,7 @@ TEST_F(EncoderGraph, OddSizesAreCodedAtTheNextEvenSize) {
 // A planar type whose rows cannot be told (no biSizeImage, a width the platform pads) is
 // refused at connection with its own code, never encoded with a guessed layout.
 TEST_F(EncoderGraph, InputWhoseLayoutCannotBeWorkedOutIsRefused) {
-    CKitMediaType mt = MakeRawType(KIT_MEDIASUBTYPE_I420, 854, 480);
+    CKitMediaType mt = MakeRawType(media::kSubtypeI420, 854, 480);
     ((VIDEOINFOHEADER*)mt.pbFormat)->bmiHeader.biSizeImage = 0;
     auto* pSource = new CTestSource({mt}, 5, 400000);
     CComPtr<IBaseFilter> spSource = static_cast<IBaseFilter*>(pSource);
@@ -399,7 +399,7 @@ TEST_F(EncoderGraph, StreamGoesThroughWriterAndSmartTee) {
 
 // Samples shorter than a frame of the agreed type are left out, never read past their end.
 TEST_F(EncoderGraph, ShortSamplesAreLeftOut) {
-    CKitMediaType mt = MakeRawType(KIT_MEDIASUBTYPE_I420, 64, 48);
+    CKitMediaType mt = MakeRawType(media::kSubtypeI420, 64, 48);
     auto* pSource = new CTestSource({mt}, 5, 400000);
     pSource->cbSample = 64 * 48;  // luma only
     CComPtr<IBaseFilter> spSource = static_cast<IBaseFilter*>(pSource);

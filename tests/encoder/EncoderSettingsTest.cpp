@@ -88,7 +88,7 @@ TEST_F(SourceGraph, InputFormatsKeepPictureAndColours) {
         bool bInfo2;
         bool bTopDown;
     } cases[] = {
-        {"I420", KIT_MEDIASUBTYPE_I420, false, false}, {"IYUV", MEDIASUBTYPE_IYUV, true, false},
+        {"I420", media::kSubtypeI420, false, false}, {"IYUV", MEDIASUBTYPE_IYUV, true, false},
         {"YV12", MEDIASUBTYPE_YV12, false, false},     {"NV12", MEDIASUBTYPE_NV12, true, false},
         {"YUY2", MEDIASUBTYPE_YUY2, false, false},     {"RGB24 bottom-up", MEDIASUBTYPE_RGB24, false, false},
         {"RGB24 top-down", MEDIASUBTYPE_RGB24, true, true}, {"RGB32 bottom-up", MEDIASUBTYPE_RGB32, true, false},
@@ -245,7 +245,7 @@ TEST_F(SourceGraph, SettersCheckValuesAndReportWhatIsUsed) {
     EXPECT_EQ(E_POINTER, spVireon->GetBitrate(&n1, nullptr));
 
     // With an input, automatic values are resolved for it: 320x240 at 25 fps.
-    Build(MakeRawType(KIT_MEDIASUBTYPE_I420, 320, 240), 1, 400000, false);
+    Build(MakeRawType(media::kSubtypeI420, 320, 240), 1, 400000, false);
     if (HasFatalFailure()) return;
     ASSERT_EQ(S_OK, spVireon->SetProfileLevel(0, 0));
     ASSERT_EQ(S_OK, spVireon->SetBitrate(0));
@@ -278,7 +278,7 @@ TEST_F(SourceGraph, SettersCheckValuesAndReportWhatIsUsed) {
 }
 
 TEST_F(SourceGraph, SettingsChangeOnlyWhileStopped) {
-    Build(MakeRawType(KIT_MEDIASUBTYPE_I420, 64, 48), 5);
+    Build(MakeRawType(media::kSubtypeI420, 64, 48), 5);
     if (HasFatalFailure()) return;
     CComQIPtr<IMediaControl> spControl(spGraph);
     ASSERT_TRUE(SUCCEEDED(spControl->Pause()));
@@ -309,7 +309,7 @@ TEST_F(SourceGraph, GopAndIdrIntervalPlaceTheKeyFrames) {
         SetUp();
         ASSERT_EQ(S_OK, spVireon->SetGop(c.nGop, 0));
         ASSERT_EQ(S_OK, spVireon->SetIdrInterval(c.nIdr));
-        Build(MakeRawType(KIT_MEDIASUBTYPE_I420, 64, 48), 40);
+        Build(MakeRawType(media::kSubtypeI420, 64, 48), 40);
         if (HasFatalFailure()) return;
         Run();
         if (HasFatalFailure()) return;
@@ -337,9 +337,9 @@ TEST_F(SourceGraph, ForcedKeyFrameIsTheNextFrame) {
         SetUp();
         ASSERT_EQ(S_OK, spVireon->SetGop(10, c.bExactGop));
         ASSERT_EQ(S_OK, spVireon->SetIdrInterval(0));
-        Build(MakeRawType(KIT_MEDIASUBTYPE_I420, 64, 48), 28);
+        Build(MakeRawType(media::kSubtypeI420, 64, 48), 28);
         if (HasFatalFailure()) return;
-        CKitMediaType type = MakeRawType(KIT_MEDIASUBTYPE_I420, 64, 48);
+        CKitMediaType type = MakeRawType(media::kSubtypeI420, 64, 48);
         IVireon* pVireon = spVireon;
         // Asked for while frame 7 is being made: frame 7 is the next one the encoder gets.
         pSource->fill = [type, pVireon](int n, BYTE* p, long cb) {
@@ -362,7 +362,7 @@ TEST_F(SourceGraph, TimeStampsPassedThroughOrMadeFromTheFrameRate) {
         TearDown();
         SetUp();
         ASSERT_EQ(S_OK, spVireon->SetPassThroughTimeStamps(bPassThrough));
-        Build(MakeRawType(KIT_MEDIASUBTYPE_I420, 64, 48, false, 400000), 6, 333333);
+        Build(MakeRawType(media::kSubtypeI420, 64, 48, false, 400000), 6, 333333);
         if (HasFatalFailure()) return;
         Run();
         if (HasFatalFailure()) return;
@@ -382,7 +382,7 @@ TEST_F(SourceGraph, StatisticsCountEachRunFromItsStart) {
     ASSERT_EQ(S_OK, spVireon->GetStatistics(&nKbps, &nFrames));
     EXPECT_EQ(0u, nKbps);
     EXPECT_EQ(0u, nFrames);
-    Build(MakeRawType(KIT_MEDIASUBTYPE_I420, 176, 144), 20);
+    Build(MakeRawType(media::kSubtypeI420, 176, 144), 20);
     if (HasFatalFailure()) return;
     for (int run = 1; run <= 2; ++run) {
         SCOPED_TRACE(run);
@@ -402,8 +402,8 @@ TEST_F(SourceGraph, StatisticsCountEachRunFromItsStart) {
 // A sample that brings another picture size: the encoder restarts with an IDR and tells the
 // next filter the new size on that sample.
 TEST_F(SourceGraph, PictureSizeChangeMidStream) {
-    CKitMediaType small = MakeRawType(KIT_MEDIASUBTYPE_I420, 64, 48, true);
-    CKitMediaType large = MakeRawType(KIT_MEDIASUBTYPE_I420, 96, 64, true);
+    CKitMediaType small = MakeRawType(media::kSubtypeI420, 64, 48, true);
+    CKitMediaType large = MakeRawType(media::kSubtypeI420, 96, 64, true);
     cbSourceSample = large.lSampleSize;
     Build(small, 8);
     if (HasFatalFailure()) return;
@@ -418,7 +418,7 @@ TEST_F(SourceGraph, PictureSizeChangeMidStream) {
     EXPECT_EQ("I...I...", Structure());
     for (int i = 0; i < 8; ++i) EXPECT_EQ(i == 4, samples[i].bHasType) << i;
     ASSERT_TRUE(samples[4].bHasType);
-    EXPECT_EQ(KIT_MEDIASUBTYPE_H264, samples[4].type.subtype);
+    EXPECT_EQ(media::kSubtypeH264, samples[4].type.subtype);
     ASSERT_EQ(FORMAT_VideoInfo2, samples[4].type.formattype);
     const auto* vih2 = (const VIDEOINFOHEADER2*)samples[4].type.pbFormat;
     EXPECT_EQ(96, vih2->bmiHeader.biWidth);

@@ -90,8 +90,8 @@ TEST_F(KitGraph, ConnectAgreesOnATypeBothPinsTake) {
             EXPECT_EQ(c.expected, mtIn.subtype);
             ASSERT_EQ(mtOut.cbFormat, mtIn.cbFormat);
             EXPECT_EQ(0, memcmp(mtOut.pbFormat, mtIn.pbFormat, mtIn.cbFormat));
-            KitFreeMediaType(mtOut);
-            KitFreeMediaType(mtIn);
+            media::FreeMediaType(mtOut);
+            media::FreeMediaType(mtIn);
             CComPtr<IPin> spPeer;
             EXPECT_EQ(S_OK, spIn->ConnectedTo(&spPeer));
             EXPECT_TRUE(spPeer.IsEqualObject(spOut));

@@ -1,7 +1,7 @@
 #include "tests/standins/AnnexBSource.h"
 
-#include "standins/mp4writer/AnnexB.h"
-#include "standins/mp4writer/H264Types.h"
+#include "standins/media/AnnexB.h"
+#include "standins/media/MediaType.h"
 
 #include <cstring>
 
@@ -9,11 +9,11 @@ class CAnnexBSource::COutput : public CKitOutputPin {
 public:
     explicit COutput(CAnnexBSource* pOwner) : CKitOutputPin(pOwner, L"Output"), m_pOwner(pOwner) {}
     HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
-        return pmt->majortype == MEDIATYPE_Video && pmt->subtype == kSubtypeH264 ? S_OK : S_FALSE;
+        return pmt->majortype == MEDIATYPE_Video && pmt->subtype == media::kSubtypeH264 ? S_OK : S_FALSE;
     }
     HRESULT GetMediaType(int i, CKitMediaType* pmt) override {
         if (i != 0) return VFW_S_NO_MORE_ITEMS;
-        pmt->Set(MEDIATYPE_Video, kSubtypeH264, FORMAT_VideoInfo);
+        pmt->Set(MEDIATYPE_Video, media::kSubtypeH264, FORMAT_VideoInfo);
         auto* pvi = (VIDEOINFOHEADER*)pmt->AllocFormat(sizeof(VIDEOINFOHEADER));
         pvi->AvgTimePerFrame = m_pOwner->m_tFrame;
         pvi->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);

@@ -72,7 +72,7 @@ HRESULT SetCameraFormat(IBaseFilter* pCamera, int nWidth, int nHeight, REFERENCE
             ((VIDEOINFOHEADER*)pmt->pbFormat)->AvgTimePerFrame = tFrame;
             hr = spConfig->SetFormat(pmt);
         }
-        KitDeleteMediaType(pmt);
+        media::DeleteMediaType(pmt);
         if (hr != S_FALSE) return hr;
     }
     return E_FAIL;
@@ -173,7 +173,7 @@ TEST_F(Camera, OffersItsFormatsThroughStreamConfig) {
                                                    AMINTERLACE_1FieldPerSample));
             }
         }
-        KitDeleteMediaType(pmt);
+        media::DeleteMediaType(pmt);
     }
     EXPECT_TRUE(bSd) << "interlaced 720x576 at 25 fps";
     AM_MEDIA_TYPE* pmt = nullptr;
@@ -189,7 +189,7 @@ TEST_F(Camera, OffersItsFormatsThroughStreamConfig) {
     ((VIDEOINFOHEADER*)pmt->pbFormat)->AvgTimePerFrame = 0;
     ((VIDEOINFOHEADER*)pmt->pbFormat)->bmiHeader.biWidth = 321;
     EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, spConfig->SetFormat(pmt));
-    KitDeleteMediaType(pmt);
+    media::DeleteMediaType(pmt);
     EXPECT_EQ(E_POINTER, spConfig->SetFormat(nullptr));
 }
 
@@ -404,7 +404,7 @@ TEST_F(Camera, PropertyPageOpensInThePropertyFrameAndSetsPatternAndSize) {
     AM_MEDIA_TYPE* pmt = nullptr;
     ASSERT_EQ(S_OK, spConfig->GetFormat(&pmt));
     EXPECT_EQ(320, ((VIDEOINFOHEADER*)pmt->pbFormat)->bmiHeader.biWidth);
-    KitDeleteMediaType(pmt);
+    media::DeleteMediaType(pmt);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The MPEG-4 muxing core: files written from libx264 streams are read back with ffprobe and
 // decoded with ffmpeg, frame for frame against the elementary stream.
-#include "standins/mp4writer/AnnexB.h"
+#include "standins/media/AnnexB.h"
 #include "standins/mp4writer/Mp4Muxer.h"
 #include "tests/standins/MediaTools.h"
 #include "tests/support/HostTools.h"

@@ -103,7 +103,7 @@ public:
         if (pSample->GetMediaType(&pmt) == S_OK && pmt) {
             s.bHasType = true;
             s.type = *pmt;
-            KitDeleteMediaType(pmt);
+            media::DeleteMediaType(pmt);
         }
         CKitAutoLock lock(&m_pOwner->m_csData);
         m_pOwner->m_samples.push_back(std::move(s));

@@ -1,17 +1,12 @@
-// Readable text for filters, pins and media types, shared by GraphEdit and the pins page.
-#pragma once
+#include "standins/media/PinText.h"
 
 #include <stdarg.h>
-#include <string.h>
 
-#include <dshow.h>
-
-#include <string>
-#include <vector>
+#include "standins/media/MediaType.h"
 
 namespace pintext {
 
-inline std::wstring Format(const wchar_t* pszFormat, ...) {
+std::wstring Format(const wchar_t* pszFormat, ...) {
     wchar_t sz[1025];
     va_list args;
     va_start(args, pszFormat);
@@ -21,19 +16,13 @@ inline std::wstring Format(const wchar_t* pszFormat, ...) {
     return sz;
 }
 
-inline std::wstring GuidText(REFGUID guid) {
+std::wstring GuidText(REFGUID guid) {
     wchar_t sz[64];
     ::StringFromGUID2(guid, sz, 64);
     return sz;
 }
 
-// The tail that marks a subtype made from a four-character code.
-inline bool IsFourCCGuid(REFGUID guid) {
-    static const GUID kBase = {0, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
-    return guid.Data2 == kBase.Data2 && guid.Data3 == kBase.Data3 && memcmp(guid.Data4, kBase.Data4, 8) == 0;
-}
-
-inline std::wstring MajorTypeName(REFGUID guid) {
+std::wstring MajorTypeName(REFGUID guid) {
     struct Name { const GUID* pGuid; const wchar_t* pszName; };
     static const Name kNames[] = {
         {&MEDIATYPE_Video, L"Video"},   {&MEDIATYPE_Audio, L"Audio"},
@@ -47,7 +36,7 @@ inline std::wstring MajorTypeName(REFGUID guid) {
     return GuidText(guid);
 }
 
-inline std::wstring SubTypeName(REFGUID guid) {
+std::wstring SubTypeName(REFGUID guid) {
     struct Name { const GUID* pGuid; const wchar_t* pszName; };
     static const Name kNames[] = {
         {&MEDIASUBTYPE_RGB24, L"RGB24"}, {&MEDIASUBTYPE_RGB32, L"RGB32"}, {&MEDIASUBTYPE_ARGB32, L"ARGB32"},
@@ -59,7 +48,7 @@ inline std::wstring SubTypeName(REFGUID guid) {
     };
     for (const Name& n : kNames)
         if (IsEqualGUID(guid, *n.pGuid)) return n.pszName;
-    if (IsFourCCGuid(guid)) {
+    if (media::IsFourCCSubtype(guid)) {
         wchar_t sz[5];
         for (int i = 0; i < 4; ++i) {
             unsigned c = (guid.Data1 >> (8 * i)) & 0xFF;
@@ -76,8 +65,7 @@ inline std::wstring SubTypeName(REFGUID guid) {
 static const GUID kFormatVideoInfo2 = {0xf72a76a0, 0xeb0a, 0x11d0, {0xac, 0xe4, 0x00, 0x00, 0xc0, 0xcc, 0x16, 0xba}};
 const ULONG kVih2BitmapOffset = 72;
 
-// "Video / YUY2, 320 x 240, sample size 153600"
-inline std::wstring MediaTypeText(const AM_MEDIA_TYPE& mt) {
+std::wstring MediaTypeText(const AM_MEDIA_TYPE& mt) {
     std::wstring s = MajorTypeName(mt.majortype) + L" / " + SubTypeName(mt.subtype);
     if (mt.pbFormat != NULL) {
         if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo) && mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
@@ -97,24 +85,14 @@ inline std::wstring MediaTypeText(const AM_MEDIA_TYPE& mt) {
     return s;
 }
 
-inline void FreeMediaType(AM_MEDIA_TYPE& mt) {
-    if (mt.cbFormat != 0 && mt.pbFormat != NULL) ::CoTaskMemFree(mt.pbFormat);
-    mt.cbFormat = 0;
-    mt.pbFormat = NULL;
-    if (mt.pUnk != NULL) mt.pUnk->Release();
-    mt.pUnk = NULL;
-}
-
-inline std::wstring FilterName(IBaseFilter* pFilter) {
+std::wstring FilterName(IBaseFilter* pFilter) {
     FILTER_INFO fi = {};
     if (pFilter == NULL || FAILED(pFilter->QueryFilterInfo(&fi))) return L"?";
     if (fi.pGraph != NULL) fi.pGraph->Release();
     return fi.achName;
 }
 
-// One pin: "Capture (out) -> Sink . In: Video / ..." or "Preview (out) not connected".
-// Fails only when the pin cannot be asked at all (a graph that went away).
-inline HRESULT PinText(IPin* pPin, std::wstring* pText) {
+HRESULT PinText(IPin* pPin, std::wstring* pText) {
     PIN_INFO pi = {};
     HRESULT hr = pPin->QueryPinInfo(&pi);
     if (FAILED(hr)) return hr;
@@ -139,7 +117,7 @@ inline HRESULT PinText(IPin* pPin, std::wstring* pText) {
         AM_MEDIA_TYPE mt = {};
         if (SUCCEEDED(pPin->ConnectionMediaType(&mt))) {
             s += L": " + MediaTypeText(mt);
-            FreeMediaType(mt);
+            media::FreeMediaType(mt);
         }
     } else {
         s += L" not connected";

@@ -1,4 +1,4 @@
-#include "standins/mp4writer/AnnexB.h"
+#include "standins/media/AnnexB.h"
 
 namespace annexb {
 
