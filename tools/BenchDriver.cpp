@@ -10,18 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "res/resource.h"
 #include "tests/support/HostTools.h"
 #include "tests/support/WindowTools.h"
 
 namespace {
 
-const int IDC_BUILD_GRAPH = 206;
-const int IDC_PLAY = 211;
-const int IDC_RESOLUTION = 214;
-const int IDC_FPS = 215;
-const int IDC_FRAMES = 224;
-const int IDC_AVG_BITRATE = 227;
-const int IDC_ENCODER_USED = 247;
 const int kMsgBoxTextId = 0xFFFF;
 
 struct Finder {
