@@ -116,6 +116,9 @@ void CGraph::Release() {
     if (m_spGraph) {
         CComQIPtr<IMediaEventEx> spEvent(m_spGraph);
         if (spEvent) spEvent->SetNotifyWindow(0, 0, 0);
+        // A GraphEdit attached to the graph holds it through proxies; they must not keep it
+        // (and our filters) alive once we let go of it.
+        CGraphEdit::DisconnectGraph(m_spGraph);
     }
     m_graphEdit.Close();
     m_spVireon.Release();

@@ -162,6 +162,22 @@ void CGraphEdit::Close() {
     ZeroMemory(&m_rgPI, sizeof(m_rgPI));
 }
 
+void CGraphEdit::DisconnectGraph(IFilterGraph* pGraph) {
+    if (pGraph == NULL) return;
+    CComPtr<IEnumFilters> spFilters;
+    if (SUCCEEDED(pGraph->EnumFilters(&spFilters)) && spFilters) {
+        for (CComPtr<IBaseFilter> spFilter; spFilters->Next(1, &spFilter, NULL) == S_OK; spFilter.Release()) {
+            CComPtr<IEnumPins> spPins;
+            if (SUCCEEDED(spFilter->EnumPins(&spPins)) && spPins) {
+                for (CComPtr<IPin> spPin; spPins->Next(1, &spPin, NULL) == S_OK; spPin.Release())
+                    ::CoDisconnectObject(spPin, 0);
+            }
+            ::CoDisconnectObject(spFilter, 0);
+        }
+    }
+    ::CoDisconnectObject(pGraph, 0);
+}
+
 bool CGraphEdit::IsProppageRegistered(LPWSTR pszProppage_dll) {
     bool bRegistered = false;
     HKEY hKey = NULL;

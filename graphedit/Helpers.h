@@ -24,6 +24,10 @@ public:
     HRESULT ShowGraph(IGraphBuilder* pGraph);
     // Revokes the registration and ends the GraphEdit instance started by this object.
     void Close();
+    // Cuts off every other process's hold on the graph, its filters and their pins (the
+    // proxies of an attached GraphEdit): their calls fail from then on, and none of these
+    // objects outlives the graph's last reference in this process.
+    static void DisconnectGraph(IFilterGraph* pGraph);
 
     bool IsProppageRegistered(LPWSTR pszProppage_dll);
     HRESULT LoadGraphEdit(LPCWSTR pszProppage_dll);
