@@ -71,14 +71,7 @@ public:
     }
     HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) override {
         const CameraFormat& f = g_rgCameraFormats[m_pOwner->m_iFormat];
-        long cb = f.nWidth * f.nHeight * 2;
-        if (pProps->cBuffers < 3) pProps->cBuffers = 3;
-        if (pProps->cbBuffer < cb) pProps->cbBuffer = cb;
-        if (pProps->cbAlign < 1) pProps->cbAlign = 1;
-        ALLOCATOR_PROPERTIES actual = {};
-        HRESULT hr = pAlloc->SetProperties(pProps, &actual);
-        if (FAILED(hr)) return hr;
-        return actual.cbBuffer >= cb ? S_OK : E_FAIL;
+        return SetBufferProperties(pAlloc, pProps, 3, f.nWidth * f.nHeight * 2);
     }
 
     // IAMStreamConfig

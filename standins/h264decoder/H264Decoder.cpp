@@ -60,91 +60,6 @@ void YuvToRgb32(const uint8_t* pY, LONG strideY, const uint8_t* pU, const uint8_
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
-// Pins
-
-class CH264Decoder::COutput : public CKitOutputPin {
-public:
-    explicit COutput(CH264Decoder* pOwner) : CKitOutputPin(pOwner, L"Output"), m_pOwner(pOwner) {}
-    HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
-        if (!m_pOwner->InputConnected()) return VFW_E_NOT_CONNECTED;
-        CKitMediaType mine;
-        GetMediaType(0, &mine);
-        if (pmt->majortype != MEDIATYPE_Video || pmt->subtype != MEDIASUBTYPE_RGB32 ||
-            pmt->formattype != FORMAT_VideoInfo || pmt->cbFormat < sizeof(VIDEOINFOHEADER))
-            return S_FALSE;
-        const BITMAPINFOHEADER& bmi = ((const VIDEOINFOHEADER*)pmt->pbFormat)->bmiHeader;
-        return bmi.biWidth == m_pOwner->m_nWidth && bmi.biHeight == m_pOwner->m_nHeight &&
-                       bmi.biBitCount == 32
-                   ? S_OK
-                   : S_FALSE;
-    }
-    HRESULT GetMediaType(int iPosition, CKitMediaType* pmt) override {
-        if (!m_pOwner->InputConnected()) return VFW_E_NOT_CONNECTED;
-        if (iPosition != 0) return VFW_S_NO_MORE_ITEMS;
-        const int w = m_pOwner->m_nWidth, h = m_pOwner->m_nHeight;
-        pmt->Set(MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo);
-        auto* pvi = (VIDEOINFOHEADER*)pmt->AllocFormat(sizeof(VIDEOINFOHEADER));
-        pvi->AvgTimePerFrame = m_pOwner->m_tFrame;
-        pvi->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        pvi->bmiHeader.biWidth = w;
-        pvi->bmiHeader.biHeight = h;
-        pvi->bmiHeader.biPlanes = 1;
-        pvi->bmiHeader.biBitCount = 32;
-        pvi->bmiHeader.biCompression = BI_RGB;
-        pvi->bmiHeader.biSizeImage = (DWORD)(w * h * 4);
-        pmt->bFixedSizeSamples = TRUE;
-        pmt->lSampleSize = (ULONG)(w * h * 4);
-        return S_OK;
-    }
-    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) override {
-        long cb = m_pOwner->m_nWidth * m_pOwner->m_nHeight * 4;
-        if (pProps->cBuffers < 2) pProps->cBuffers = 2;
-        if (pProps->cbBuffer < cb) pProps->cbBuffer = cb;
-        if (pProps->cbAlign < 1) pProps->cbAlign = 1;
-        ALLOCATOR_PROPERTIES actual = {};
-        HRESULT hr = pAlloc->SetProperties(pProps, &actual);
-        if (FAILED(hr)) return hr;
-        return actual.cbBuffer >= cb ? S_OK : E_FAIL;
-    }
-
-private:
-    CH264Decoder* m_pOwner;
-};
-
-class CH264Decoder::CInput : public CKitInputPin {
-public:
-    explicit CInput(CH264Decoder* pOwner) : CKitInputPin(pOwner, L"Input"), m_pOwner(pOwner) {}
-    HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
-        int w, h;
-        REFERENCE_TIME t;
-        if (pmt->majortype != MEDIATYPE_Video || !media::IsH264ByteStreamSubtype(pmt->subtype)) return S_FALSE;
-        return ReadVideoFormat(pmt, &w, &h, &t) ? S_OK : S_FALSE;
-    }
-    HRESULT CompleteConnect(IPin* pPeer) override {
-        HRESULT hr = CKitInputPin::CompleteConnect(pPeer);
-        return FAILED(hr) ? hr : m_pOwner->SetUpTransform(&m_mt);
-    }
-    void BreakConnect() override {
-        CKitInputPin::BreakConnect();
-        m_pOwner->ReleaseTransform();
-    }
-    HRESULT OnReceive(IMediaSample* pSample) override { return m_pOwner->Receive(pSample); }
-    HRESULT OnEndOfStream() override { return m_pOwner->EndOfStream(); }
-    HRESULT OnBeginFlush() override { return m_pOwner->m_pOutput->DeliverBeginFlush(); }
-    HRESULT OnEndFlush() override {
-        if (m_pOwner->m_pTransform)
-            m_pOwner->m_pTransform->ProcessMessage(MFT_MESSAGE_COMMAND_FLUSH, 0);
-        return m_pOwner->m_pOutput->DeliverEndFlush();
-    }
-    HRESULT OnNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) override {
-        return m_pOwner->m_pOutput->DeliverNewSegment(tStart, tStop, dRate);
-    }
-
-private:
-    CH264Decoder* m_pOwner;
-};
-
-// ---------------------------------------------------------------------------------------
 // Filter
 
 CKitUnknown* CH264Decoder::Create(IUnknown* pOuter, HRESULT* phr) {
@@ -158,24 +73,19 @@ CKitUnknown* CH264Decoder::CreateAlt(IUnknown* pOuter, HRESULT* phr) {
 }
 
 CH264Decoder::CH264Decoder(IUnknown* pOuter, REFCLSID clsid)
-    : CKitFilter(L"Morvane H264 Decoder", pOuter, clsid), m_pInput(nullptr), m_pOutput(nullptr) {
-    m_pInput = new CInput(this);
-    m_pOutput = new COutput(this);
-    m_pOutput->SetSeekingUpstream(m_pInput);
+    : CKitTransform(L"Morvane H264 Decoder", pOuter, clsid) {
     m_bMfStarted = SUCCEEDED(::MFStartup(MF_VERSION, MFSTARTUP_LITE));
 }
 
 CH264Decoder::~CH264Decoder() {
     ReleaseTransform();
-    delete m_pOutput;
-    delete m_pInput;
     if (m_bMfStarted) ::MFShutdown();
 }
 
 HRESULT STDMETHODCALLTYPE CH264Decoder::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     if (riid == IID_IQualProp) return GetInterface(static_cast<IQualProp*>(this), ppv);
-    return CKitFilter::NonDelegatingQueryInterface(riid, ppv);
+    return CKitTransform::NonDelegatingQueryInterface(riid, ppv);
 }
 
 STDMETHODIMP CH264Decoder::get_FramesDroppedInRenderer(int* pcFrames) {
@@ -201,16 +111,53 @@ STDMETHODIMP CH264Decoder::get_Jitter(int*) { return E_NOTIMPL; }
 STDMETHODIMP CH264Decoder::get_AvgSyncOffset(int*) { return E_NOTIMPL; }
 STDMETHODIMP CH264Decoder::get_DevSyncOffset(int*) { return E_NOTIMPL; }
 
-CKitPin* CH264Decoder::GetPin(int n) {
-    return n == 0 ? (CKitPin*)m_pInput : n == 1 ? (CKitPin*)m_pOutput : nullptr;
+// ---------------------------------------------------------------------------------------
+// Types and connection
+
+HRESULT CH264Decoder::CheckInputType(const AM_MEDIA_TYPE* pmt) {
+    int w, h;
+    REFERENCE_TIME t;
+    if (pmt->majortype != MEDIATYPE_Video || !media::IsH264ByteStreamSubtype(pmt->subtype)) return S_FALSE;
+    return ReadVideoFormat(pmt, &w, &h, &t) ? S_OK : S_FALSE;
+}
+
+HRESULT CH264Decoder::CheckOutputType(const AM_MEDIA_TYPE* pmt) {
+    if (pmt->majortype != MEDIATYPE_Video || pmt->subtype != MEDIASUBTYPE_RGB32 ||
+        pmt->formattype != FORMAT_VideoInfo || pmt->cbFormat < sizeof(VIDEOINFOHEADER))
+        return S_FALSE;
+    const BITMAPINFOHEADER& bmi = ((const VIDEOINFOHEADER*)pmt->pbFormat)->bmiHeader;
+    return bmi.biWidth == m_nWidth && bmi.biHeight == m_nHeight && bmi.biBitCount == 32 ? S_OK : S_FALSE;
+}
+
+HRESULT CH264Decoder::GetOutputType(int iPosition, CKitMediaType* pmt) {
+    if (iPosition != 0) return VFW_S_NO_MORE_ITEMS;
+    const int w = m_nWidth, h = m_nHeight;
+    pmt->Set(MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo);
+    auto* pvi = (VIDEOINFOHEADER*)pmt->AllocFormat(sizeof(VIDEOINFOHEADER));
+    pvi->AvgTimePerFrame = m_tFrame;
+    pvi->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    pvi->bmiHeader.biWidth = w;
+    pvi->bmiHeader.biHeight = h;
+    pvi->bmiHeader.biPlanes = 1;
+    pvi->bmiHeader.biBitCount = 32;
+    pvi->bmiHeader.biCompression = BI_RGB;
+    pvi->bmiHeader.biSizeImage = (DWORD)(w * h * 4);
+    pmt->bFixedSizeSamples = TRUE;
+    pmt->lSampleSize = (ULONG)(w * h * 4);
+    return S_OK;
+}
+
+HRESULT CH264Decoder::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) {
+    return CKitOutputPin::SetBufferProperties(pAlloc, pProps, 2, m_nWidth * m_nHeight * 4);
 }
 
 void CH264Decoder::ReleaseTransform() { SafeRelease(m_pTransform); }
 
-bool CH264Decoder::InputConnected() const { return m_pInput->IsConnected(); }
+void CH264Decoder::OnInputDisconnected() { ReleaseTransform(); }
 
-HRESULT CH264Decoder::SetUpTransform(const AM_MEDIA_TYPE* pmt) {
+HRESULT CH264Decoder::OnInputConnected(const AM_MEDIA_TYPE& mt) {
     ReleaseTransform();
+    const AM_MEDIA_TYPE* pmt = &mt;
     if (!ReadVideoFormat(pmt, &m_nWidth, &m_nHeight, &m_tFrame)) return VFW_E_TYPE_NOT_ACCEPTED;
     HRESULT hr = ::CoCreateInstance(CLSID_PlatformH264DecoderMFT, nullptr, CLSCTX_INPROC_SERVER,
                                     IID_IMFTransform, (void**)&m_pTransform);
@@ -283,7 +230,10 @@ HRESULT CH264Decoder::OnStop() {
     return S_OK;
 }
 
-HRESULT CH264Decoder::Receive(IMediaSample* pSample) {
+// ---------------------------------------------------------------------------------------
+// Streaming
+
+HRESULT CH264Decoder::Transform(IMediaSample* pSample) {
     if (!m_pTransform) return E_UNEXPECTED;
     BYTE* pData = nullptr;
     HRESULT hr = pSample->GetPointer(&pData);
@@ -400,7 +350,7 @@ HRESULT CH264Decoder::DeliverPicture(IMFSample* pPicture) {
         return hr;
     }
     IMediaSample* pOut = nullptr;
-    hr = m_pOutput->IsConnected() ? m_pOutput->GetDeliveryBuffer(&pOut) : S_FALSE;
+    hr = Output()->IsConnected() ? Output()->GetDeliveryBuffer(&pOut) : S_FALSE;
     const int w = std::min<int>(m_nWidth, (int)m_nOutWidth), h = std::min<int>(m_nHeight, (int)m_nOutHeight);
     const size_t cbLuma = (size_t)m_nOutStride * m_nOutHeight;
     if (hr == S_OK && pOut && cbSrc >= cbLuma * 3 / 2 && w == m_nWidth && h == m_nHeight) {
@@ -425,7 +375,7 @@ HRESULT CH264Decoder::DeliverPicture(IMFSample* pPicture) {
             pOut->SetTime(nullptr, nullptr);
         }
         pOut->SetSyncPoint(TRUE);
-        hr = m_pOutput->Deliver(pOut);
+        hr = Output()->Deliver(pOut);
         if (hr == S_OK) ::InterlockedIncrement(&m_nDelivered);
     } else if (hr == S_OK) {
         hr = E_UNEXPECTED;  // a picture of another size than the connection's
@@ -436,7 +386,11 @@ HRESULT CH264Decoder::DeliverPicture(IMFSample* pPicture) {
     return hr;
 }
 
-HRESULT CH264Decoder::EndOfStream() {
+void CH264Decoder::OnFlush() {
+    if (m_pTransform) m_pTransform->ProcessMessage(MFT_MESSAGE_COMMAND_FLUSH, 0);
+}
+
+HRESULT CH264Decoder::OnEndOfStream() {
     if (m_pTransform) {
         m_pTransform->ProcessMessage(MFT_MESSAGE_NOTIFY_END_OF_STREAM, 0);
         m_pTransform->ProcessMessage(MFT_MESSAGE_COMMAND_DRAIN, 0);
@@ -454,5 +408,5 @@ HRESULT CH264Decoder::EndOfStream() {
         m_bFlushingTail = false;
         m_pTransform->ProcessMessage(MFT_MESSAGE_COMMAND_FLUSH, 0);
     }
-    return m_pOutput->DeliverEndOfStream();
+    return S_OK;
 }

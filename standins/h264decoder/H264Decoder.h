@@ -16,7 +16,7 @@
 constexpr CLSID CLSID_PlatformH264DecoderMFT =
     {0x62ce7e72, 0x4c71, 0x4d20, {0xb1, 0x5d, 0x45, 0x28, 0x31, 0xa8, 0x7d, 0x9d}};
 
-class CH264Decoder : public CKitFilter, public IQualProp {
+class CH264Decoder : public CKitTransform, public IQualProp {
 public:
     static CKitUnknown* Create(IUnknown* pOuter, HRESULT* phr);
     static CKitUnknown* CreateAlt(IUnknown* pOuter, HRESULT* phr);
@@ -34,33 +34,33 @@ public:
     STDMETHODIMP get_AvgSyncOffset(int* piAvg) override;
     STDMETHODIMP get_DevSyncOffset(int* piDev) override;
 
-    int GetPinCount() override { return 2; }
-    CKitPin* GetPin(int n) override;
     HRESULT OnStart() override;
     HRESULT OnStop() override;
 
     // Pictures decoded and delivered since the graph started.
     LONG FramesDelivered() const { return m_nDelivered; }
 
-private:
-    class CInput;
-    class COutput;
-
+protected:
+    HRESULT CheckInputType(const AM_MEDIA_TYPE* pmt) override;
+    HRESULT CheckOutputType(const AM_MEDIA_TYPE* pmt) override;
+    HRESULT GetOutputType(int iPosition, CKitMediaType* pmt) override;
+    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) override;
+    HRESULT Transform(IMediaSample* pSample) override;
     // Connection of the input: the picture size, and the transform made and typed.
-    HRESULT SetUpTransform(const AM_MEDIA_TYPE* pmt);
+    HRESULT OnInputConnected(const AM_MEDIA_TYPE& mt) override;
+    void OnInputDisconnected() override;
+    HRESULT OnEndOfStream() override;
+    void OnFlush() override;
+
+private:
     void ReleaseTransform();
-    bool InputConnected() const;
     HRESULT ChooseOutputType();
-    HRESULT Receive(IMediaSample* pSample);
     HRESULT Feed(const BYTE* pData, DWORD cb, bool bTimed, REFERENCE_TIME tStart,
                  REFERENCE_TIME tDuration);
     // Takes every picture the transform has ready and delivers it.
     HRESULT DrainOutput();
     HRESULT DeliverPicture(IMFSample* pPicture);
-    HRESULT EndOfStream();
 
-    CInput* m_pInput;
-    COutput* m_pOutput;
     IMFTransform* m_pTransform = nullptr;
     int m_nWidth = 0, m_nHeight = 0;      // the pictures delivered
     REFERENCE_TIME m_tFrame = 0;

@@ -16,6 +16,11 @@
 //                          IMediaPosition passed upstream (SetSeekingUpstream).
 //   * CKitSeekingPassThru  IMediaSeeking + IMediaPosition forwarded to an upstream pin; for
 //                          renderers that want the graph's seeking to work through them.
+//   * CKitTransform        a filter with an input and an output pin that turns input samples
+//                          into output samples (Transform); flushes, new segments and the end
+//                          of the stream are passed on by the base.
+//   * CKitRenderer         a filter with one input pin that consumes the stream: seeking
+//                          upstream, and EC_COMPLETE at the end of the stream once running.
 //   * CKitMediaType (an owned media type; the helpers are in standins/media/MediaType.h);
 //                          CKitEnumMediaTypes.
 //   * CKitWorker           a worker thread with a stop request, for source filters.
@@ -288,8 +293,12 @@ public:
     void SetSeekingUpstream(CKitInputPin* pUpstream);
 
     // Size and count of the buffers; fill pProps (it holds the peer's requirements, if any)
-    // and call pAlloc->SetProperties. Called while connecting.
+    // and call pAlloc->SetProperties, or SetBufferProperties. Called while connecting.
     virtual HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) = 0;
+    // Asks pAlloc for at least cBuffers buffers of at least cbBuffer bytes (more where pProps
+    // asks for more); fails when the allocator's buffers are smaller than cbBuffer.
+    static HRESULT SetBufferProperties(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps,
+                                       long cBuffers, long cbBuffer);
 
     // Delivery (from the streaming thread).
     HRESULT GetDeliveryBuffer(IMediaSample** ppSample, REFERENCE_TIME* ptStart = nullptr,
@@ -457,6 +466,112 @@ private:
 
     IUnknown* m_pOwner;
     std::function<IPin*()> m_upstream;
+};
+
+// ---------------------------------------------------------------------------------------
+// Transform filters
+
+// A filter with one input pin and one output pin that turns input samples into output
+// samples (the decoder, the encoder). The base has the pins and their connection rules
+// (output types are offered and checked only once the input is connected), allocator
+// negotiation on the output, seeking passed upstream from the output, and passes flushes,
+// new segments and the end of the stream downstream. What a derived filter writes is what it
+// does to samples: the virtuals below.
+class CKitTransform : public CKitFilter {
+public:
+    // The pins are named "Input" and "Output".
+    CKitTransform(const wchar_t* pszName, IUnknown* pOuter, REFCLSID clsid);
+    ~CKitTransform() override;
+
+    int GetPinCount() override { return 2; }
+    CKitPin* GetPin(int n) override;
+    CKitInputPin* Input() const;
+    CKitOutputPin* Output() const;
+
+protected:
+    // --- What derived filters provide ---
+    // S_OK when the input pin takes the type.
+    virtual HRESULT CheckInputType(const AM_MEDIA_TYPE* pmt) = 0;
+    // The output's types, asked only while the input is connected.
+    virtual HRESULT CheckOutputType(const AM_MEDIA_TYPE* pmt) = 0;
+    virtual HRESULT GetOutputType(int iPosition, CKitMediaType* pmt) = 0;
+    // Buffers of the output's allocator: fill pProps and call pAlloc->SetProperties.
+    virtual HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) = 0;
+    // One input sample, with the streaming lock held: delivers zero or more output samples
+    // (Output()->GetDeliveryBuffer, Output()->Deliver). A result other than S_OK goes back
+    // to the upstream filter, which stops sending.
+    virtual HRESULT Transform(IMediaSample* pSample) = 0;
+    // The input was connected with mt (a failure refuses the connection) or disconnected.
+    virtual HRESULT OnInputConnected(const AM_MEDIA_TYPE& mt);
+    virtual void OnInputDisconnected() {}
+    // The end of the stream, with the streaming lock held: deliver what is still held back.
+    // The end of the stream is passed downstream afterwards, whatever this answers.
+    virtual HRESULT OnEndOfStream() { return S_OK; }
+    // A flush has ended: forget what is held back (it is passed downstream afterwards).
+    virtual void OnFlush() {}
+    // Allocator requirements suggested upstream; default none.
+    virtual HRESULT OnGetAllocatorRequirements(ALLOCATOR_PROPERTIES*) { return E_NOTIMPL; }
+
+private:
+    class CInput;
+    class COutput;
+    CInput* m_pInput;
+    COutput* m_pOutput;
+};
+
+// ---------------------------------------------------------------------------------------
+// Renderers
+
+// A filter with one input pin "Input" that consumes the stream (the writer, test sinks). It
+// marks itself a renderer, so that the graph manager waits for its EC_COMPLETE, answers
+// IMediaSeeking and IMediaPosition through the pin upstream, and signals EC_COMPLETE once for
+// each end of the stream, and only once running: the graph manager counts EC_COMPLETE from
+// the start of the run, and a short stream can end while the graph is still paused, in which
+// case the event follows when the filter runs. A flush or a stop forgets an end not yet
+// signalled.
+class CKitRenderer : public CKitFilter {
+public:
+    CKitRenderer(const wchar_t* pszName, IUnknown* pOuter, REFCLSID clsid);
+    ~CKitRenderer() override;
+
+    HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+    // Leaving the running state holds EC_COMPLETE back until the next run.
+    STDMETHODIMP Pause() override;
+
+    int GetPinCount() override { return 1; }
+    CKitPin* GetPin(int n) override;
+    CKitInputPin* Input() const;
+
+protected:
+    // --- What derived filters provide ---
+    // S_OK when the input pin takes the type; the types it offers (default none).
+    virtual HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) = 0;
+    virtual HRESULT GetMediaType(int iPosition, CKitMediaType* pmt);
+    // One sample, with the streaming lock held.
+    virtual HRESULT Render(IMediaSample* pSample) = 0;
+    // The end of the stream reached the filter, with the streaming lock held. A failure
+    // keeps EC_COMPLETE back (the filter reports the failure itself).
+    virtual HRESULT OnEndOfStream() { return S_OK; }
+    // Stopped -> paused, and -> stopped, with the filter lock held.
+    virtual HRESULT OnStartStreaming() { return S_OK; }
+    virtual HRESULT OnStopStreaming() { return S_OK; }
+
+private:
+    class CInput;
+    HRESULT OnStart() final;
+    HRESULT OnStop() final;
+    HRESULT OnRun(REFERENCE_TIME tStart) final;
+    HRESULT EndOfStream();
+    void BeginFlush();
+    // Sends EC_COMPLETE when the stream has ended, the filter runs and it was not sent yet.
+    void CompleteIfDue();
+
+    CInput* m_pInput;
+    CKitSeekingPassThru m_seeking;
+    CRITICAL_SECTION m_csComplete;  // the three flags below
+    bool m_bRunning = false;
+    bool m_bEnded = false;        // the end of the stream came (and was rendered)
+    bool m_bCompleteSent = false;
 };
 
 // ---------------------------------------------------------------------------------------

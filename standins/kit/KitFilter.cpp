@@ -390,6 +390,17 @@ STDMETHODIMP CKitOutputPin::QueryInterface(REFIID riid, void** ppv) {
     return CKitPin::QueryInterface(riid, ppv);
 }
 
+HRESULT CKitOutputPin::SetBufferProperties(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps,
+                                           long cBuffers, long cbBuffer) {
+    if (pProps->cBuffers < cBuffers) pProps->cBuffers = cBuffers;
+    if (pProps->cbBuffer < cbBuffer) pProps->cbBuffer = cbBuffer;
+    if (pProps->cbAlign < 1) pProps->cbAlign = 1;
+    ALLOCATOR_PROPERTIES actual = {};
+    HRESULT hr = pAlloc->SetProperties(pProps, &actual);
+    if (FAILED(hr)) return hr;
+    return actual.cbBuffer >= cbBuffer ? S_OK : E_FAIL;
+}
+
 HRESULT CKitOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) {
     *ppAlloc = nullptr;
     ALLOCATOR_PROPERTIES req = {};

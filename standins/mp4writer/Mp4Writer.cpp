@@ -30,54 +30,32 @@ void ReadFormat(const AM_MEDIA_TYPE& mt, int* pnW, int* pnH, REFERENCE_TIME* ptF
 
 }  // namespace
 
-class CMp4Writer::CInput : public CKitInputPin {
-public:
-    explicit CInput(CMp4Writer* pOwner) : CKitInputPin(pOwner, L"Input"), m_pOwner(pOwner) {}
-    HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
-        return pmt->majortype == MEDIATYPE_Video && media::IsH264ByteStreamSubtype(pmt->subtype) ? S_OK : S_FALSE;
-    }
-    HRESULT GetMediaType(int iPosition, CKitMediaType* pmt) override {
-        if (iPosition != 0) return VFW_S_NO_MORE_ITEMS;
-        pmt->Set(MEDIATYPE_Video, media::kSubtypeH264, GUID_NULL);
-        return S_OK;
-    }
-    HRESULT OnReceive(IMediaSample* pSample) override { return m_pOwner->Receive(pSample); }
-    HRESULT OnEndOfStream() override { return m_pOwner->EndOfStream(); }
-
-private:
-    CMp4Writer* m_pOwner;
-};
-
 CKitUnknown* CMp4Writer::Create(IUnknown* pOuter, HRESULT* phr) {
     *phr = S_OK;
     return new CMp4Writer(pOuter);
 }
 
 CMp4Writer::CMp4Writer(IUnknown* pOuter)
-    : CKitFilter(L"Morvane MPEG-4 Writer", pOuter, CLSID_VireonMp4Writer), m_pInput(nullptr),
-      m_seeking(GetOwner(), [this]() { return m_pInput->GetConnected(); }) {
-    ::InitializeCriticalSection(&m_csEos);
-    m_pInput = new CInput(this);
-    SetMiscFlags(AM_FILTER_MISC_FLAGS_IS_RENDERER);
-}
+    : CKitRenderer(L"Morvane MPEG-4 Writer", pOuter, CLSID_VireonMp4Writer) {}
 
-CMp4Writer::~CMp4Writer() {
-    m_mux.Finish();
-    delete m_pInput;
-    ::DeleteCriticalSection(&m_csEos);
-}
+CMp4Writer::~CMp4Writer() { m_mux.Finish(); }
 
 HRESULT STDMETHODCALLTYPE CMp4Writer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     if (riid == IID_IFileSinkFilter2 || riid == IID_IFileSinkFilter)
         return GetInterface(static_cast<IFileSinkFilter2*>(this), ppv);
-    if (riid == IID_IMediaSeeking) return GetInterface(static_cast<IMediaSeeking*>(&m_seeking), ppv);
-    if (riid == IID_IMediaPosition)
-        return GetInterface(static_cast<IMediaPosition*>(&m_seeking), ppv);
-    return CKitFilter::NonDelegatingQueryInterface(riid, ppv);
+    return CKitRenderer::NonDelegatingQueryInterface(riid, ppv);
 }
 
-CKitPin* CMp4Writer::GetPin(int n) { return n == 0 ? m_pInput : nullptr; }
+HRESULT CMp4Writer::CheckMediaType(const AM_MEDIA_TYPE* pmt) {
+    return pmt->majortype == MEDIATYPE_Video && media::IsH264ByteStreamSubtype(pmt->subtype) ? S_OK : S_FALSE;
+}
+
+HRESULT CMp4Writer::GetMediaType(int iPosition, CKitMediaType* pmt) {
+    if (iPosition != 0) return VFW_S_NO_MORE_ITEMS;
+    pmt->Set(MEDIATYPE_Video, media::kSubtypeH264, GUID_NULL);
+    return S_OK;
+}
 
 STDMETHODIMP CMp4Writer::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE*) {
     if (!pszFileName) return E_POINTER;
@@ -108,7 +86,7 @@ STDMETHODIMP CMp4Writer::GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pmt) 
     CKitAutoLock lock(FilterLock());
     if (pmt) {
         ZeroMemory(pmt, sizeof *pmt);
-        if (m_pInput->IsConnected()) media::CopyMediaType(pmt, &m_pInput->CurrentMediaType());
+        if (Input()->IsConnected()) media::CopyMediaType(pmt, &Input()->CurrentMediaType());
     }
     if (m_file.empty()) return E_FAIL;
     size_t cb = (m_file.size() + 1) * sizeof(wchar_t);
@@ -139,13 +117,9 @@ void CMp4Writer::Fail(HRESULT hr) {
     }
 }
 
-HRESULT CMp4Writer::OnStart() {
-    {
-        CKitAutoLock lock(&m_csEos);
-        m_bEos = m_bCompleteSent = m_bRunning = false;
-    }
+HRESULT CMp4Writer::OnStartStreaming() {
     m_hrFailed = S_OK;
-    if (!m_pInput->IsConnected()) return S_OK;
+    if (!Input()->IsConnected()) return S_OK;
     // A connected writer without a file would lose the stream. The failure goes to the
     // application as EC_ERRORABORT and to the upstream filter as Receive's result; the state
     // change itself succeeds, since a graph whose filters were left half paused by a failed
@@ -157,41 +131,19 @@ HRESULT CMp4Writer::OnStart() {
     }
     int nW, nH;
     REFERENCE_TIME tFrame;
-    ReadFormat(m_pInput->CurrentMediaType(), &nW, &nH, &tFrame);
+    ReadFormat(Input()->CurrentMediaType(), &nW, &nH, &tFrame);
     m_mux.SetFrameSize(nW, nH);
     m_mux.SetFrameDuration(tFrame);
     return S_OK;
 }
 
-HRESULT CMp4Writer::OnStop() {
-    {
-        CKitAutoLock lock(&m_csEos);
-        m_bRunning = false;
-    }
+HRESULT CMp4Writer::OnStopStreaming() {
     // A failure to write the index is reported by EC_ERRORABORT; stopping goes on.
     Complete();
     return S_OK;
 }
 
-STDMETHODIMP CMp4Writer::Pause() {
-    {
-        CKitAutoLock lock(&m_csEos);
-        m_bRunning = false;
-    }
-    return CKitFilter::Pause();
-}
-
-HRESULT CMp4Writer::OnRun(REFERENCE_TIME) {
-    CKitAutoLock lock(&m_csEos);
-    m_bRunning = true;
-    if (m_bEos && !m_bCompleteSent) {
-        m_bCompleteSent = true;
-        NotifyEvent(EC_COMPLETE, S_OK, 0);
-    }
-    return S_OK;
-}
-
-HRESULT CMp4Writer::Receive(IMediaSample* pSample) {
+HRESULT CMp4Writer::Render(IMediaSample* pSample) {
     if (FAILED(m_hrFailed)) return m_hrFailed;
     if (!m_mux.IsOpen()) return S_FALSE;  // after end of stream
     BYTE* p = nullptr;
@@ -218,13 +170,5 @@ HRESULT CMp4Writer::Complete() {
     return hr;
 }
 
-HRESULT CMp4Writer::EndOfStream() {
-    HRESULT hr = Complete();
-    CKitAutoLock lock(&m_csEos);
-    m_bEos = true;
-    if (SUCCEEDED(hr) && m_bRunning && !m_bCompleteSent) {
-        m_bCompleteSent = true;
-        NotifyEvent(EC_COMPLETE, S_OK, 0);
-    }
-    return hr;
-}
+// The index is written at once; EC_COMPLETE follows (from the base) only when that worked.
+HRESULT CMp4Writer::OnEndOfStream() { return Complete(); }

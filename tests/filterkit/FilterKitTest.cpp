@@ -257,3 +257,186 @@ TEST(KitRegistration, SeveralInstancesUnderOneFriendlyName) {
 }
 
 }  // namespace
+
+namespace {
+
+// A transform on the kit's base: frame n comes out n % 3 times (none, once, twice), its
+// type unchanged.
+class CRepeater : public CKitTransform {
+public:
+    CRepeater() : CKitTransform(L"Repeater", nullptr, GUID_NULL) {}
+    int flushes = 0;
+    int ends = 0;
+
+protected:
+    HRESULT CheckInputType(const AM_MEDIA_TYPE* pmt) override {
+        return pmt->majortype == MEDIATYPE_Video ? S_OK : S_FALSE;
+    }
+    HRESULT CheckOutputType(const AM_MEDIA_TYPE* pmt) override {
+        return pmt->subtype == Input()->CurrentMediaType().subtype ? S_OK : S_FALSE;
+    }
+    HRESULT GetOutputType(int iPosition, CKitMediaType* pmt) override {
+        if (iPosition != 0) return VFW_S_NO_MORE_ITEMS;
+        *pmt = Input()->CurrentMediaType();
+        return S_OK;
+    }
+    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) override {
+        return CKitOutputPin::SetBufferProperties(pAlloc, pProps, 2, (long)Input()->CurrentMediaType().lSampleSize);
+    }
+    HRESULT Transform(IMediaSample* pIn) override {
+        BYTE* pData = nullptr;
+        pIn->GetPointer(&pData);
+        const int n = pData[0];
+        for (int i = 0; i < n % 3; ++i) {
+            IMediaSample* pOut = nullptr;
+            HRESULT hr = Output()->GetDeliveryBuffer(&pOut);
+            if (FAILED(hr)) return hr;
+            BYTE* pOutData = nullptr;
+            pOut->GetPointer(&pOutData);
+            memcpy(pOutData, pData, pIn->GetActualDataLength());
+            pOut->SetActualDataLength(pIn->GetActualDataLength());
+            hr = Output()->Deliver(pOut);
+            pOut->Release();
+            if (hr != S_OK) return hr;
+        }
+        return S_OK;
+    }
+    HRESULT OnEndOfStream() override {
+        ++ends;
+        return S_OK;
+    }
+    void OnFlush() override { ++flushes; }
+};
+
+}  // namespace
+
+TEST_F(KitGraph, TransformTurnsEachSampleIntoNoneOrMoreAndPassesTheStreamEventsOn) {
+    CTestSource* pSource;
+    CTestSink* pSink;
+    AddPair(6, &pSource, &pSink);
+    pSource->fill = [](int n, BYTE* p, long) { p[0] = (BYTE)n; };
+    auto* pRepeater = new CRepeater();
+    CComPtr<IBaseFilter> spRepeater(static_cast<IBaseFilter*>(pRepeater));
+    ASSERT_EQ(S_OK, spGraph->AddFilter(spRepeater, L"Repeater"));
+
+    // The output has no type to offer before the input is connected.
+    CComPtr<IPin> spOut, spIn;
+    spOut.Attach(FirstPin(spSource, PINDIR_OUTPUT));
+    spIn.Attach(FirstPin(spSink, PINDIR_INPUT));
+    EXPECT_TRUE(FAILED(spGraph->ConnectDirect(pRepeater->Output(), spIn, nullptr)));
+    EXPECT_FALSE(pRepeater->Output()->IsConnected());
+    ASSERT_EQ(S_OK, spGraph->ConnectDirect(spOut, pRepeater->Input(), nullptr));
+    ASSERT_EQ(S_OK, spGraph->ConnectDirect(pRepeater->Output(), spIn, nullptr));
+    EXPECT_EQ(MEDIASUBTYPE_RGB24, pSink->Input()->CurrentMediaType().subtype);
+
+    CComQIPtr<IMediaControl> spControl(spGraph);
+    ASSERT_TRUE(SUCCEEDED(spControl->Run()));
+    EXPECT_EQ(EC_COMPLETE, WaitForGraphEvent(spGraph, 10000));
+    std::string firsts;
+    for (const CollectedSample& s : pSink->Samples()) firsts += (char)('0' + s.data[0]);
+    EXPECT_EQ("122455", firsts);
+    EXPECT_EQ(1, pRepeater->ends);
+    EXPECT_TRUE(pSink->GotEndOfStream());
+
+    // Flushes and new segments reach the pin downstream; the filter forgets what it holds.
+    EXPECT_EQ(S_OK, pRepeater->Input()->BeginFlush());
+    EXPECT_TRUE(pSink->Input()->IsFlushing());
+    EXPECT_EQ(S_OK, pRepeater->Input()->EndFlush());
+    EXPECT_FALSE(pSink->Input()->IsFlushing());
+    EXPECT_EQ(1, pRepeater->flushes);
+    EXPECT_EQ(S_OK, pRepeater->Input()->NewSegment(5000000, 9000000, 2.0));
+    EXPECT_EQ(5000000, pSink->Input()->SegmentStart());
+    EXPECT_EQ(2.0, pSink->Input()->SegmentRate());
+    spControl->Stop();
+}
+
+namespace {
+
+// Records the events a filter sends to its graph; answers nothing else.
+class EventRecorder : public IFilterGraph, public IMediaEventSink {
+public:
+    std::vector<long> events;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = nullptr;
+        if (riid == IID_IUnknown || riid == IID_IFilterGraph) *ppv = static_cast<IFilterGraph*>(this);
+        if (riid == IID_IMediaEventSink) *ppv = static_cast<IMediaEventSink*>(this);
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP AddFilter(IBaseFilter*, LPCWSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP RemoveFilter(IBaseFilter*) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumFilters(IEnumFilters**) override { return E_NOTIMPL; }
+    STDMETHODIMP FindFilterByName(LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
+    STDMETHODIMP ConnectDirect(IPin*, IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    STDMETHODIMP Reconnect(IPin*) override { return E_NOTIMPL; }
+    STDMETHODIMP Disconnect(IPin*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetDefaultSyncSource() override { return E_NOTIMPL; }
+    STDMETHODIMP Notify(long lEventCode, LONG_PTR, LONG_PTR) override {
+        events.push_back(lEventCode);
+        return S_OK;
+    }
+};
+
+// A sink whose end of stream fails, as the writer's does when its file can't be finished.
+class CFailingSink : public CTestSink {
+protected:
+    HRESULT OnEndOfStream() override { return E_FAIL; }
+};
+
+}  // namespace
+
+TEST(KitRenderer, CompletesOnceForEachEndOfStreamAndOnlyWhileRunning) {
+    // A script of what happens to the renderer: P pause, R run, S stop, E end of stream,
+    // F flush; and the EC_COMPLETE events it sent by then.
+    struct Case {
+        const char* script;
+        size_t completes;
+    } cases[] = {
+        {"RE", 1},     // the end while running
+        {"PE", 0},     // while paused it waits
+        {"PER", 1},    // ... until the filter runs
+        {"REE", 1},    // one end, one event
+        {"REPRE", 1},  // pausing and running again does not repeat it
+        {"REFE", 2},   // a flush starts a new stream with an end of its own
+        {"PEFR", 0},   // an end flushed away before the run is forgotten
+        {"PESR", 0},   // so is one before a stop
+        {"RPER", 1},   // leaving the running state holds it back again
+        {"RESRE", 2},  // every run from the stopped state completes anew
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        EventRecorder graph;
+        auto* pSink = new CTestSink();
+        CComPtr<IBaseFilter> spSink(static_cast<IBaseFilter*>(pSink));
+        ASSERT_EQ(S_OK, spSink->JoinFilterGraph(&graph, L"Sink"));
+        for (const char* p = c.script; *p; ++p) {
+            switch (*p) {
+            case 'P': ASSERT_EQ(S_OK, spSink->Pause()); break;
+            case 'R': ASSERT_EQ(S_OK, spSink->Run(0)); break;
+            case 'S': ASSERT_EQ(S_OK, spSink->Stop()); break;
+            case 'E': ASSERT_EQ(S_OK, pSink->Input()->EndOfStream()); break;
+            case 'F':
+                pSink->Input()->BeginFlush();
+                pSink->Input()->EndFlush();
+                break;
+            }
+        }
+        EXPECT_EQ(std::vector<long>(c.completes, EC_COMPLETE), graph.events);
+        spSink->Stop();
+        spSink->JoinFilterGraph(nullptr, nullptr);
+    }
+
+    // An end of stream the renderer could not handle is answered upstream and never completes.
+    EventRecorder graph;
+    auto* pFailing = new CFailingSink();
+    CComPtr<IBaseFilter> spFailing(static_cast<IBaseFilter*>(pFailing));
+    ASSERT_EQ(S_OK, spFailing->JoinFilterGraph(&graph, L"Sink"));
+    ASSERT_EQ(S_OK, spFailing->Pause());
+    EXPECT_EQ(E_FAIL, pFailing->Input()->EndOfStream());
+    ASSERT_EQ(S_OK, spFailing->Run(0));
+    EXPECT_EQ(E_FAIL, pFailing->Input()->EndOfStream());
+    EXPECT_TRUE(graph.events.empty());
+    spFailing->Stop();
+    spFailing->JoinFilterGraph(nullptr, nullptr);
+}

@@ -30,13 +30,7 @@ public:
     HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) override {
         long cb = 0;
         for (auto& u : m_pOwner->m_units) cb = std::max(cb, (long)u.second);
-        if (pProps->cBuffers < 4) pProps->cBuffers = 4;
-        if (pProps->cbBuffer < cb) pProps->cbBuffer = cb;
-        if (pProps->cbAlign < 1) pProps->cbAlign = 1;
-        ALLOCATOR_PROPERTIES actual = {};
-        HRESULT hr = pAlloc->SetProperties(pProps, &actual);
-        if (FAILED(hr)) return hr;
-        return actual.cbBuffer >= cb ? S_OK : E_FAIL;
+        return SetBufferProperties(pAlloc, pProps, 4, cb);
     }
 
 private:

@@ -21,12 +21,7 @@ public:
     HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) override {
         long cb = m_pOwner->cbSample ? m_pOwner->cbSample : (long)m_mt.lSampleSize;
         if (cb <= 0) cb = 1 << 20;
-        if (pProps->cBuffers < 2) pProps->cBuffers = 2;
-        if (pProps->cbBuffer < cb) pProps->cbBuffer = cb;
-        ALLOCATOR_PROPERTIES actual = {};
-        HRESULT hr = pAlloc->SetProperties(pProps, &actual);
-        if (FAILED(hr)) return hr;
-        return actual.cbBuffer >= cb ? S_OK : E_FAIL;
+        return SetBufferProperties(pAlloc, pProps, 2, cb);
     }
 
 private:
@@ -86,93 +81,37 @@ bool CTestSource::DeliverNext() {
 
 // --- CTestSink -----------------------------------------------------------------------------
 
-class CTestSink::CInput : public CKitInputPin {
-public:
-    explicit CInput(CTestSink* pOwner) : CKitInputPin(pOwner, L"Input"), m_pOwner(pOwner) {}
-    HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
-        return !m_pOwner->accept || m_pOwner->accept(*pmt) ? S_OK : S_FALSE;
-    }
-    HRESULT OnReceive(IMediaSample* pSample) override {
-        CollectedSample s;
-        BYTE* p = nullptr;
-        pSample->GetPointer(&p);
-        s.data.assign((const char*)p, (size_t)pSample->GetActualDataLength());
-        s.bSyncPoint = pSample->IsSyncPoint() == S_OK;
-        s.bHasTime = SUCCEEDED(pSample->GetTime(&s.tStart, &s.tStop));
-        AM_MEDIA_TYPE* pmt = nullptr;
-        if (pSample->GetMediaType(&pmt) == S_OK && pmt) {
-            s.bHasType = true;
-            s.type = *pmt;
-            media::DeleteMediaType(pmt);
-        }
-        CKitAutoLock lock(&m_pOwner->m_csData);
-        m_pOwner->m_samples.push_back(std::move(s));
-        return S_OK;
-    }
-    // Like any renderer, it signals the end only once running: the graph manager counts
-    // EC_COMPLETE from the start of the run, and a short stream can end while paused.
-    HRESULT OnEndOfStream() override {
-        bool bNotify;
-        {
-            CKitAutoLock lock(&m_pOwner->m_csData);
-            m_pOwner->m_bEos = true;
-            bNotify = m_pOwner->m_bRunning;
-            m_pOwner->m_bCompletePending = !bNotify;
-        }
-        if (bNotify) m_pOwner->NotifyEvent(EC_COMPLETE, S_OK, 0);
-        return S_OK;
-    }
-    HRESULT OnBeginFlush() override {
-        CKitAutoLock lock(&m_pOwner->m_csData);
-        m_pOwner->m_bCompletePending = false;
-        return S_OK;
-    }
-
-private:
-    CTestSink* m_pOwner;
-};
-
-CTestSink::CTestSink()
-    : CKitFilter(L"Test Sink", nullptr, CLSID_QuorlinTestSink), m_pInput(nullptr),
-      m_seeking(static_cast<IBaseFilter*>(this), [this]() { return m_pInput->GetConnected(); }) {
+CTestSink::CTestSink() : CKitRenderer(L"Test Sink", nullptr, CLSID_QuorlinTestSink) {
     ::InitializeCriticalSection(&m_csData);
-    m_pInput = new CInput(this);
-    SetMiscFlags(AM_FILTER_MISC_FLAGS_IS_RENDERER);
 }
 
-CTestSink::~CTestSink() {
-    delete m_pInput;
-    ::DeleteCriticalSection(&m_csData);
-}
+CTestSink::~CTestSink() { ::DeleteCriticalSection(&m_csData); }
 
-HRESULT STDMETHODCALLTYPE CTestSink::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IMediaSeeking) return GetInterface(static_cast<IMediaSeeking*>(&m_seeking), ppv);
-    if (riid == IID_IMediaPosition) return GetInterface(static_cast<IMediaPosition*>(&m_seeking), ppv);
-    return CKitFilter::NonDelegatingQueryInterface(riid, ppv);
-}
+HRESULT CTestSink::CheckMediaType(const AM_MEDIA_TYPE* pmt) { return !accept || accept(*pmt) ? S_OK : S_FALSE; }
 
-CKitPin* CTestSink::GetPin(int n) { return n == 0 ? m_pInput : nullptr; }
-
-HRESULT CTestSink::OnRun(REFERENCE_TIME) {
-    bool bNotify;
-    {
-        CKitAutoLock lock(&m_csData);
-        m_bRunning = true;
-        bNotify = m_bCompletePending;
-        m_bCompletePending = false;
+HRESULT CTestSink::Render(IMediaSample* pSample) {
+    CollectedSample s;
+    BYTE* p = nullptr;
+    pSample->GetPointer(&p);
+    s.data.assign((const char*)p, (size_t)pSample->GetActualDataLength());
+    s.bSyncPoint = pSample->IsSyncPoint() == S_OK;
+    s.bHasTime = SUCCEEDED(pSample->GetTime(&s.tStart, &s.tStop));
+    AM_MEDIA_TYPE* pmt = nullptr;
+    if (pSample->GetMediaType(&pmt) == S_OK && pmt) {
+        s.bHasType = true;
+        s.type = *pmt;
+        media::DeleteMediaType(pmt);
     }
-    if (bNotify) NotifyEvent(EC_COMPLETE, S_OK, 0);
+    CKitAutoLock lock(&m_csData);
+    m_samples.push_back(std::move(s));
     return S_OK;
 }
 
-HRESULT CTestSink::OnStop() {
+HRESULT CTestSink::OnEndOfStream() {
     CKitAutoLock lock(&m_csData);
-    m_bRunning = false;
-    m_bCompletePending = false;
+    m_bEos = true;
     return S_OK;
 }
-CKitInputPin* CTestSink::Input() { return m_pInput; }
 
 std::vector<CollectedSample> CTestSink::Samples() {
     CKitAutoLock lock(&m_csData);

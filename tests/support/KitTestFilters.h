@@ -57,37 +57,29 @@ struct CollectedSample {
     CKitMediaType type;
 };
 
-// A renderer with one input pin "Input": accepts the types for which accept() is true (all
-// when unset), records every sample, signals EC_COMPLETE at end of stream. Its seeking goes
-// upstream, so the graph manager's seeking and duration work through it. EC_COMPLETE is
-// held back until the filter runs.
-class CTestSink : public CKitFilter {
+// A renderer (the kit's, so its seeking goes upstream and EC_COMPLETE follows the end of
+// the stream once running) that accepts the types for which accept() is true (all when
+// unset) and records every sample.
+class CTestSink : public CKitRenderer {
 public:
     CTestSink();
     ~CTestSink() override;
-
-    HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
-    int GetPinCount() override { return 1; }
-    CKitPin* GetPin(int n) override;
-    HRESULT OnRun(REFERENCE_TIME tStart) override;
-    HRESULT OnStop() override;
 
     std::function<bool(const AM_MEDIA_TYPE&)> accept;
     // Copies, safe to call while the graph runs.
     std::vector<CollectedSample> Samples();
     std::string AllData();
     bool GotEndOfStream();
-    CKitInputPin* Input();
+
+protected:
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override;
+    HRESULT Render(IMediaSample* pSample) override;
+    HRESULT OnEndOfStream() override;
 
 private:
-    class CInput;
-    CInput* m_pInput;
-    CKitSeekingPassThru m_seeking;
     CRITICAL_SECTION m_csData;
     std::vector<CollectedSample> m_samples;
     bool m_bEos = false;
-    bool m_bCompletePending = false;  // end of stream reached before running
-    bool m_bRunning = false;
 };
 
 // The first pin of a filter with the given direction (AddRef'd), or null.
