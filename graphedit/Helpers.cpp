@@ -51,8 +51,17 @@ bool StartProcess(LPCWSTR pszApplication, PROCESS_INFORMATION* pPI) {
     rgSI.dwFlags = STARTF_USESHOWWINDOW;
     rgSI.wShowWindow = SW_SHOWNORMAL;
     ZeroMemory(pPI, sizeof(*pPI));
-    return ::CreateProcessW(pszApplication, NULL, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, NULL,
-                            &rgSI, pPI) != FALSE;
+    if (!::CreateProcessW(pszApplication, NULL, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, NULL, &rgSI, pPI))
+        return false;
+    // A program of the host system that the platform starts for us comes back without a
+    // process handle, and its thread handle and ids are not to be trusted (closing the "thread"
+    // could close any handle of ours): there is no Windows program to talk to.
+    if (pPI->hProcess == NULL) {
+        ZeroMemory(pPI, sizeof(*pPI));
+        ::SetLastError(ERROR_BAD_EXE_FORMAT);
+        return false;
+    }
+    return true;
 }
 
 HRESULT HResultFromLastError(DWORD dwError) { return dwError != 0 ? HRESULT_FROM_WIN32(dwError) : E_FAIL; }

@@ -103,7 +103,7 @@ protected:
             ge.Close();
             EXPECT_TRUE(WaitProcessEnd(pid, 2000));
         } else {
-            EXPECT_TRUE(ge.m_rgPI.hProcess == NULL);
+            EXPECT_TRUE(ge.m_rgPI.hProcess == NULL && ge.m_rgPI.hThread == NULL);
         }
         return hr;
     }
@@ -153,6 +153,21 @@ TEST_F(GraphEditLaunch, UsesTheRegisteredPathThenTheCurrentFolderThenTheServersF
         EXPECT_EQ(Load(L"proppage.dll"), hrNotFound);  // no folder to look in
         EXPECT_EQ(Load((empty + L"\\proppage.dll").c_str()), hrNotFound);
     }
+}
+
+// A registered path naming a program of the host system: the platform starts it but hands
+// back no process to talk to, and the thread handle it gives is not one. Nothing of this
+// process may be closed on its account.
+TEST_F(GraphEditLaunch, AHostProgramIsNotAWindowsProgram) {
+    GraphEditPathGuard path;
+    path.Set(L"Z:\\bin\\true");
+    const std::string keep = UniqueTmpPath(".keep");
+    HANDLE hKeep = ::CreateFileW(ToWinPath(keep).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(hKeep, INVALID_HANDLE_VALUE);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(Load(L""), HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT));
+    DWORD written = 0;
+    EXPECT_TRUE(::WriteFile(hKeep, "ok", 2, &written, NULL) && written == 2);
+    EXPECT_TRUE(::CloseHandle(hKeep));
 }
 
 TEST_F(GraphEditLaunch, AServerFolderTooLongForTheFileNameIsRefused) {

@@ -99,8 +99,12 @@ int RunHost(const std::string& command, std::string* output, int timeoutMs) {
     PROCESS_INFORMATION pi = {};
     if (!::CreateProcessW(nullptr, &cmdLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return -1;
-    if (pi.hThread) ::CloseHandle(pi.hThread);
-    if (pi.hProcess) ::CloseHandle(pi.hProcess);
+    // For a Linux program Wine hands back no process handle and a "thread handle" that is
+    // whatever its stack held: closing it closed handles of this process at random.
+    if (pi.hProcess) {
+        ::CloseHandle(pi.hThread);
+        ::CloseHandle(pi.hProcess);
+    }
 
     int status = -1;
     const DWORD start = ::GetTickCount();
