@@ -1,6 +1,8 @@
 // GraphEdit: a graph viewer that attaches to a filter graph of another process through the
-// running object table and shows its filters, their pins, which pin connects to which and
-// each connection's media type, refreshed while it runs.
+// running object table and draws it (GraphView): filters as boxes with their pins, each
+// connection an arrow; a selected connection's media type shows below the picture, and a
+// double-click on a filter opens its property pages. The picture follows the graph while it
+// runs.
 //
 // Test switches (environment): QUORLIN_GRAPHEDT_HIDE=1 keeps the main window hidden;
 // QUORLIN_GRAPHEDT_DELAY_MS=n creates it only after n ms (the program is idle meanwhile);
@@ -13,9 +15,12 @@
 #include <stdio.h>
 #include <wchar.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "standins/graphedit/GraphReader.h"
+#include "standins/graphedit/GraphView.h"
 #include "standins/graphedit/resource.h"
 #include "standins/media/PinText.h"
 
@@ -26,10 +31,13 @@ const wchar_t kTitle[] = L"GraphEdit";
 const UINT WM_SNAPSHOT = WM_APP + 1;   // lParam: a Snapshot the window takes over
 const DWORD kRefreshMs = 500;
 const int IDC_VIEW = 100;
+const int IDC_INFO = 101;
+const int kInfoLines = 7;  // the height of the pane below the picture
 
 HINSTANCE g_hInstance = NULL;
 HWND g_hWndMain = NULL;
 HWND g_hWndView = NULL;
+HWND g_hWndInfo = NULL;
 
 // ---------------------------------------------------------------------------------------
 // Graphs in the running object table.
@@ -119,74 +127,9 @@ struct Snapshot {
     enum State { Detached, Attached, Disconnected, Failed } eState = Detached;
     std::wstring name;   // registration name without the "!"
     HRESULT hr = S_OK;
-    std::vector<std::wstring> lines;
-    std::vector<std::wstring> filters;  // the filter each line belongs to
+    graphview::GraphDesc graph;
+    std::wstring message;  // shown instead of an empty graph
 };
-
-// A failure that means the graph's process or object is no longer there.
-bool IsGone(HRESULT hr) {
-    return HRESULT_FACILITY(hr) == FACILITY_RPC || hr == CO_E_OBJNOTCONNECTED ||
-           hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) || hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) ||
-           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE) || hr == HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE) ||
-           hr == HRESULT_FROM_WIN32(ERROR_BROKEN_PIPE);
-}
-
-HRESULT ReadGraph(IFilterGraph* pGraph, Snapshot* pSnap) {
-    IEnumFilters* pEnum = NULL;
-    HRESULT hr = pGraph->EnumFilters(&pEnum);
-    if (FAILED(hr)) return hr;
-    if (pEnum == NULL) return E_POINTER;
-    std::vector<IBaseFilter*> filters;
-    IBaseFilter* pFilter = NULL;
-    ULONG cFetched = 0;
-    while ((hr = pEnum->Next(1, &pFilter, &cFetched)) == S_OK && cFetched == 1) filters.push_back(pFilter);
-    pEnum->Release();
-    if (FAILED(hr)) {
-        for (IBaseFilter* p : filters) p->Release();
-        return hr;
-    }
-    // The graph lists the filters added last first; show them in the order they came.
-    hr = S_OK;
-    for (auto it = filters.rbegin(); it != filters.rend(); ++it) {
-        IBaseFilter* p = *it;
-        FILTER_INFO fi = {};
-        HRESULT hrFilter = p->QueryFilterInfo(&fi);
-        if (fi.pGraph) fi.pGraph->Release();
-        if (FAILED(hrFilter)) {
-            if (IsGone(hrFilter)) hr = hrFilter;
-            continue;
-        }
-        CLSID clsid = GUID_NULL;
-        p->GetClassID(&clsid);
-        pSnap->lines.push_back(std::wstring(L"[") + fi.achName + L"]  " + pintext::GuidText(clsid));
-        pSnap->filters.push_back(fi.achName);
-        IEnumPins* pPins = NULL;
-        HRESULT hrPins = p->EnumPins(&pPins);
-        if (SUCCEEDED(hrPins) && pPins != NULL) {
-            IPin* pPin = NULL;
-            ULONG cPins = 0;
-            while ((hrPins = pPins->Next(1, &pPin, &cPins)) == S_OK && cPins == 1) {
-                std::wstring text;
-                HRESULT hrPin = pintext::PinText(pPin, &text);
-                if (SUCCEEDED(hrPin)) {
-                    pSnap->lines.push_back(L"      " + text);
-                    pSnap->filters.push_back(fi.achName);
-                } else if (IsGone(hrPin)) {
-                    hr = hrPin;
-                }
-                pPin->Release();
-            }
-            pPins->Release();
-        }
-        if (FAILED(hrPins) && IsGone(hrPins)) hr = hrPins;
-    }
-    for (IBaseFilter* p : filters) p->Release();
-    if (SUCCEEDED(hr) && pSnap->lines.empty()) {
-        pSnap->lines.push_back(L"(the graph is empty)");
-        pSnap->filters.push_back(L"");
-    }
-    return hr;
-}
 
 class CWatcher {
 public:
@@ -252,16 +195,17 @@ private:
             if (pGraph == NULL) continue;
             Snapshot* pSnap = new Snapshot;
             pSnap->name = name.substr(1);
-            pSnap->hr = ReadGraph(pGraph, pSnap);
+            pSnap->hr = graphview::ReadGraph(pGraph, &pSnap->graph);
             if (FAILED(pSnap->hr)) {
                 // The graph went away: say so, and stop asking it.
                 pSnap->eState = Snapshot::Disconnected;
-                pSnap->lines.assign(1, pintext::Format(L"graph disconnected (0x%08X)", (UINT)pSnap->hr));
-                pSnap->filters.assign(1, L"");
+                pSnap->graph.filters.clear();
+                pSnap->message = pintext::Format(L"graph disconnected (0x%08X)", (UINT)pSnap->hr);
                 pGraph->Release();
                 pGraph = NULL;
             } else {
                 pSnap->eState = Snapshot::Attached;
+                if (pSnap->graph.filters.empty()) pSnap->message = L"(the graph is empty)";
             }
             Post(pSnap);
         }
@@ -289,28 +233,7 @@ void ApplySnapshot(Snapshot* pSnap) {
     case Snapshot::Detached: break;
     }
     ::SetWindowTextW(g_hWndMain, title.c_str());
-    if (pSnap->lines != g_shown.lines) {
-        int nTop = (int)::SendMessageW(g_hWndView, LB_GETTOPINDEX, 0, 0);
-        int nSel = (int)::SendMessageW(g_hWndView, LB_GETCURSEL, 0, 0);
-        ::SendMessageW(g_hWndView, WM_SETREDRAW, FALSE, 0);
-        ::SendMessageW(g_hWndView, LB_RESETCONTENT, 0, 0);
-        int cxMax = 0;
-        HDC hdc = ::GetDC(g_hWndView);
-        HGDIOBJ hOld = ::SelectObject(hdc, (HGDIOBJ)::SendMessageW(g_hWndView, WM_GETFONT, 0, 0));
-        for (const std::wstring& line : pSnap->lines) {
-            ::SendMessageW(g_hWndView, LB_ADDSTRING, 0, (LPARAM)line.c_str());
-            SIZE size = {};
-            ::GetTextExtentPoint32W(hdc, line.c_str(), (int)line.size(), &size);
-            if (size.cx > cxMax) cxMax = size.cx;
-        }
-        ::SelectObject(hdc, hOld);
-        ::ReleaseDC(g_hWndView, hdc);
-        ::SendMessageW(g_hWndView, LB_SETHORIZONTALEXTENT, cxMax + 8, 0);
-        ::SendMessageW(g_hWndView, LB_SETTOPINDEX, nTop, 0);
-        if (nSel >= 0 && nSel < (int)pSnap->lines.size()) ::SendMessageW(g_hWndView, LB_SETCURSEL, nSel, 0);
-        ::SendMessageW(g_hWndView, WM_SETREDRAW, TRUE, 0);
-        ::InvalidateRect(g_hWndView, NULL, TRUE);
-    }
+    graphview::SetGraph(g_hWndView, pSnap->graph, pSnap->message);
     g_shown = *pSnap;
 }
 
@@ -393,16 +316,13 @@ void OnConnect(HWND hWnd) {
     }
 }
 
-// The property pages of the filter of the selected line: the filter's own, and the pins page.
+// The property pages of the selected filter: the filter's own, and the pins page.
 void OnProperties(HWND hWnd) {
-    int nSel = (int)::SendMessageW(g_hWndView, LB_GETCURSEL, 0, 0);
-    if (nSel < 0 || nSel >= (int)g_shown.filters.size() || g_shown.filters[nSel].empty() ||
-        g_shown.eState != Snapshot::Attached)
-        return;
+    const std::wstring filterName = graphview::SelectedFilter(g_hWndView);
+    if (filterName.empty() || g_shown.eState != Snapshot::Attached) return;
     IFilterGraph* pGraph = NULL;
     if (FAILED(GetRegisteredGraph(L"!" + g_shown.name, &pGraph))) return;
     IBaseFilter* pFilter = NULL;
-    std::wstring filterName = g_shown.filters[nSel];
     if (SUCCEEDED(pGraph->FindFilterByName(filterName.c_str(), &pFilter)) && pFilter != NULL) {
         std::vector<CLSID> pages;
         ISpecifyPropertyPages* pSpecify = NULL;
@@ -426,15 +346,27 @@ void OnProperties(HWND hWnd) {
 LRESULT CALLBACK MainWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     switch (uMsg) {
     case WM_CREATE:
-        g_hWndView = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"ListBox", L"",
-                                       WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY |
-                                           LBS_NOINTEGRALHEIGHT,
-                                       0, 0, 0, 0, hWnd, (HMENU)(INT_PTR)IDC_VIEW, g_hInstance, NULL);
-        ::SendMessageW(g_hWndView, WM_SETFONT, (WPARAM)::GetStockObject(DEFAULT_GUI_FONT), FALSE);
+        g_hWndView = ::CreateWindowExW(WS_EX_CLIENTEDGE, graphview::kViewClassName, L"",
+                                       WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP, 0, 0, 0, 0, hWnd,
+                                       (HMENU)(INT_PTR)IDC_VIEW, g_hInstance, NULL);
+        g_hWndInfo = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", graphview::SelectionText(g_hWndView).c_str(),
+                                       WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY, 0, 0, 0,
+                                       0, hWnd, (HMENU)(INT_PTR)IDC_INFO, g_hInstance, NULL);
+        ::SendMessageW(g_hWndInfo, WM_SETFONT, (WPARAM)::GetStockObject(DEFAULT_GUI_FONT), FALSE);
         return 0;
-    case WM_SIZE:
-        ::MoveWindow(g_hWndView, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+    case WM_SIZE: {
+        const int cx = LOWORD(lParam), cy = HIWORD(lParam);
+        TEXTMETRICW tm = {};
+        HDC hdc = ::GetDC(g_hWndInfo);
+        HGDIOBJ hOld = ::SelectObject(hdc, ::GetStockObject(DEFAULT_GUI_FONT));
+        ::GetTextMetricsW(hdc, &tm);
+        ::SelectObject(hdc, hOld);
+        ::ReleaseDC(g_hWndInfo, hdc);
+        const int cyInfo = std::min(cy / 2, (int)tm.tmHeight * kInfoLines + 8);
+        ::MoveWindow(g_hWndView, 0, 0, cx, cy - cyInfo, TRUE);
+        ::MoveWindow(g_hWndInfo, 0, cy - cyInfo, cx, cyInfo, TRUE);
         return 0;
+    }
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case ID_FILE_CONNECT: OnConnect(hWnd); return 0;
@@ -443,7 +375,10 @@ LRESULT CALLBACK MainWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         case ID_VIEW_REFRESH: g_watcher.Refresh(); return 0;
         case ID_VIEW_PROPERTIES: OnProperties(hWnd); return 0;
         case IDC_VIEW:
-            if (HIWORD(wParam) == LBN_DBLCLK) OnProperties(hWnd);
+            if (HIWORD(wParam) == graphview::kViewSelChange)
+                ::SetWindowTextW(g_hWndInfo, graphview::SelectionText(g_hWndView).c_str());
+            else if (HIWORD(wParam) == graphview::kViewOpenFilter)
+                OnProperties(hWnd);
             return 0;
         }
         break;
@@ -484,10 +419,11 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int nCmdShow) {
     wc.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
     wc.lpszClassName = kClassName;
     ::RegisterClassExW(&wc);
+    graphview::RegisterViewClass(hInstance);
 
     MSG msg = {};
     if (bRun) {
-        g_hWndMain = ::CreateWindowExW(0, kClassName, kTitle, WS_OVERLAPPEDWINDOW, 80, 60, 900, 560, NULL,
+        g_hWndMain = ::CreateWindowExW(0, kClassName, kTitle, WS_OVERLAPPEDWINDOW, 40, 40, 1180, 640, NULL,
                                        ::LoadMenuW(hInstance, MAKEINTRESOURCEW(IDR_MAINMENU)), hInstance, NULL);
         if (g_hWndMain == NULL) return 1;
         g_watcher.Start();

@@ -8,8 +8,6 @@
 
 namespace {
 
-const int kViewId = 100;  // GraphEdit's view of the graph, a list box
-
 std::wstring Attached(const void* pGraph, DWORD pid = ::GetCurrentProcessId()) {
     return L"GraphEdit - attached to " + CookieName(pGraph, pid);
 }
@@ -83,9 +81,9 @@ TEST_F(GraphEditAutomation, ShowGraphAttachesGraphEditToThisGraphAndCloseEndsIt)
     // GraphEdit attaches to this graph and shows its filter and pins.
     const std::wstring expected = Attached(graph.m_spGraph.p);
     EXPECT_EQ(WaitForTitle(ge.m_hWndMain, expected), expected);
-    HWND hView = ::GetDlgItem(ge.m_hWndMain, kViewId);
+    HWND hView = GraphEditView(ge.m_hWndMain);
     std::vector<std::wstring> lines;
-    PumpUntil([&] { return HasLineWith(lines = ListLines(hView), L"Capture (out)"); }, 5000);
+    PumpUntil([&] { return HasLineWith(lines = TextLines(hView), L"Capture (out)"); }, 5000);
     EXPECT_TRUE(HasLineWith(lines, L"[Tee of the bench]")) << Joined(lines);
     EXPECT_TRUE(HasLineWith(lines, L"Input (in) not connected")) << Joined(lines);
     EXPECT_TRUE(HasLineWith(lines, L"Preview (out) not connected")) << Joined(lines);
@@ -190,15 +188,15 @@ TEST_F(GraphEditAutomation, AGraphOfAnotherProcessListedFirstIsSkipped) {
     const std::wstring otherName = other.DisplayName().substr(1);
     EXPECT_EQ(WaitForTitle(ge.m_hWndMain, L"GraphEdit - attached to " + otherName),
               L"GraphEdit - attached to " + otherName);
-    HWND hView = ::GetDlgItem(ge.m_hWndMain, kViewId);
+    HWND hView = GraphEditView(ge.m_hWndMain);
     std::vector<std::wstring> view;
-    EXPECT_TRUE(PumpUntil([&] { return HasLineWith(view = ListLines(hView), L"[Tee of another process]"); }, 5000))
+    EXPECT_TRUE(PumpUntil([&] { return HasLineWith(view = TextLines(hView), L"[Tee of another process]"); }, 5000))
         << Joined(view);
 
     other.End();
     EXPECT_EQ(WaitForTitle(ge.m_hWndMain, L"GraphEdit - graph disconnected: " + otherName, 15000),
               L"GraphEdit - graph disconnected: " + otherName);
-    view = ListLines(hView);
+    view = TextLines(hView);
     EXPECT_TRUE(HasLineWith(view, L"graph disconnected")) << Joined(view);
     EXPECT_EQ(::WaitForSingleObject(ge.m_rgPI.hProcess, 0), (DWORD)WAIT_TIMEOUT) << "GraphEdit ended";
     ge.Close();

@@ -113,6 +113,47 @@ std::vector<std::wstring> ListLines(HWND hList) {
     return lines;
 }
 
+std::wstring SentText(HWND hWnd) {
+    // The text may grow between the two questions: a text that fills the buffer is asked again.
+    for (int cchMore = 256;; cchMore *= 4) {
+        const int cchBuffer = (int)::SendMessageW(hWnd, WM_GETTEXTLENGTH, 0, 0) + 1 + cchMore;
+        std::wstring text(cchBuffer, L'\0');
+        const int cch = (int)::SendMessageW(hWnd, WM_GETTEXT, cchBuffer, (LPARAM)&text[0]);
+        if (cch < cchBuffer - 1 || cchMore > 1 << 20) {
+            text.resize(cch > 0 ? cch : 0);
+            return text;
+        }
+    }
+}
+
+std::vector<std::wstring> TextLines(HWND hWnd) {
+    std::vector<std::wstring> lines;
+    const std::wstring text = SentText(hWnd);
+    for (size_t b = 0; b < text.size();) {
+        size_t e = text.find(L"\r\n", b);
+        if (e == std::wstring::npos) e = text.size();
+        lines.push_back(text.substr(b, e - b));
+        b = e + 2;
+    }
+    return lines;
+}
+
+HWND GraphEditView(HWND hWndMain) { return ::GetDlgItem(hWndMain, 100); }
+HWND GraphEditInfo(HWND hWndMain) { return ::GetDlgItem(hWndMain, 101); }
+
+bool ClickGraphItem(HWND hView, int nIndex, bool bArrow, bool bDouble) {
+    const UINT kItemPoint = WM_APP + 20;  // GraphEdit's view: where an item is drawn
+    const LRESULT pt = ::SendMessageW(hView, kItemPoint, nIndex, bArrow ? 1 : 0);
+    if (pt == -1) return false;
+    ::PostMessageW(hView, WM_LBUTTONDOWN, MK_LBUTTON, pt);
+    ::PostMessageW(hView, WM_LBUTTONUP, 0, pt);
+    if (bDouble) {
+        ::PostMessageW(hView, WM_LBUTTONDBLCLK, MK_LBUTTON, pt);
+        ::PostMessageW(hView, WM_LBUTTONUP, 0, pt);
+    }
+    return true;
+}
+
 std::wstring WaitForTitle(HWND hWnd, const std::wstring& expected, DWORD ms) {
     std::wstring last;
     PumpUntil([&] {

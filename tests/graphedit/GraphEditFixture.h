@@ -32,6 +32,16 @@ bool WaitProcessEnd(DWORD dwProcessId, DWORD ms);
 HWND OwnedWindow(HWND hWndOwner, DWORD dwProcessId);
 // The lines of a list box, also of another process.
 std::vector<std::wstring> ListLines(HWND hList);
+// A window's text asked with WM_GETTEXT (also of another process), and split into lines.
+std::wstring SentText(HWND hWnd);
+std::vector<std::wstring> TextLines(HWND hWnd);
+// GraphEdit's picture of the graph, whose text describes the graph line by line, and the pane
+// below it that tells what is selected.
+HWND GraphEditView(HWND hWndMain);
+HWND GraphEditInfo(HWND hWndMain);
+// Clicks (or double-clicks) the centre of a filter box (nIndex in the graph's order) or of an
+// arrow in GraphEdit's picture; false when the picture has no such item.
+bool ClickGraphItem(HWND hView, int nIndex, bool bArrow, bool bDouble = false);
 // Waits, serving this thread's messages (and so the COM calls of GraphEdit into this
 // process), until the window's text equals the expected one; returns the last text seen.
 std::wstring WaitForTitle(HWND hWnd, const std::wstring& expected, DWORD ms = 8000);

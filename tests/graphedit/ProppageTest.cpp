@@ -12,8 +12,6 @@
 
 namespace {
 
-const int kViewId = 100;  // GraphEdit's view of the graph
-
 // A graph with connections: a short clip made by ffmpeg, read by the file source, split by
 // the AVI splitter and fed to a Smart Tee.
 CComPtr<IGraphBuilder> MakeClipGraph() {
@@ -178,7 +176,7 @@ TEST_F(PinsPage, GraphEditShowsABuiltGraphAndOpensThePageOfAFilter) {
     ASSERT_EQ(WaitForTitle(ge.m_hWndMain, expected), expected);
 
     // Every filter with its pins, the connections and their media types.
-    HWND hView = ::GetDlgItem(ge.m_hWndMain, kViewId);
+    HWND hView = GraphEditView(ge.m_hWndMain);
     std::vector<std::wstring> lines;
     auto has = [&](const std::wstring& part) {
         for (const auto& l : lines)
@@ -186,7 +184,7 @@ TEST_F(PinsPage, GraphEditShowsABuiltGraphAndOpensThePageOfAFilter) {
         return false;
     };
     PumpUntil([&] {
-        lines = ListLines(hView);
+        lines = TextLines(hView);
         return has(L"[Tee]") && has(L"[Splitter]") && has(L"[Clip]");
     }, 5000);
     std::string all;
@@ -205,15 +203,30 @@ TEST_F(PinsPage, GraphEditShowsABuiltGraphAndOpensThePageOfAFilter) {
         EXPECT_EQ(RunHost("mkdir -p '" + dir + "' && import -window root '" + png + "' 2>&1", &out, 30000), 0) << out;
         EXPECT_TRUE(HostFileExists(png)) << png;
     };
+    // Clicking an arrow selects its connection, and the pane below tells its media type.
+    HWND hInfo = GraphEditInfo(ge.m_hWndMain);
+    ASSERT_TRUE(hInfo != NULL);
+    std::wstring teeInput;
+    std::wstring info;
+    for (int i = 0; ClickGraphItem(hView, i, true); ++i) {
+        const std::wstring previous = info;
+        PumpUntil([&] { return (info = SentText(hInfo)).find(L"Connection: ") == 0 && info != previous; }, 3000);
+        if (Contains(info, L" -> Tee . Input\r\n")) teeInput = info;
+    }
+    EXPECT_TRUE(Contains(teeInput, L"Connection: Splitter . ")) << Narrow(teeInput);
+    for (const wchar_t* pszLine : {L"\nMajor type: Video\r", L"\nSubtype: RGB24\r", L"\nSize: 320 x 240\r",
+                                   L"\nFrame rate: 10 fps\r", L"\nFormat: VideoInfo, "})
+        EXPECT_TRUE(Contains(teeInput, pszLine)) << Narrow(pszLine) << " in\n" << Narrow(teeInput);
     screenshot("graphedit.png");
 
-    // A double click on the Smart Tee opens its property frame with the pins page.
-    int nTee = -1;
-    for (size_t i = 0; i < lines.size() && nTee < 0; ++i)
-        if (lines[i].find(L"[Tee]") == 0) nTee = (int)i;
+    // A double click on the Smart Tee's box opens its property frame with the pins page.
+    int nTee = -1, nFilter = 0;
+    for (size_t i = 0; i < lines.size() && nTee < 0; ++i) {
+        if (lines[i].find(L"[Tee]") == 0) nTee = nFilter;
+        nFilter += lines[i].find(L"[") == 0;
+    }
     ASSERT_GE(nTee, 0) << all;
-    ::SendMessageW(hView, LB_SETCURSEL, nTee, 0);
-    ::PostMessageW(ge.m_hWndMain, WM_COMMAND, MAKEWPARAM(kViewId, LBN_DBLCLK), (LPARAM)hView);
+    ASSERT_TRUE(ClickGraphItem(hView, nTee, false, true));
     HWND hFrame = NULL;
     std::wstring pageText;
     PumpUntil([&] {
