@@ -8,6 +8,16 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 
+# The messages of the tools a command runs (compilers, Wine, the sound and media libraries)
+# go to a log of that command under build/logs; the command prints its path when something
+# fails. quorlin_log NAME starts the log afresh and names it.
+quorlin_log() {
+  mkdir -p "$QUORLIN_BUILD/logs"
+  local log="$QUORLIN_BUILD/logs/$1.log"
+  : >"$log"
+  printf '%s' "$log"
+}
+
 # Unix path -> the path Wine programs see (drive Z: is the root file system).
 quorlin_winpath() { printf 'Z:%s' "$(readlink -m "$1" | tr / '\\')"; }
 

@@ -1,5 +1,7 @@
-// quorlin-driver: starts Quorlin, builds the graph on the default source, plays it to the end
-// and reports what the dialog showed, with screenshots along the way.
+// quorlin-driver: starts Quorlin, builds the graph on the default source, plays it, hands it
+// to GraphEdit through "Show graph", plays it to the end and reports what the dialog showed,
+// with screenshots along the way: the dialog, the whole screen while the graph plays (the
+// dialog and the decoder's video window), and GraphEdit attached to the playing graph.
 //
 //   quorlin-driver.exe <Quorlin.exe> <screenshot folder (Linux path)> [timeout seconds]
 //
@@ -62,18 +64,51 @@ std::string Trim(const std::wstring& s) {
     return b == std::wstring::npos ? std::string() : Utf8(s.substr(b, e - b + 1));
 }
 
-// Screenshot of one window: the virtual desktop is the X server's root window, so screen
-// coordinates are X coordinates.
+// Screenshot of one window, or of the whole screen without one: the virtual desktop is the X
+// server's root window, so screen coordinates are X coordinates.
 std::string Shot(const std::string& dir, const std::string& name, HWND hWnd) {
-    RECT rc;
-    ::GetWindowRect(hWnd, &rc);
-    char geometry[64];
-    std::snprintf(geometry, sizeof geometry, "%ldx%ld+%ld+%ld", rc.right - rc.left, rc.bottom - rc.top,
-                  rc.left, rc.top);
+    std::string crop;
+    if (hWnd != NULL) {
+        RECT rc;
+        ::GetWindowRect(hWnd, &rc);
+        char geometry[80];
+        std::snprintf(geometry, sizeof geometry, "-crop %ldx%ld+%ld+%ld +repage ", rc.right - rc.left,
+                      rc.bottom - rc.top, rc.left, rc.top);
+        crop = geometry;
+    }
     const std::string path = dir + "/" + name + ".png";
-    RunHost("import -window root -crop " + std::string(geometry) + " +repage '" + path + "'");
-    return HostFileExists(path) ? path : std::string("(screenshot failed)");
+    RunHost("rm -f '" + path + "'; import -window root " + crop + "'" + path + "' 2>/dev/null");
+    return HostFileExists(path) ? path : std::string("(screenshot " + name + " failed)");
 }
+
+// GraphEdit's main window once it is attached to a graph.
+BOOL CALLBACK FindGraphEditProc(HWND hWnd, LPARAM lParam) {
+    if (!::IsWindowVisible(hWnd) || WindowText(hWnd).rfind(L"GraphEdit - attached to ", 0) != 0) return TRUE;
+    *(HWND*)lParam = hWnd;
+    return FALSE;
+}
+
+HWND FindGraphEdit() {
+    HWND hWnd = NULL;
+    ::EnumWindows(FindGraphEditProc, (LPARAM)&hWnd);
+    return hWnd;
+}
+
+// The number of filters GraphEdit's picture shows (its view's text has a line "[name] ..." per
+// filter).
+int FiltersShown(HWND hGraphEdit) {
+    HWND hView = ::GetDlgItem(hGraphEdit, 100);
+    if (hView == NULL) return 0;
+    int cch = (int)::SendMessageW(hView, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring text(cch + 1, L'\0');
+    cch = (int)::SendMessageW(hView, WM_GETTEXT, cch + 1, (LPARAM)&text[0]);
+    text.resize(cch > 0 ? cch : 0);
+    int n = text.rfind(L"[", 0) == 0;
+    for (size_t i = text.find(L"\n["); i != std::wstring::npos; i = text.find(L"\n[", i + 1)) ++n;
+    return n;
+}
+
+int Number(const std::wstring& s) { return _wtoi(s.c_str()); }
 
 void Click(HWND hDlg, int id) {
     ::PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)::GetDlgItem(hDlg, id));
@@ -83,7 +118,7 @@ void Click(HWND hDlg, int id) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: quorlin-driver <Quorlin.exe> <screenshot folder> [timeout s]\n");
+        std::printf("usage: quorlin-driver <Quorlin.exe> <screenshot folder> [timeout s]\n");
         return 2;
     }
     const std::wstring exe = argv[1];
@@ -94,7 +129,7 @@ int wmain(int argc, wchar_t** argv) {
     STARTUPINFOW si = {sizeof si};
     PROCESS_INFORMATION pi = {};
     if (!::CreateProcessW(exe.c_str(), NULL, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
-        std::fprintf(stderr, "cannot start Quorlin (error %lu)\n", ::GetLastError());
+        std::printf("cannot start Quorlin (error %lu)\n", ::GetLastError());
         return 1;
     }
     int status = 1;
@@ -126,8 +161,54 @@ int wmain(int argc, wchar_t** argv) {
             ::Sleep(300);
             taken.push_back(Shot(shots, "2-built", hDlg));
 
+            // GraphEdit attached to the graph, once it has drawn it; it stays attached while the
+            // graph plays. A busy machine may start GraphEdit too slowly for the bench's wait:
+            // the tester tries again.
+            HWND hGraphEdit = NULL;
+            DWORD showStart = ::GetTickCount();
+            for (int nTry = 1; nTry <= 3 && !hGraphEdit; ++nTry) {
+                Click(hDlg, IDC_SHOW_GRAPH);
+                showStart = ::GetTickCount();
+                HWND hFailed = NULL;
+                while (::GetTickCount() - showStart < 15000 && !(hGraphEdit = FindGraphEdit()) &&
+                       !(hFailed = FindWindowOf(pi.dwProcessId, true)))
+                    ::Sleep(100);
+                if (hFailed == NULL) break;
+                const std::string text = Trim(ItemText(hFailed, kMsgBoxTextId));
+                if (text.rfind("Can't show graph", 0) != 0) break;  // the end, or another failure
+                std::printf("Show graph failed (%s), try %d of 3\n", text.substr(text.rfind('\n') + 1).c_str(), nTry);
+                std::fflush(stdout);
+                ::PostMessageW(hFailed, WM_COMMAND, IDOK, 0);
+                ::Sleep(500);
+            }
+            if (hGraphEdit) {
+                while (::GetTickCount() - showStart < 15000 && FiltersShown(hGraphEdit) == 0) ::Sleep(100);
+                ::Sleep(700);
+                std::printf("GraphEdit shows %d filters\n", FiltersShown(hGraphEdit));
+            } else {
+                std::printf("GraphEdit did not attach to the graph.\n");
+            }
+            std::fflush(stdout);
+
             Click(hDlg, IDC_PLAY);
             const DWORD playStart = ::GetTickCount();
+            std::printf("Playing\n");
+            std::fflush(stdout);
+
+            // While it plays, once pictures have come through: GraphEdit attached to it, then the
+            // whole screen (the dialog and the video window) with GraphEdit minimized.
+            while (::GetTickCount() - playStart < 15000 && Number(ItemText(hDlg, IDC_FRAMES)) < 40 &&
+                   !FindWindowOf(pi.dwProcessId, true))
+                ::Sleep(100);
+            if (hGraphEdit) {
+                ::SetWindowPos(hGraphEdit, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+                ::Sleep(700);
+                taken.push_back(Shot(shots, "4-graphedit", hGraphEdit));
+                ::ShowWindowAsync(hGraphEdit, SW_SHOWMINNOACTIVE);
+            }
+            ::Sleep(700);
+            taken.push_back(Shot(shots, "3-playing", NULL));
+
             hBox = WaitFor(pi.dwProcessId, true, timeoutMs);
             const double seconds = (::GetTickCount() - playStart) / 1000.0;
             if (!hBox) {
@@ -135,7 +216,7 @@ int wmain(int argc, wchar_t** argv) {
             } else {
                 const std::string text = Trim(ItemText(hBox, kMsgBoxTextId));
                 std::printf("After %.1f s: \"%s\"\n", seconds, text.c_str());
-                taken.push_back(Shot(shots, "3-the-end", hDlg));
+                taken.push_back(Shot(shots, "5-the-end", hDlg));
                 ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
                 ::Sleep(600);  // one more statistics tick
                 std::printf("Input: %s, %s fps\n", Trim(ItemText(hDlg, IDC_RESOLUTION)).c_str(),
