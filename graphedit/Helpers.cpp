@@ -164,7 +164,12 @@ void CGraphEdit::Close() {
     m_hWndMain = NULL;
     if (m_rgPI.hThread != NULL) {
         ::PostThreadMessageW(m_rgPI.dwThreadId, WM_QUIT, 0, 0);
-        ::WaitForSingleObject(m_rgPI.hThread, kQuitWait);
+        // GraphEdit may be in the middle of reading the graph, from this apartment: its calls
+        // are served meanwhile, so that it ends having released everything it held. A
+        // GraphEdit that ended without doing so would leave our filters held by its stubs.
+        DWORD dwIndex = 0;
+        if (::CoWaitForMultipleHandles(0, kQuitWait, 1, &m_rgPI.hThread, &dwIndex) == CO_E_NOTINITIALIZED)
+            ::WaitForSingleObject(m_rgPI.hThread, kQuitWait);
         ::CloseHandle(m_rgPI.hThread);
     }
     if (m_rgPI.hProcess != NULL) ::CloseHandle(m_rgPI.hProcess);

@@ -30,6 +30,7 @@ const wchar_t kClassName[] = L"QuorlinGraphEdit";
 const wchar_t kTitle[] = L"GraphEdit";
 const UINT WM_SNAPSHOT = WM_APP + 1;   // lParam: a Snapshot the window takes over
 const DWORD kRefreshMs = 500;
+const DWORD kStopWaitMs = 600;  // for the watcher to end its read on closing
 const int IDC_VIEW = 100;
 const int IDC_INFO = 101;
 const int kInfoLines = 7;  // the height of the pane below the picture
@@ -146,14 +147,14 @@ public:
         ::SetEvent(m_hWake);
     }
     void Refresh() { ::SetEvent(m_hWake); }
-    // The thread may be inside a call to the graph's process: it is given a moment, and
-    // whatever is left ends with the process.
+    // The thread may be inside a call to the graph's process: it is given the time of a few
+    // reads to finish and let go of the graph; whatever is left ends with the process.
     void Stop() {
         ::EnterCriticalSection(&m_cs);
         m_bStop = true;
         ::LeaveCriticalSection(&m_cs);
         ::SetEvent(m_hWake);
-        if (m_hThread != NULL) ::WaitForSingleObject(m_hThread, 200);
+        if (m_hThread != NULL) ::WaitForSingleObject(m_hThread, kStopWaitMs);
     }
 
 private:

@@ -11,9 +11,6 @@ const wchar_t kGraphEditKey[] = L"Software\\Microsoft\\Shared Tools\\Graphedit";
 const wchar_t kServerKey[] = L"CLSID\\{29E07010-BD27-11CE-AB59-00AA00577DA1}\\InprocServer32";
 }  // namespace
 
-void GraphEditTest::SetUp() { ASSERT_EQ(::CoInitializeEx(NULL, COINIT_APARTMENTTHREADED), S_OK); }
-void GraphEditTest::TearDown() { ::CoUninitialize(); }
-
 CComPtr<IGraphBuilder> MakeTeeGraph(LPCWSTR pszTeeName) {
     CComPtr<IGraphBuilder> spGraph;
     CComPtr<IBaseFilter> spTee;

@@ -364,7 +364,8 @@ TEST_P(BenchGraphPicture, IsLaidOutByTheStreamAndShownByGraphEdit) {
         EXPECT_GE(nRows, c.bOutput && c.bPreview ? 3 : 2);
     }
 
-    // GraphEdit attached to it shows the same graph; a picture of it is kept.
+    // GraphEdit attached to it shows the same graph; a picture of it is kept. GraphEdit reads
+    // the graph every half second: this thread serves its calls all along, as the dialog does.
     ASSERT_EQ(graph.ShowGraph(), S_OK);
     CGraphEdit& ge = graph.m_graphEdit;
     const std::wstring title = L"GraphEdit - attached to " + CookieName(graph.m_spGraph.p);
@@ -382,13 +383,13 @@ TEST_P(BenchGraphPicture, IsLaidOutByTheStreamAndShownByGraphEdit) {
     snprintf(crop, sizeof crop, "%ldx%ld+%ld+%ld", rc.right - rc.left, rc.bottom - rc.top, rc.left, rc.top);
     std::string outText;
     EXPECT_EQ(RunHost("mkdir -p '" + dir + "' && import -window root -crop " + crop + " +repage '" + png + "' 2>&1",
-                      &outText, 30000),
+                      &outText, 30000, true),
               0)
         << outText;
+    // Let go of as the dialog does: GraphEdit's proxies are cut off, then it is closed.
     const DWORD pid = ge.m_rgPI.dwProcessId;
-    ge.Close();
-    EXPECT_TRUE(WaitProcessEnd(pid, 2000));
     graph.Release();
+    EXPECT_TRUE(WaitProcessEnd(pid, 2000));
     ::DestroyWindow(hWnd);
 }
 

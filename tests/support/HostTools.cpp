@@ -86,7 +86,7 @@ bool HostFileExists(const std::string& unixPath) {
 
 // Wine starts Linux programs but hands back no process handle to wait on, so the command
 // runs from a script that leaves its exit status in a file, which is polled for.
-int RunHost(const std::string& command, std::string* output, int timeoutMs) {
+int RunHost(const std::string& command, std::string* output, int timeoutMs, bool bPumpMessages) {
     const std::string base = UniqueTmpPath("");
     const std::string script = base + ".sh", out = base + ".out", rc = base + ".rc";
     std::string body = "exec >'" + out + "'\n(" + command + ")\necho $? > '" + rc + ".tmp'\nmv '" +
@@ -114,7 +114,19 @@ int RunHost(const std::string& command, std::string* output, int timeoutMs) {
             status = std::atoi(text.c_str());
             break;
         }
-        ::Sleep(20);
+        if (!bPumpMessages) {
+            ::Sleep(20);
+            continue;
+        }
+        ::MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);
+        for (MSG msg; ::PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE);) {
+            if (msg.message == WM_QUIT) {
+                ::PostQuitMessage((int)msg.wParam);
+                break;
+            }
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
     }
     if (output) ReadHostFile(out, output);
     ::DeleteFileW(ToWinPath(script).c_str());

@@ -16,7 +16,10 @@ std::string ToUnixPath(const std::wstring& winPath);
 // Runs a shell command on the Linux side and waits for it (up to timeoutMs).
 // Returns its exit status, or -1 when it could not be started or did not finish.
 // When output is given, it receives what the command wrote to its standard output.
-int RunHost(const std::string& command, std::string* output = nullptr, int timeoutMs = 120000);
+// bPumpMessages keeps this thread's messages flowing meanwhile: a thread whose objects another
+// process is calling (a graph GraphEdit is attached to) must go on serving those calls.
+int RunHost(const std::string& command, std::string* output = nullptr, int timeoutMs = 120000,
+            bool bPumpMessages = false);
 
 // Reads and writes whole files given by Linux path.
 bool ReadHostFile(const std::string& unixPath, std::string* contents);
