@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Quality and rate benchmark of the vcore encoder over a content corpus.
 
 Every clip is made here with ffmpeg's lavfi generators, coded by vcore and, in
@@ -16,6 +16,9 @@ import os
 import re
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from benchreport import bdrate as _bdrate  # noqa: E402  (needs numpy: Debian's python3)
 
 # level_idc -> (MaxBR kbit/s, MaxCPB kbit), as in the level table
 LEVELS = {
@@ -243,33 +246,11 @@ def frozen(stream, src, w, h, work):
     return out
 
 
-def cubic_fit(xs, ys):
-    """least-squares cubic y(x) (exact through four points)"""
-    m = [[sum(x ** (i + j) for x in xs) for j in range(4)] for i in range(4)]
-    v = [sum(y * x ** i for x, y in zip(xs, ys)) for i in range(4)]
-    for c in range(4):
-        p = max(range(c, 4), key=lambda r: abs(m[r][c]))
-        m[c], m[p], v[c], v[p] = m[p], m[c], v[p], v[c]
-        for r in range(4):
-            if r != c and m[c][c]:
-                f = m[r][c] / m[c][c]
-                m[r] = [a - f * b for a, b in zip(m[r], m[c])]
-                v[r] -= f * v[c]
-    return [v[i] / m[i][i] for i in range(4)]
-
-
 def bd_rate(r1, p1, r2, p2):
-    """average bitrate difference of curve 2 against curve 1 at equal PSNR, percent"""
-    lr1, lr2 = [math.log10(r) for r in r1], [math.log10(r) for r in r2]
-    c1, c2 = cubic_fit(p1, lr1), cubic_fit(p2, lr2)
-    lo, hi = max(min(p1), min(p2)), min(max(p1), max(p2))
-    if hi <= lo:
-        return float("nan")
-
-    def integral(c):
-        return sum(c[i] * (hi ** (i + 1) - lo ** (i + 1)) / (i + 1) for i in range(4))
-    d = (integral(c2) - integral(c1)) / (hi - lo)
-    return (10 ** d - 1) * 100
+    """average bitrate difference of curve 2 against curve 1 at equal PSNR, percent
+    (the report's computation; nan where the curves share no PSNR range)"""
+    d = _bdrate.bd_rate(r1, p1, r2, p2)
+    return float("nan") if d is None else d
 
 
 def kbps_of(path, frames, fps):

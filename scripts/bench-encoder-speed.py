@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Speed benchmark of the vcore encoder, side by side with libx264 in one run.
 
 One clip (CLIP, SECONDS_LEN seconds of 720x576 at 25 fps) at the same bitrate

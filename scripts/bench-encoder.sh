@@ -45,12 +45,12 @@ g++ -std=c++17 -O2 -pthread -Wall -Wextra -I"$ROOT/standins/encoder/core" \
 
 if [ "$PART" = all ] || [ "$PART" = quality ]; then
     echo "== quality and rate: corpus$([ "${FULL:-0}" = 1 ] && echo " (full)"), speed ${QSPEED:-4} (libx264 at the same bitrate)"
-    SPEED="${QSPEED:-4}" python3 "$ROOT/scripts/bench-encoder-quality.py" "$WORK/vcore_enc" "$WORK/corpus" || QUALITY_MISSED=1
+    SPEED="${QSPEED:-4}" /usr/bin/python3 "$ROOT/scripts/bench-encoder-quality.py" "$WORK/vcore_enc" "$WORK/corpus" || QUALITY_MISSED=1
     [ "$PART" = quality ] && exit "${QUALITY_MISSED:-0}"
 fi
 
 # the graph under Wine wants an X display
 source "$ROOT/scripts/common.sh"
 if [ -z "${DISPLAY:-}" ]; then quorlin_start_x; trap quorlin_stop_x EXIT; fi
-python3 "$ROOT/scripts/bench-encoder-speed.py" "$WORK/vcore_enc" "$WORK" "${QUORLIN_BUILD_DIR:-$ROOT/build}" || SPEED_MISSED=1
+/usr/bin/python3 "$ROOT/scripts/bench-encoder-speed.py" "$WORK/vcore_enc" "$WORK" "${QUORLIN_BUILD_DIR:-$ROOT/build}" || SPEED_MISSED=1
 exit $(( ${QUALITY_MISSED:-0} | ${SPEED_MISSED:-0} ))

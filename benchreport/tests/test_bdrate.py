@@ -18,6 +18,20 @@ class BdRateTest(unittest.TestCase):
                     got = bd_rate(RATES, quality, [r * k for r in RATES], quality)
                     self.assertAlmostEqual(got, want, places=6)
 
+    def test_nearly_flat_curves(self):
+        # Noise-like content: the quality barely moves with the rate (a few hundredths of a dB
+        # between points, not always upwards). A fit from badly conditioned normal equations
+        # gave anything from +5% to -100% for these.
+        rates = [750.0, 1125.0, 1500.0, 2250.0]
+        for quality in ([24.10, 24.31, 24.33, 24.52], [24.10, 24.31, 24.29, 24.52], [23.90, 24.00, 24.02, 24.05]):
+            with self.subTest(quality=quality):
+                got = bd_rate(rates, quality, [r * 1.2 for r in rates], quality)
+                self.assertAlmostEqual(got, 20.0, places=4)
+                # the same curve a little better at every rate: more rate than A, within reason
+                nudged = bd_rate(rates, quality, [r * 1.2 for r in rates], [q + 0.01 * i for i, q in enumerate(quality)])
+                self.assertGreater(nudged, 0.0)
+                self.assertLess(nudged, 20.0)
+
     def test_order_of_points_does_not_matter(self):
         shuffled = [3, 0, 2, 1]
         got = bd_rate(RATES, PSNR, [RATES[i] * 1.2 for i in shuffled], [PSNR[i] for i in shuffled])
