@@ -1,22 +1,31 @@
 #!/usr/bin/env bash
 # Soak benchmark: what repeated graph builds leave behind in one process.
 #
-# Runs CYCLES build/release cycles and CYCLES build/play/stop cycles (played to the end) of the
-# same source three ways, each in a process of its own (tools/Soak.cpp):
+# For each graph (GRAPHS, by default all four):
+#   writer   a media file through the encoder to the MPEG-4 writer
+#   render   a media file through the encoder, the decoder and the video renderer
+#   grf      a saved graph of the same file (made here with make-grf.exe)
+#   camera   the test camera through the encoder, the decoder and the video renderer
+# runs CYCLES build/release cycles and CYCLES build/play/stop cycles (a file played to the end,
+# the camera for one second) three ways, each in a process of its own (tools/Soak.cpp):
 #   dialog    through Quorlin's real dialog
-#   standins  the same graph made with plain DirectShow calls (our stand-ins, no Quorlin code)
-#   platform  the platform alone (RenderFile of the source)
-# and prints the handles and private memory after every cycle side by side, then the growth
-# per cycle of each way (from cycle WARMUP on) and what the dialog adds beyond the plain ways.
+#   plain     the same graph made with plain DirectShow calls (our stand-ins, no Quorlin code)
+#   platform  the platform's part alone (RenderFile of the file, the camera rendered)
+# and prints, side by side, the growth of handles, private memory (the Windows address space)
+# and anonymous resident memory (the host process) of each way since its first cycle, then
+# the growth per cycle from cycle WARMUP on (least squares), what each way adds beyond the next
+# one, and which handle types grow.
 #
 #   scripts/bench-soak.sh                      # a generated 1 s clip, 20 cycles
-#   CYCLES=50 SOURCE=/path/clip.mp4 scripts/bench-soak.sh
-#   SOURCE=build/drive-f/Ref_movies/Test\ graphs/Belukha_SD.mp4.grf scripts/bench-soak.sh
+#   CYCLES=50 GRAPHS="render camera" scripts/bench-soak.sh
+#   SOURCE=/path/clip.mp4 scripts/bench-soak.sh
 set -uo pipefail
 source "$(dirname "$0")/common.sh"
 
 CYCLES=${CYCLES:-20}
 WARMUP=${WARMUP:-5}
+GRAPHS=${GRAPHS:-writer render grf camera}
+CAMERA=${CAMERA:-Test Pattern Camera}
 WORK=${BENCH_DIR:-$QUORLIN_BUILD/soak}
 mkdir -p "$WORK"
 
@@ -34,55 +43,99 @@ quorlin_start_x || exit 1
 "$WINESERVER" -p
 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
 
-echo "== source $SOURCE, $CYCLES cycles of each kind"
+src=$(quorlin_winpath "$SOURCE")
+grf="$WORK/soak.grf"
+if [[ " $GRAPHS " == *" grf "* ]]; then
+  rm -f "$grf"
+  "$WINE" "$QUORLIN_BUILD/bin/make-grf.exe" "$(quorlin_winpath "$grf")" "$src" </dev/null >/dev/null 2>&1 ||
+    { echo "make-grf failed" >&2; exit 1; }
+fi
+
+echo "== source $SOURCE, $CYCLES cycles of each kind, growth from cycle $WARMUP"
 status=0
-for way in dialog standins platform; do
-  if ! "$WINE" "$QUORLIN_BUILD/bin/quorlin-soak.exe" "$way" "$(quorlin_winpath "$SOURCE")" "$CYCLES" \
-       >"$WORK/$way.txt" 2>"$WORK/$way.err" </dev/null; then
-    echo "$way: failed: $(tr -d '\r' <"$WORK/$way.err" | grep -v '^[0-9a-f]*:\(err\|fixme\)' | tail -2)" >&2
-    status=1
-  fi
+for graph in $GRAPHS; do
+  for way in dialog plain platform; do
+    case $graph in
+      writer) args=("$src" "$CYCLES" "$(quorlin_winpath "$WORK/out-$way.mp4")") ;;
+      render) args=("$src" "$CYCLES") ;;
+      grf) if [ $way = platform ]; then args=("$src" "$CYCLES"); else args=("$(quorlin_winpath "$grf")" "$CYCLES"); fi ;;
+      camera) args=("$CAMERA" "$CYCLES") ;;
+      *) echo "unknown graph $graph" >&2; exit 2 ;;
+    esac
+    out="$WORK/$graph-$way"
+    if ! "$WINE" "$QUORLIN_BUILD/bin/quorlin-soak.exe" "$way" "$graph" "${args[@]}" \
+         >"$out.txt" 2>"$out.err" </dev/null; then
+      echo "$graph/$way: failed: $(tr -d '\r' <"$out.err" | grep -v '^[0-9a-f]*:\(err\|fixme\)\|^ALSA' | tail -2)" >&2
+      status=1
+    fi
+    grep -a '^handle counter' "$out.err" | tr -d '\r' | sed "s|^|  $graph/$way: |" | head -1
+  done
 done
 
-python3 - "$WORK" "$WARMUP" <<'EOF'
+python3 - "$WORK" "$WARMUP" $GRAPHS <<'EOF'
 import sys
-work, warmup = sys.argv[1], int(sys.argv[2])
-ways = ["dialog", "standins", "platform"]
-data = {}
-for w in ways:
-    rows = {}
-    for line in open(f"{work}/{w}.txt", errors="replace"):
-        f = line.split()
-        if len(f) == 4 and f[0] in ("build", "play"):
-            rows[(f[0], int(f[1]))] = (int(f[2]), int(f[3]))
-    data[w] = rows
+work, warmup, graphs = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+ways = ["dialog", "plain", "platform"]
 
-for phase, title in (("build", "build/release"), ("play", "build/play/stop")):
-    print(f"\n{title}: handles and private KB after each cycle")
-    print("cycle " + "".join(f"{w + ' handles':>18}{w + ' KB':>14}" for w in ways))
-    n = max([c for (p, c) in sum((list(d) for d in data.values()), []) if p == phase] or [0])
-    for c in range(1, n + 1):
-        cells = ""
+def read(path):
+    rows = {}
+    try:
+        lines = open(path, errors="replace").read().replace("\r", "").splitlines()
+    except OSError:
+        return rows
+    for line in lines:
+        f = line.split()
+        if len(f) >= 5 and f[0] in ("build", "play"):
+            types = dict((k, int(v)) for k, _, v in (t.rpartition("=") for t in f[5:]))
+            rows[(f[0], int(f[1]))] = (int(f[2]), int(f[3]) / 1024, int(f[4]), types)
+    return rows
+
+def slope(points):
+    n = len(points)
+    if n < 2:
+        return None
+    mx = sum(x for x, _ in points) / n
+    my = sum(y for _, y in points) / n
+    sxx = sum((x - mx) ** 2 for x, _ in points)
+    return sum((x - mx) * (y - my) for x, y in points) / sxx
+
+for graph in graphs:
+    data = {w: read(f"{work}/{graph}-{w}.txt") for w in ways}
+    for phase, title in (("build", "build/release"), ("play", "build/play/stop")):
+        print(f"\n{graph}, {title}: growth since cycle 1 (handles, private KB, anonymous resident KB)")
+        print("cycle " + "".join(f"{w:>24}" for w in ways))
+        n = max([c for d in data.values() for (p, c) in d if p == phase] or [0])
+        for c in range(1, n + 1):
+            cells = ""
+            for w in ways:
+                first, row = data[w].get((phase, 1)), data[w].get((phase, c))
+                if first and row:
+                    cells += f"{row[0] - first[0]:>+8}{row[1] - first[1]:>+8.0f}{row[2] - first[2]:>+8}"
+                else:
+                    cells += f"{'-':>24}"
+            print(f"{c:>5} {cells}")
+        growth = {}
         for w in ways:
-            h, m = data[w].get((phase, c), (None, None))
-            cells += f"{h if h is not None else '-':>18}{(m // 1024) if m is not None else '-':>14}"
-        print(f"{c:>5} {cells}")
-    growth = {}
-    for w in ways:
-        cs = sorted(c for (p, c) in data[w] if p == phase)
-        first = next((c for c in cs if c >= warmup), None)
-        if first is None or cs[-1] == first:
-            continue
-        (h0, m0), (h1, m1) = data[w][(phase, first)], data[w][(phase, cs[-1])]
-        k = cs[-1] - first
-        growth[w] = ((h1 - h0) / k, (m1 - m0) / k / 1024)
-    print(f"growth per cycle (cycles {warmup}..{n}):")
-    for w in ways:
-        if w in growth:
-            print(f"  {w:<9} {growth[w][0]:+8.2f} handles {growth[w][1]:+10.1f} KB")
-    for a, b in (("dialog", "standins"), ("standins", "platform"), ("dialog", "platform")):
-        if a in growth and b in growth:
-            print(f"  {a} beyond {b}: {growth[a][0] - growth[b][0]:+.2f} handles, "
-                  f"{growth[a][1] - growth[b][1]:+.1f} KB per cycle")
+            cs = sorted(c for (p, c) in data[w] if p == phase and c >= warmup)
+            if len(cs) < 2:
+                continue
+            rows = [data[w][(phase, c)] for c in cs]
+            types = sorted(set(t for r in rows for t in r[3]))
+            growth[w] = (slope([(c, r[0]) for c, r in zip(cs, rows)]),
+                         slope([(c, r[1]) for c, r in zip(cs, rows)]),
+                         slope([(c, r[2]) for c, r in zip(cs, rows)]),
+                         {t: (rows[-1][3].get(t, 0) - rows[0][3].get(t, 0)) / (cs[-1] - cs[0]) for t in types})
+        print(f"per cycle (cycles {warmup}..{n}):")
+        for w in ways:
+            if w in growth:
+                h, m, a, types = growth[w]
+                grown = " ".join(f"{t or '?'} {v:+.2f}" for t, v in types.items() if abs(v) >= 0.05)
+                print(f"  {w:<9} {h:+8.2f} handles {m:+9.1f} KB private {a:+9.1f} KB resident"
+                      + (f"   ({grown})" if grown else ""))
+        for a, b in (("dialog", "plain"), ("plain", "platform")):
+            if a in growth and b in growth:
+                print(f"  {a} beyond {b}: {growth[a][0] - growth[b][0]:+.2f} handles, "
+                      f"{growth[a][1] - growth[b][1]:+.1f} KB private, "
+                      f"{growth[a][2] - growth[b][2]:+.1f} KB resident per cycle")
 EOF
 exit $status

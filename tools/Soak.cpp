@@ -1,25 +1,41 @@
 // quorlin-soak: repeats graph builds in one process and prints the process's handles and
-// private memory after each cycle, so that what a build leaves behind shows as growth.
+// memory after each cycle, so that what a build leaves behind shows as growth.
 //
-//   quorlin-soak.exe <way> <source> <cycles>
+//   quorlin-soak.exe <way> <graph> <source> <cycles> [<output file>]
 //
+// <graph> is the graph that is built:
+//   writer    a media file through the encoder to the MPEG-4 writer (<output file>)
+//   render    a media file through the encoder, the decoder and a video renderer
+//   grf       a saved graph (<source> is the .grf)
+//   camera    the capture device named <source> through the encoder, decoder and renderer
 // <way> says who does the graph operations:
-//   dialog    the real main dialog: "Build graph", "Play" to "The end", "Stop", and the
-//             hidden "Test" button, which drops the graph
-//   standins  the same graph as the dialog builds (the source's playback chain with its
-//             video renderer cut off, the encoder, the decoder and the renderer the graph
-//             manager chooses), made with plain DirectShow calls, without Quorlin's code
-//   platform  the platform alone: RenderFile of the source, nothing of ours in the graph
+//   dialog    the real main dialog: "Build graph", "Play" to "The end" (a camera: one second)
+//             then "Stop", and the hidden "Test" button, which drops the graph
+//   plain     the same graph made with plain DirectShow calls, without Quorlin's code: the
+//             source's playback chain (RenderFile) with its video renderer cut off, our
+//             encoder, then the writer or our decoder and the renderer the graph manager
+//             chooses; a saved graph loaded by the graph manager
+//   platform  the platform's part alone: RenderFile of the media file (for a saved graph,
+//             <source> is the media file it reads), a camera rendered by the graph manager
 // Each way runs <cycles> build/release cycles, then <cycles> build/play/stop/release cycles,
-// and prints one line per cycle: "<build|play> <cycle> <handles> <private bytes>".
-// A saved graph (.grf) source is loaded by the graph manager in every way.
+// and prints one line per cycle:
+//   "<build|play> <cycle> <handles> <private bytes> <anonymous resident KB> <type>=<n>..."
+// Handles are counted in the system's handle table (the platform's GetProcessHandleCount
+// answers 0), by type; private bytes are the committed private pages of the address space;
+// the resident anonymous memory of the host process also holds what the platform allocates
+// outside the Windows address space.
+// Before the cycles the counter is checked: 10 events opened must count as 10 more handles.
 // Exit status 0 when every cycle built and played.
 #include <windows.h>
+#include <winternl.h>
 
 #include <atlbase.h>
 #include <cstdio>
+#include <cstring>
 #include <functional>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "dialog/MainDialog.h"
 #include "graph/DShow.h"
@@ -27,6 +43,71 @@
 #include "tests/support/WindowTools.h"
 
 namespace {
+
+// ---------------------------------------------------------------------------------------
+// Measures.
+
+// SystemExtendedHandleInformation records (the mingw headers do not declare them).
+struct HandleEntry {
+    PVOID pObject;
+    ULONG_PTR uProcessId;
+    ULONG_PTR uHandle;
+    ULONG ulAccess;
+    USHORT uBackTrace;
+    USHORT uTypeIndex;
+    ULONG ulAttributes;
+    ULONG ulReserved;
+};
+struct HandleTable {
+    ULONG_PTR cHandles;
+    ULONG_PTR uReserved;
+    HandleEntry entries[1];
+};
+const ULONG kSystemExtendedHandleInformation = 64;
+const ULONG kObjectTypeInformation = 2;
+const NTSTATUS kStatusInfoLengthMismatch = (NTSTATUS)0xC0000004;
+
+typedef NTSTATUS(NTAPI* QuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);
+typedef NTSTATUS(NTAPI* QueryObjectFn)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+
+// The process's handles by type name; false when the system does not list them.
+bool CountHandles(std::map<std::wstring, unsigned>& byType, unsigned& cTotal) {
+    static auto pfnQuery = (QuerySystemInformationFn)::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"),
+                                                                        "NtQuerySystemInformation");
+    static auto pfnQueryObject = (QueryObjectFn)::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryObject");
+    static std::vector<BYTE> buffer(1 << 16);
+    static std::map<USHORT, std::wstring> typeNames;
+    if (pfnQuery == NULL || pfnQueryObject == NULL) return false;
+    NTSTATUS status;
+    ULONG cb = 0;
+    while ((status = pfnQuery(kSystemExtendedHandleInformation, buffer.data(), (ULONG)buffer.size(), &cb)) ==
+           kStatusInfoLengthMismatch)
+        buffer.resize(buffer.size() * 2);
+    if (status != 0) return false;
+    const HandleTable* pTable = (const HandleTable*)buffer.data();
+    const ULONG_PTR uPid = ::GetCurrentProcessId();
+    byType.clear();
+    cTotal = 0;
+    for (ULONG_PTR i = 0; i < pTable->cHandles; ++i) {
+        const HandleEntry& e = pTable->entries[i];
+        if (e.uProcessId != uPid) continue;
+        ++cTotal;
+        auto it = typeNames.find(e.uTypeIndex);
+        if (it == typeNames.end()) {
+            // The name of the type, asked of the first handle of that type still open.
+            alignas(8) BYTE info[1024];
+            ULONG cbInfo = 0;
+            if (pfnQueryObject((HANDLE)e.uHandle, kObjectTypeInformation, info, sizeof info, &cbInfo) != 0) {
+                ++byType[L"type" + std::to_wstring(e.uTypeIndex)];
+                continue;
+            }
+            const UNICODE_STRING* pName = (const UNICODE_STRING*)info;
+            it = typeNames.emplace(e.uTypeIndex, std::wstring(pName->Buffer, pName->Length / sizeof(WCHAR))).first;
+        }
+        ++byType[it->second];
+    }
+    return true;
+}
 
 // Committed memory private to the process, as the address space shows it.
 SIZE_T PrivateBytes() {
@@ -39,19 +120,61 @@ SIZE_T PrivateBytes() {
     return cb;
 }
 
+// The host process's resident anonymous memory in KB (its /proc status), 0 when unknown.
+unsigned long AnonymousResidentKB() {
+    HANDLE hFile = ::CreateFileW(L"\\\\?\\unix/proc/self/status", GENERIC_READ, FILE_SHARE_READ, NULL,
+                                 OPEN_EXISTING, 0, NULL);
+    if (hFile == INVALID_HANDLE_VALUE) return 0;
+    char text[8192];
+    DWORD cb = 0;
+    const BOOL bRead = ::ReadFile(hFile, text, sizeof text - 1, &cb, NULL);
+    ::CloseHandle(hFile);
+    if (!bRead) return 0;
+    text[cb] = 0;
+    const char* p = std::strstr(text, "RssAnon:");
+    return p ? std::strtoul(p + 8, NULL, 10) : 0;
+}
+
 void Report(const char* pszPhase, int nCycle) {
-    DWORD cHandles = 0;
-    ::GetProcessHandleCount(::GetCurrentProcess(), &cHandles);
-    std::printf("%s %d %lu %llu\n", pszPhase, nCycle, (unsigned long)cHandles, (unsigned long long)PrivateBytes());
+    std::map<std::wstring, unsigned> byType;
+    unsigned cHandles = 0;
+    CountHandles(byType, cHandles);
+    std::printf("%s %d %u %llu %lu", pszPhase, nCycle, cHandles, (unsigned long long)PrivateBytes(),
+                AnonymousResidentKB());
+    for (const auto& t : byType) std::printf(" %ls=%u", t.first.c_str(), t.second);
+    std::printf("\n");
     std::fflush(stdout);
 }
 
-bool IsGraphFile(const std::wstring& source) {
-    return source.size() >= 4 && ::lstrcmpiW(source.c_str() + source.size() - 4, L".grf") == 0;
+// The counter is trusted only if it sees handles come and go.
+bool CounterWorks() {
+    std::map<std::wstring, unsigned> byType;
+    unsigned cBefore = 0, cOpen = 0, cAfter = 0;
+    if (!CountHandles(byType, cBefore)) {
+        std::fprintf(stderr, "the system does not list the process's handles\n");
+        return false;
+    }
+    const unsigned cEventsBefore = byType[L"Event"];
+    HANDLE rghEvents[10];
+    for (HANDLE& h : rghEvents) h = ::CreateEventW(NULL, TRUE, FALSE, NULL);
+    CountHandles(byType, cOpen);
+    const unsigned cEventsOpen = byType[L"Event"];
+    for (HANDLE h : rghEvents) ::CloseHandle(h);
+    CountHandles(byType, cAfter);
+    std::fprintf(stderr, "handle counter: %u, %+d with 10 events open (%+d events), %+d once closed\n", cBefore,
+                 (int)(cOpen - cBefore), (int)(cEventsOpen - cEventsBefore), (int)(cAfter - cBefore));
+    return cOpen == cBefore + 10 && cEventsOpen == cEventsBefore + 10 && cAfter == cBefore;
 }
 
 // ---------------------------------------------------------------------------------------
 // The plain program: DirectShow calls only.
+
+enum GraphKind { kWriter, kRender, kSavedGraph, kCamera };
+
+struct Job {
+    GraphKind eKind;
+    std::wstring source, output;
+};
 
 HRESULT LoadGraphFile(IGraphBuilder* pGraph, const std::wstring& file) {
     CComPtr<IStorage> spStorage;
@@ -74,8 +197,8 @@ CComPtr<IPin> FirstPin(IBaseFilter* pFilter, PIN_DIRECTION eDir) {
     return NULL;
 }
 
-// The renderer of the video stream (a filter without outputs whose input carries video) and
-// the pin that feeds it.
+// The renderer of the video stream (a filter without outputs whose input carries video) is
+// taken out; answers the pin that fed it.
 HRESULT CutOffVideoRenderer(IGraphBuilder* pGraph, IPin** ppFeeding) {
     CComPtr<IEnumFilters> spEnum;
     HRESULT hr = pGraph->EnumFilters(&spEnum);
@@ -97,57 +220,107 @@ HRESULT CutOffVideoRenderer(IGraphBuilder* pGraph, IPin** ppFeeding) {
     return VFW_E_NOT_FOUND;
 }
 
+// Adds the filter, connects pFrom to its input and answers its output (NULL for none).
+HRESULT AddAndConnect(IGraphBuilder* pGraph, IBaseFilter* pFilter, LPCWSTR pszName, IPin* pFrom, IPin** ppOut) {
+    HRESULT hr = pGraph->AddFilter(pFilter, pszName);
+    if (FAILED(hr)) return hr;
+    hr = pGraph->ConnectDirect(pFrom, FirstPin(pFilter, PINDIR_INPUT), NULL);
+    if (FAILED(hr)) return hr;
+    *ppOut = FirstPin(pFilter, PINDIR_OUTPUT).Detach();
+    return S_OK;
+}
+
 HRESULT AddAndConnect(IGraphBuilder* pGraph, REFCLSID clsid, LPCWSTR pszName, IPin* pFrom, IPin** ppOut) {
     CComPtr<IBaseFilter> spFilter;
     HRESULT hr = spFilter.CoCreateInstance(clsid, NULL, CLSCTX_INPROC_SERVER);
-    if (FAILED(hr)) return hr;
-    hr = pGraph->AddFilter(spFilter, pszName);
-    if (FAILED(hr)) return hr;
-    hr = pGraph->ConnectDirect(pFrom, FirstPin(spFilter, PINDIR_INPUT), NULL);
-    if (FAILED(hr)) return hr;
-    CComPtr<IPin> spOut = FirstPin(spFilter, PINDIR_OUTPUT);
-    *ppOut = spOut.Detach();
-    return *ppOut ? S_OK : VFW_E_NOT_FOUND;
+    return FAILED(hr) ? hr : AddAndConnect(pGraph, spFilter, pszName, pFrom, ppOut);
 }
 
-HRESULT PlainBuild(const std::wstring& source, bool bStandIns, CComPtr<IGraphBuilder>& spGraph) {
+// The video input device of that friendly name.
+HRESULT CreateCamera(const std::wstring& name, IBaseFilter** ppFilter) {
+    CComPtr<ICreateDevEnum> spDevices;
+    HRESULT hr = spDevices.CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER);
+    if (FAILED(hr)) return hr;
+    CComPtr<IEnumMoniker> spEnum;
+    if (spDevices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &spEnum, 0) != S_OK) return VFW_E_NOT_FOUND;
+    for (CComPtr<IMoniker> spMoniker; spEnum->Next(1, &spMoniker, NULL) == S_OK; spMoniker.Release()) {
+        CComPtr<IPropertyBag> spBag;
+        CComVariant name2;
+        if (FAILED(spMoniker->BindToStorage(NULL, NULL, IID_IPropertyBag, (void**)&spBag)) ||
+            FAILED(spBag->Read(L"FriendlyName", &name2, NULL)) || name2.vt != VT_BSTR || name != name2.bstrVal)
+            continue;
+        return spMoniker->BindToObject(NULL, NULL, IID_IBaseFilter, (void**)ppFilter);
+    }
+    return VFW_E_NOT_FOUND;
+}
+
+HRESULT PlainBuild(const Job& job, bool bStandIns, CComPtr<IGraphBuilder>& spGraph) {
     HRESULT hr = spGraph.CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER);
     if (FAILED(hr)) return hr;
-    if (IsGraphFile(source)) return LoadGraphFile(spGraph, source);
-    hr = spGraph->RenderFile(source.c_str(), NULL);
-    if (FAILED(hr) || !bStandIns) return hr;
-    CComPtr<IPin> spFeeding, spEncoded, spDecoded;
-    hr = CutOffVideoRenderer(spGraph, &spFeeding);
-    if (SUCCEEDED(hr)) hr = AddAndConnect(spGraph, CLSID_VireonEncoder, L"Morvane H264 Encoder", spFeeding, &spEncoded);
-    if (SUCCEEDED(hr)) hr = AddAndConnect(spGraph, CLSID_VireonDecoder, L"Morvane H264 Decoder", spEncoded, &spDecoded);
+    CComPtr<IPin> spVideo, spEncoded, spDecoded;
+    if (job.eKind == kCamera) {
+        CComPtr<IBaseFilter> spCamera;
+        hr = CreateCamera(job.source, &spCamera);
+        if (SUCCEEDED(hr)) hr = spGraph->AddFilter(spCamera, job.source.c_str());
+        if (FAILED(hr)) return hr;
+        spVideo = FirstPin(spCamera, PINDIR_OUTPUT);
+        if (!bStandIns) return spGraph->Render(spVideo);
+    } else if (job.eKind == kSavedGraph && bStandIns) {
+        return LoadGraphFile(spGraph, job.source);
+    } else {
+        hr = spGraph->RenderFile(job.source.c_str(), NULL);
+        if (FAILED(hr) || !bStandIns) return hr;
+        hr = CutOffVideoRenderer(spGraph, &spVideo);
+        if (FAILED(hr)) return hr;
+    }
+    hr = AddAndConnect(spGraph, CLSID_VireonEncoder, L"Morvane H264 Encoder", spVideo, &spEncoded);
+    if (FAILED(hr)) return hr;
+    if (job.eKind == kWriter) {
+        CComPtr<IBaseFilter> spWriter;
+        hr = spWriter.CoCreateInstance(CLSID_VireonMp4Writer, NULL, CLSCTX_INPROC_SERVER);
+        if (FAILED(hr)) return hr;
+        CComQIPtr<IFileSinkFilter> spSink(spWriter);
+        hr = spSink ? spSink->SetFileName(job.output.c_str(), NULL) : E_NOINTERFACE;
+        CComPtr<IPin> spNone;
+        if (SUCCEEDED(hr)) hr = AddAndConnect(spGraph, spWriter, L"Morvane MPEG-4 Writer", spEncoded, &spNone);
+        return hr;
+    }
+    hr = AddAndConnect(spGraph, CLSID_VireonDecoder, L"Morvane H264 Decoder", spEncoded, &spDecoded);
     if (SUCCEEDED(hr)) hr = spGraph->Render(spDecoded);
     return hr;
 }
 
-HRESULT PlainPlay(IGraphBuilder* pGraph) {
+// Plays to the end (a live source: one second), then stops.
+HRESULT PlainPlay(IGraphBuilder* pGraph, bool bLive) {
     CComQIPtr<IMediaControl> spControl(pGraph);
     CComQIPtr<IMediaEvent> spEvent(pGraph);
     if (!spControl || !spEvent) return E_NOINTERFACE;
     HRESULT hr = spControl->Run();
     if (FAILED(hr)) return hr;
-    long lCode = 0;
-    hr = spEvent->WaitForCompletion(120000, &lCode);
+    long lCode = EC_COMPLETE;
+    if (bLive) {
+        PumpMessages(1000);
+    } else {
+        const DWORD dwStart = ::GetTickCount();
+        while ((hr = spEvent->WaitForCompletion(50, &lCode)) == E_ABORT && ::GetTickCount() - dwStart < 120000)
+            PumpMessages(0);
+    }
     spControl->Stop();
     if (FAILED(hr)) return hr;
     return lCode == EC_COMPLETE ? S_OK : E_FAIL;
 }
 
-int RunPlain(const std::wstring& source, bool bStandIns, int cCycles) {
+int RunPlain(const Job& job, bool bStandIns, int cCycles) {
     for (int bPlay = 0; bPlay < 2; ++bPlay) {
         for (int i = 1; i <= cCycles; ++i) {
             HRESULT hr;
             {
                 CComPtr<IGraphBuilder> spGraph;
-                hr = PlainBuild(source, bStandIns, spGraph);
-                if (SUCCEEDED(hr) && bPlay) hr = PlainPlay(spGraph);
+                hr = PlainBuild(job, bStandIns, spGraph);
+                if (SUCCEEDED(hr) && bPlay) hr = PlainPlay(spGraph, job.eKind == kCamera);
             }
             if (FAILED(hr)) {
-                std::fprintf(stderr, "cycle %d failed: 0x%08lX\n", i, (unsigned long)hr);
+                std::fprintf(stderr, "%s cycle %d failed: 0x%08lX\n", bPlay ? "play" : "build", i, (unsigned long)hr);
                 return 1;
             }
             PumpMessages(50);
@@ -165,13 +338,43 @@ void Press(HWND hDlg, int nID) {
     ::SendMessageW(hDlg, WM_COMMAND, MAKEWPARAM(nID, BN_CLICKED), (LPARAM)::GetDlgItem(hDlg, nID));
 }
 
-int RunDialog(const std::wstring& source, int cCycles) {
+void Type(HWND hDlg, int nID, const std::wstring& text) {
+    ::SendDlgItemMessageW(hDlg, nID, WM_SETTEXT, 0, (LPARAM)text.c_str());
+}
+
+void Check(HWND hDlg, int nID, bool bChecked) {
+    if ((::IsDlgButtonChecked(hDlg, nID) == BST_CHECKED) != bChecked)
+        ::SendDlgItemMessageW(hDlg, nID, BM_CLICK, 0, 0);
+}
+
+bool SetUp(HWND hDlg, const Job& job) {
+    if (job.eKind == kCamera) {
+        ::SendDlgItemMessageW(hDlg, IDC_SOURCE_LIVE, BM_CLICK, 0, 0);
+        HWND hList = ::GetDlgItem(hDlg, IDC_LIVE_SOURCES);
+        const int nItem = (int)::SendMessageW(hList, CB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)job.source.c_str());
+        if (nItem < 0) return false;
+        ::SendMessageW(hList, CB_SETCURSEL, nItem, 0);
+        ::SendMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDC_LIVE_SOURCES, CBN_SELCHANGE), (LPARAM)hList);
+    } else {
+        ::SendDlgItemMessageW(hDlg, IDC_SOURCE_FILE, BM_CLICK, 0, 0);
+        Type(hDlg, IDC_SOURCE_PATH, job.source);
+    }
+    Check(hDlg, IDC_OUTPUT_CHECK, job.eKind == kWriter);
+    Type(hDlg, IDC_OUTPUT_PATH, job.eKind == kWriter ? job.output : std::wstring());
+    Check(hDlg, IDC_SHOW_PREVIEW, false);
+    return true;
+}
+
+int RunDialog(const Job& job, int cCycles) {
     int nResult = 0;
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
         MessageBoxCatcher boxes;
-        ::SendDlgItemMessageW(hDlg, IDC_SOURCE_PATH, WM_SETTEXT, 0, (LPARAM)source.c_str());
-        ::CheckDlgButton(hDlg, IDC_OUTPUT_CHECK, BST_UNCHECKED);
+        if (!SetUp(hDlg, job)) {
+            std::fprintf(stderr, "%ls is not listed\n", job.source.c_str());
+            nResult = 1;
+            return;
+        }
         for (int bPlay = 0; bPlay < 2 && nResult == 0; ++bPlay) {
             for (int i = 1; i <= cCycles && nResult == 0; ++i) {
                 boxes.Clear();
@@ -179,13 +382,18 @@ int RunDialog(const std::wstring& source, int cCycles) {
                 bool bOk = boxes.Boxes().empty();
                 if (bOk && bPlay) {
                     Press(hDlg, IDC_PLAY);
-                    bOk = PumpUntil([&] { return !boxes.Boxes().empty(); }, 120000) &&
-                          boxes.Boxes()[0].text == L"The end";
+                    if (job.eKind == kCamera) {
+                        PumpMessages(1000);
+                        bOk = boxes.Boxes().empty();
+                    } else {
+                        bOk = PumpUntil([&] { return !boxes.Boxes().empty(); }, 120000) &&
+                              boxes.Boxes()[0].text == L"The end";
+                    }
                     Press(hDlg, IDC_STOP);
                 }
                 Press(hDlg, IDC_TEST);
                 if (!bOk) {
-                    std::fprintf(stderr, "cycle %d failed: %ls\n", i,
+                    std::fprintf(stderr, "%s cycle %d failed: %ls\n", bPlay ? "play" : "build", i,
                                  boxes.Boxes().empty() ? L"no end" : boxes.Boxes()[0].text.c_str());
                     nResult = 1;
                     break;
@@ -201,17 +409,27 @@ int RunDialog(const std::wstring& source, int cCycles) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: quorlin-soak.exe dialog|standins|platform <source> <cycles>\n");
+    const std::map<std::wstring, GraphKind> kinds = {
+        {L"writer", kWriter}, {L"render", kRender}, {L"grf", kSavedGraph}, {L"camera", kCamera}};
+    if (argc < 5 || argc > 6 || kinds.find(argv[2]) == kinds.end()) {
+        std::fprintf(stderr, "usage: quorlin-soak.exe dialog|plain|platform writer|render|grf|camera "
+                             "<source> <cycles> [<output file>]\n");
         return 2;
     }
-    const std::wstring way = argv[1], source = argv[2];
-    const int cCycles = _wtoi(argv[3]);
+    const std::wstring way = argv[1];
+    const Job job = {kinds.at(argv[2]), argv[3], argc > 5 ? argv[5] : L""};
+    const int cCycles = _wtoi(argv[4]);
+    if (job.eKind == kWriter && job.output.empty()) {
+        std::fprintf(stderr, "the writer needs an output file\n");
+        return 2;
+    }
+    if (!CounterWorks()) return 3;
     if (FAILED(::CoInitialize(NULL))) return 1;
+    Report("start", 0);
     int nResult = 2;
-    if (way == L"dialog") nResult = RunDialog(source, cCycles);
-    else if (way == L"standins") nResult = RunPlain(source, true, cCycles);
-    else if (way == L"platform") nResult = RunPlain(source, false, cCycles);
+    if (way == L"dialog") nResult = RunDialog(job, cCycles);
+    else if (way == L"plain") nResult = RunPlain(job, true, cCycles);
+    else if (way == L"platform") nResult = RunPlain(job, false, cCycles);
     ::CoUninitialize();
     return nResult;
 }
