@@ -11,8 +11,9 @@
 #   dialog    through Quorlin's real dialog
 #   plain     the same graph made with plain DirectShow calls (our stand-ins, no Quorlin code)
 #   platform  the platform's part alone (RenderFile of the file, the camera rendered)
-# and prints, side by side, the growth of handles, private memory (the Windows address space)
-# and anonymous resident memory (the host process) of each way since its first cycle, then
+# and prints, side by side, the growth of handles, heap memory in use, private memory (the
+# Windows address space) and anonymous resident memory (the host process) of each way since
+# its first cycle, then
 # the growth per cycle from cycle WARMUP on (least squares), what each way adds beyond the next
 # one, and which handle types grow.
 #
@@ -85,9 +86,9 @@ def read(path):
         return rows
     for line in lines:
         f = line.split()
-        if len(f) >= 5 and f[0] in ("build", "play"):
-            types = dict((k, int(v)) for k, _, v in (t.rpartition("=") for t in f[5:]))
-            rows[(f[0], int(f[1]))] = (int(f[2]), int(f[3]) / 1024, int(f[4]), types)
+        if len(f) >= 6 and f[0] in ("build", "play"):
+            types = dict((k, int(v)) for k, _, v in (t.rpartition("=") for t in f[6:]))
+            rows[(f[0], int(f[1]))] = (int(f[2]), int(f[3]) / 1024, int(f[4]) / 1024, int(f[5]), types)
     return rows
 
 def slope(points):
@@ -102,17 +103,18 @@ def slope(points):
 for graph in graphs:
     data = {w: read(f"{work}/{graph}-{w}.txt") for w in ways}
     for phase, title in (("build", "build/release"), ("play", "build/play/stop")):
-        print(f"\n{graph}, {title}: growth since cycle 1 (handles, private KB, anonymous resident KB)")
-        print("cycle " + "".join(f"{w:>24}" for w in ways))
+        print(f"\n{graph}, {title}: growth since cycle 1 (handles, heap KB, private KB, resident KB)")
+        print("cycle " + "".join(f"{w:>30}" for w in ways))
         n = max([c for d in data.values() for (p, c) in d if p == phase] or [0])
         for c in range(1, n + 1):
             cells = ""
             for w in ways:
                 first, row = data[w].get((phase, 1)), data[w].get((phase, c))
                 if first and row:
-                    cells += f"{row[0] - first[0]:>+8}{row[1] - first[1]:>+8.0f}{row[2] - first[2]:>+8}"
+                    cells += (f"{row[0] - first[0]:>+7}{row[1] - first[1]:>+8.1f}"
+                              f"{row[2] - first[2]:>+8.0f}{row[3] - first[3]:>+7}")
                 else:
-                    cells += f"{'-':>24}"
+                    cells += f"{'-':>30}"
             print(f"{c:>5} {cells}")
         growth = {}
         for w in ways:
@@ -120,22 +122,21 @@ for graph in graphs:
             if len(cs) < 2:
                 continue
             rows = [data[w][(phase, c)] for c in cs]
-            types = sorted(set(t for r in rows for t in r[3]))
-            growth[w] = (slope([(c, r[0]) for c, r in zip(cs, rows)]),
-                         slope([(c, r[1]) for c, r in zip(cs, rows)]),
-                         slope([(c, r[2]) for c, r in zip(cs, rows)]),
-                         {t: (rows[-1][3].get(t, 0) - rows[0][3].get(t, 0)) / (cs[-1] - cs[0]) for t in types})
+            types = sorted(set(t for r in rows for t in r[4]))
+            growth[w] = [slope([(c, r[i]) for c, r in zip(cs, rows)]) for i in range(4)] + [
+                {t: (rows[-1][4].get(t, 0) - rows[0][4].get(t, 0)) / (cs[-1] - cs[0]) for t in types}]
         print(f"per cycle (cycles {warmup}..{n}):")
         for w in ways:
             if w in growth:
-                h, m, a, types = growth[w]
+                h, heap, m, a, types = growth[w]
                 grown = " ".join(f"{t or '?'} {v:+.2f}" for t, v in types.items() if abs(v) >= 0.05)
-                print(f"  {w:<9} {h:+8.2f} handles {m:+9.1f} KB private {a:+9.1f} KB resident"
+                print(f"  {w:<9} {h:+8.2f} handles {heap:+8.2f} KB heap {m:+7.1f} KB private {a:+7.1f} KB resident"
                       + (f"   ({grown})" if grown else ""))
         for a, b in (("dialog", "plain"), ("plain", "platform")):
             if a in growth and b in growth:
                 print(f"  {a} beyond {b}: {growth[a][0] - growth[b][0]:+.2f} handles, "
-                      f"{growth[a][1] - growth[b][1]:+.1f} KB private, "
-                      f"{growth[a][2] - growth[b][2]:+.1f} KB resident per cycle")
+                      f"{growth[a][1] - growth[b][1]:+.2f} KB heap, "
+                      f"{growth[a][2] - growth[b][2]:+.1f} KB private, "
+                      f"{growth[a][3] - growth[b][3]:+.1f} KB resident per cycle")
 EOF
 exit $status
