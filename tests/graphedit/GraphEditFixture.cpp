@@ -73,6 +73,16 @@ bool WaitProcessEnd(DWORD dwProcessId, DWORD ms) {
     return bEnded;
 }
 
+void GraphEditTest::TearDown() {
+    for (DWORD dwId : ProcessesNamed(L"graphedt.exe")) {
+        HANDLE h = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, dwId);
+        if (h == NULL) continue;
+        ::TerminateProcess(h, 1);
+        ::WaitForSingleObject(h, 2000);
+        ::CloseHandle(h);
+    }
+}
+
 namespace {
 struct OwnedSearch {
     HWND hWndOwner;

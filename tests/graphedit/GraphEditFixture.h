@@ -14,7 +14,13 @@
 // (ComEnvironment). An apartment ended after each test would be torn down by the first call
 // that reaches it afterwards from an earlier test's GraphEdit, and under Wine that teardown
 // can deadlock with a call the next test's apartment is serving.
-class GraphEditTest : public ::testing::Test {};
+// A GraphEdit that a test leaves running (one that did not accept input in time, or a test
+// that stopped early) is ended after the test: it would go on calling into this process and
+// hold its output open after it ends.
+class GraphEditTest : public ::testing::Test {
+protected:
+    void TearDown() override;
+};
 
 // A graph manager holding one Smart Tee with the given name.
 CComPtr<IGraphBuilder> MakeTeeGraph(LPCWSTR pszTeeName);
