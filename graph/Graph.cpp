@@ -1,5 +1,7 @@
 // CGraph: object, build sequence, source chains, encoder and output chains, graph checks,
 // playback control and the encoder forwarders.
+// Naming in this file: Find... walks pins or filters and hands out the first match;
+// Is... answers whether one pin or filter is wanted (S_OK yes, S_FALSE no, a failure: can't tell).
 #include "graph/Graph.h"
 
 #include <uuids.h>
@@ -39,6 +41,116 @@ HRESULT EnumPinsOf(IBaseFilter* pFilter, CComPtr<IEnumPins>& spEnum) {
     ATLASSERT(SUCCEEDED(hr));
     if (SUCCEEDED(hr) && !spEnum) hr = E_NOINTERFACE;
     return SUCCEEDED(hr) ? S_OK : hr;
+}
+
+// The filters of the graph; answers a failure code (never S_OK with no enumerator).
+HRESULT EnumFiltersOf(IGraphBuilder* pGraph, CComPtr<IEnumFilters>& spEnum) {
+    HRESULT hr = pGraph->EnumFilters(&spEnum);
+    ATLASSERT(SUCCEEDED(hr));
+    if (FAILED(hr)) return hr;
+    return spEnum ? S_OK : E_NOINTERFACE;
+}
+
+// What a walk does when a predicate cannot tell (answers a failure) for one element.
+enum class OnError {
+    GoOn,  // count it as no match and go on with the next
+    Stop,  // end the walk with that failure
+};
+
+// How a walk ended.
+struct Found {
+    HRESULT hr;   // S_OK: a match (handed out when asked for); S_FALSE: the enumeration
+                  // ended without one; anything else: the failure that ended the walk
+    bool bFetch;  // that failure is the enumeration's own: a fetch answered neither S_OK
+                  // nor S_FALSE (its code), or S_OK with no element (E_POINTER)
+};
+
+// Walks an IEnumPins or IEnumFilters from where it stands and stops at the first element
+// isMatch answers S_OK for; it is handed out through ppFound when that is given.
+template <class Enum, class Item, class Predicate>
+Found FindFirst(Enum* pEnum, Item** ppFound, OnError eOnError, Predicate isMatch) {
+    for (;;) {
+        CComPtr<Item> spItem;
+        HRESULT hr = pEnum->Next(1, &spItem, NULL);
+        if (hr == S_FALSE) return {S_FALSE, false};
+        if (hr != S_OK) return {hr, true};
+        if (!spItem) return {E_POINTER, true};
+        hr = isMatch(spItem.p);
+        if (hr == S_OK) {
+            if (ppFound != NULL) *ppFound = spItem.Detach();
+            return {S_OK, false};
+        }
+        if (FAILED(hr) && eOnError == OnError::Stop) return {hr, false};
+    }
+}
+
+// Predicates. Each answers S_OK (yes), S_FALSE (no), or the failure of the call that would
+// have told; diagnostics are the caller's.
+
+// Its connection carries video described by a video format block.
+HRESULT IsVideoConnection(IPin* pPin, HRESULT* phrType) {
+    AM_MEDIA_TYPE mt;
+    ::ZeroMemory(&mt, sizeof(mt));
+    *phrType = pPin->ConnectionMediaType(&mt);
+    if (FAILED(*phrType)) ::ZeroMemory(&mt, sizeof(mt));
+    const bool bVideo = mt.majortype == MEDIATYPE_Video &&
+                        (mt.formattype == FORMAT_VideoInfo || mt.formattype == FORMAT_VideoInfo2) &&
+                        mt.pbFormat != NULL && mt.cbFormat > 0;
+    FreeMediaTypeContents(mt);
+    return bVideo ? S_OK : S_FALSE;
+}
+
+// "Capture" by name (any letter case), or in the capture category.
+HRESULT IsCapturePin(IPin* pPin) {
+    PIN_INFO rgInfo;
+    ::ZeroMemory(&rgInfo, sizeof(rgInfo));
+    HRESULT hr = pPin->QueryPinInfo(&rgInfo);
+    if (FAILED(hr)) return hr;
+    if (rgInfo.pFilter) rgInfo.pFilter->Release();
+    rgInfo.achName[MAX_PIN_NAME - 1] = 0;
+    if (::lstrcmpiW(rgInfo.achName, L"Capture") == 0) return S_OK;
+
+    CComQIPtr<IKsPropertySet> spKsPropertySet(pPin);
+    if (!spKsPropertySet) return S_FALSE;
+    GUID guidCategory = GUID_NULL;
+    DWORD cbReturned = 0;
+    hr = spKsPropertySet->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, NULL, 0, &guidCategory,
+                              sizeof(guidCategory), &cbReturned);
+    return hr == S_OK && guidCategory == PIN_CATEGORY_CAPTURE ? S_OK : S_FALSE;
+}
+
+// One of the types the pin offers is video.
+HRESULT IsOfferingVideo(IPin* pPin) {
+    CComPtr<IEnumMediaTypes> spTypes;
+    HRESULT hr = pPin->EnumMediaTypes(&spTypes);
+    if (FAILED(hr) || !spTypes) return FAILED(hr) ? hr : E_NOINTERFACE;
+    for (;;) {
+        AM_MEDIA_TYPE* pmt = NULL;
+        if (spTypes->Next(1, &pmt, NULL) != S_OK || pmt == NULL) return S_FALSE;
+        const bool bVideo = pmt->majortype == MEDIATYPE_Video;
+        DeleteMediaType(pmt);
+        if (bVideo) return S_OK;
+    }
+}
+
+// The filter's class identifier is clsid (one that cannot be read is the null GUID).
+HRESULT IsOfClass(IBaseFilter* pFilter, REFCLSID clsid) {
+    CLSID clsidFilter = GUID_NULL;
+    HRESULT hrId = pFilter->GetClassID(&clsidFilter);
+    ATLASSERT(SUCCEEDED(hrId));
+    if (FAILED(hrId)) clsidFilter = GUID_NULL;
+    return clsidFilter == clsid ? S_OK : S_FALSE;
+}
+
+// The filter's name in the graph is pszName exactly.
+HRESULT IsNamed(IBaseFilter* pFilter, LPCWSTR pszName) {
+    FILTER_INFO rgInfo;
+    ::ZeroMemory(&rgInfo, sizeof(rgInfo));
+    HRESULT hr = pFilter->QueryFilterInfo(&rgInfo);
+    if (FAILED(hr)) return hr;
+    if (rgInfo.pGraph) rgInfo.pGraph->Release();
+    rgInfo.achName[MAX_FILTER_NAME - 1] = 0;
+    return ::lstrcmpW(rgInfo.achName, pszName) == 0 ? S_OK : S_FALSE;
 }
 
 }  // namespace
@@ -190,63 +302,49 @@ HRESULT CGraph::FindRenderer(IBaseFilter** ppRenderer, IPin** ppOutputPin) {
     if (!m_spGraph) return E_FAIL;
 
     CComPtr<IEnumFilters> spEnum;
-    HRESULT hr = m_spGraph->EnumFilters(&spEnum);
-    ATLASSERT(SUCCEEDED(hr));
-    if (FAILED(hr)) return hr;
-    if (!spEnum) return E_NOINTERFACE;
+    HRESULT hr = EnumFiltersOf(m_spGraph, spEnum);
+    if (hr != S_OK) return hr;
 
-    for (;;) {
-        CComPtr<IBaseFilter> spFilter;
-        if (spEnum->Next(1, &spFilter, NULL) != S_OK || !spFilter) {
-            DIAG("CGraph::FindRenderer(): Video Renderer not found");
+    // A video renderer: a filter without output pins whose input is connected with video;
+    // the pin that feeds it is handed out. A filter whose pins can't be listed is passed over.
+    CComPtr<IPin> spWantedOutputPin;
+    auto isVideoRenderer = [&spWantedOutputPin](IBaseFilter* pFilter) -> HRESULT {
+        spWantedOutputPin.Release();
+        CComPtr<IEnumPins> spPins;
+        if (FAILED(pFilter->EnumPins(&spPins)) || !spPins) {
+            DIAG("CGraph::FindRenderer(): spFilter->EnumPins() FAILED");
             return E_FAIL;
         }
-
-        CComPtr<IEnumPins> spPins;
-        if (FAILED(spFilter->EnumPins(&spPins)) || !spPins) {
-            DIAG("CGraph::FindRenderer(): spFilter->EnumPins() FAILED");
-            continue;
-        }
-
-        CComPtr<IPin> spWantedOutputPin;
-        for (;;) {
-            CComPtr<IPin> spPin;
-            if (spPins->Next(1, &spPin, NULL) != S_OK || !spPin) break;
-
+        // The first output pin ends the walk (a filter with one is no renderer); fetch
+        // failures end it too. A pin whose direction can't be read counts as an output.
+        FindFirst(spPins.p, (IPin**)NULL, OnError::GoOn, [&spWantedOutputPin](IPin* pPin) -> HRESULT {
             PIN_DIRECTION eDir = PINDIR_OUTPUT;
-            if (FAILED(spPin->QueryDirection(&eDir))) {
+            if (FAILED(pPin->QueryDirection(&eDir))) {
                 DIAG("CGraph::FindRenderer(): spPin->QueryDirection() FAILED");
                 eDir = PINDIR_OUTPUT;
             }
             if (eDir == PINDIR_OUTPUT) {
-                // A filter with an output pin is no renderer.
                 spWantedOutputPin.Release();
-                break;
+                return S_OK;
             }
-            if (spWantedOutputPin) continue;
-
+            if (spWantedOutputPin) return S_FALSE;
             CComPtr<IPin> spConnected;
-            if (spPin->ConnectedTo(&spConnected) != S_OK || !spConnected) continue;
-
-            AM_MEDIA_TYPE mt;
-            ::ZeroMemory(&mt, sizeof(mt));
-            if (FAILED(spPin->ConnectionMediaType(&mt))) {
-                DIAG("CGraph::FindRenderer(): spPin->ConnectionMediaType() FAILED");
-                ::ZeroMemory(&mt, sizeof(mt));
-            }
-            const bool bVideo = mt.majortype == MEDIATYPE_Video &&
-                                (mt.formattype == FORMAT_VideoInfo || mt.formattype == FORMAT_VideoInfo2) &&
-                                mt.pbFormat != NULL && mt.cbFormat > 0;
-            FreeMediaTypeContents(mt);
-            if (bVideo) spWantedOutputPin = spConnected;
-        }
-
-        if (spWantedOutputPin) {
-            *ppRenderer = spFilter.Detach();
-            *ppOutputPin = spWantedOutputPin.Detach();
-            return S_OK;
-        }
+            if (pPin->ConnectedTo(&spConnected) != S_OK || !spConnected) return S_FALSE;
+            HRESULT hrType = S_OK;
+            HRESULT hrVideo = IsVideoConnection(pPin, &hrType);
+            if (FAILED(hrType)) DIAG("CGraph::FindRenderer(): spPin->ConnectionMediaType() FAILED");
+            if (hrVideo == S_OK) spWantedOutputPin = spConnected;
+            return S_FALSE;
+        });
+        return spWantedOutputPin ? S_OK : S_FALSE;
+    };
+    // Fetch failures end the search like its end.
+    if (FindFirst(spEnum.p, ppRenderer, OnError::GoOn, isVideoRenderer).hr != S_OK) {
+        DIAG("CGraph::FindRenderer(): Video Renderer not found");
+        return E_FAIL;
     }
+    *ppOutputPin = spWantedOutputPin.Detach();
+    return S_OK;
 }
 
 HRESULT CGraph::InsertLiveSource(LPCWSTR pszFriendlyName, IPin** ppOutputPin) {
@@ -342,41 +440,15 @@ HRESULT CGraph::FindCaptureOutput(IBaseFilter* pFilter, IPin** ppCaptureOutput) 
     HRESULT hr = EnumPinsOf(pFilter, spEnum);
     if (hr != S_OK) return hr;
 
-    for (;;) {
-        CComPtr<IPin> spPin;
-        hr = spEnum->Next(1, &spPin, NULL);
-        if (hr == S_FALSE) return E_FAIL;
-        if (hr != S_OK || !spPin) {
-            DIAG("CGraph::FindCaptureOutput(): spEnum->Next() FAILED");
-            return hr != S_OK ? hr : E_POINTER;
-        }
-
-        PIN_INFO rgInfo;
-        ::ZeroMemory(&rgInfo, sizeof(rgInfo));
-        if (FAILED(spPin->QueryPinInfo(&rgInfo))) {
-            DIAG("CGraph::FindCaptureOutput(): spPin->QueryPinInfo() FAILED");
-            continue;
-        }
-        if (rgInfo.pFilter) rgInfo.pFilter->Release();
-        rgInfo.achName[MAX_PIN_NAME - 1] = 0;
-
-        if (::lstrcmpiW(rgInfo.achName, L"Capture") == 0) {
-            *ppCaptureOutput = spPin.Detach();
-            return S_OK;
-        }
-
-        CComQIPtr<IKsPropertySet> spKsPropertySet(spPin);
-        if (spKsPropertySet) {
-            GUID guidCategory = GUID_NULL;
-            DWORD cbReturned = 0;
-            hr = spKsPropertySet->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, NULL, 0, &guidCategory,
-                                      sizeof(guidCategory), &cbReturned);
-            if (hr == S_OK && guidCategory == PIN_CATEGORY_CAPTURE) {
-                *ppCaptureOutput = spPin.Detach();
-                return S_OK;
-            }
-        }
-    }
+    // A pin that can't be asked is passed over.
+    Found found = FindFirst(spEnum.p, ppCaptureOutput, OnError::GoOn, [](IPin* pPin) {
+        HRESULT hr = IsCapturePin(pPin);
+        if (FAILED(hr)) DIAG("CGraph::FindCaptureOutput(): spPin->QueryPinInfo() FAILED");
+        return hr;
+    });
+    if (found.hr == S_FALSE) return E_FAIL;
+    if (found.bFetch) DIAG("CGraph::FindCaptureOutput(): spEnum->Next() FAILED");
+    return found.hr;
 }
 
 HRESULT CGraph::FindVideoOutput(IBaseFilter* pFilter, IPin** ppVideoOutput) {
@@ -388,40 +460,22 @@ HRESULT CGraph::FindVideoOutput(IBaseFilter* pFilter, IPin** ppVideoOutput) {
     HRESULT hr = EnumPinsOf(pFilter, spEnum);
     if (hr != S_OK) return hr;
 
-    for (;;) {
-        CComPtr<IPin> spPin;
-        hr = spEnum->Next(1, &spPin, NULL);
-        if (hr == S_FALSE) return E_FAIL;
-        if (hr != S_OK || !spPin) {
-            DIAG("CGraph::FindVideoOutput(): spEnum->Next() FAILED");
-            return hr != S_OK ? hr : E_POINTER;
-        }
-
+    // An output pin offering video; a pin that can't be asked ends the search.
+    Found found = FindFirst(spEnum.p, ppVideoOutput, OnError::Stop, [](IPin* pPin) {
         PIN_DIRECTION eDir = PINDIR_INPUT;
-        hr = spPin->QueryDirection(&eDir);
+        HRESULT hr = pPin->QueryDirection(&eDir);
         if (FAILED(hr)) {
             DIAG("CGraph::FindVideoOutput(): spPin->QueryDirection() FAILED");
             return hr;
         }
-        if (eDir == PINDIR_INPUT) continue;
-
-        CComPtr<IEnumMediaTypes> spTypes;
-        hr = spPin->EnumMediaTypes(&spTypes);
-        if (FAILED(hr) || !spTypes) {
-            DIAG("CGraph::FindVideoOutput(): spPin->EnumMediaTypes() FAILED");
-            return FAILED(hr) ? hr : E_NOINTERFACE;
-        }
-        for (;;) {
-            AM_MEDIA_TYPE* pmt = NULL;
-            if (spTypes->Next(1, &pmt, NULL) != S_OK || pmt == NULL) break;
-            const bool bVideo = pmt->majortype == MEDIATYPE_Video;
-            DeleteMediaType(pmt);
-            if (bVideo) {
-                *ppVideoOutput = spPin.Detach();
-                return S_OK;
-            }
-        }
-    }
+        if (eDir == PINDIR_INPUT) return S_FALSE;
+        hr = IsOfferingVideo(pPin);
+        if (FAILED(hr)) DIAG("CGraph::FindVideoOutput(): spPin->EnumMediaTypes() FAILED");
+        return hr;
+    });
+    if (found.hr == S_FALSE) return E_FAIL;
+    if (found.bFetch) DIAG("CGraph::FindVideoOutput(): spEnum->Next() FAILED");
+    return found.hr;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -597,36 +651,31 @@ HRESULT CGraph::GetPin(IBaseFilter* pFilter, PIN_DIRECTION eWantedDir, LPCWSTR p
     ATLASSERT(SUCCEEDED(hr));
     if (hr == S_OK && !spEnum) hr = E_NOINTERFACE;
 
-    // The result of every call becomes the current code; the search ends on the first that
-    // is not S_OK, after its pin has been compared.
-    while (hr == S_OK) {
-        CComPtr<IPin> spPin;
-        hr = spEnum->Next(1, &spPin, NULL);
-        if (hr != S_OK) break;
-        if (!spPin) {
-            hr = E_POINTER;
-            break;
-        }
-
-        bool bMatch;
-        if (pszName != NULL) {
-            PIN_INFO rgInfo;
-            ::ZeroMemory(&rgInfo, sizeof(rgInfo));
-            hr = spPin->QueryPinInfo(&rgInfo);
-            if (hr != S_OK) DIAG("CGraph::GetPin(): spPin->QueryPinInfo() FAILED");
-            if (rgInfo.pFilter) rgInfo.pFilter->Release();
-            rgInfo.achName[MAX_PIN_NAME - 1] = 0;
-            bMatch = rgInfo.dir == eWantedDir && ::lstrcmpiW(rgInfo.achName, pszName) == 0;
-        } else {
-            PIN_DIRECTION eDir = PINDIR_OUTPUT;
-            hr = spPin->QueryDirection(&eDir);
-            if (hr != S_OK) DIAG("CGraph::GetPin(): spPin->QueryDirection() FAILED");
-            bMatch = eDir == eWantedDir;
-        }
-        if (bMatch) {
-            *ppPin = spPin.Detach();
-            return S_OK;
-        }
+    // The first pin of the direction (and name, any letter case, when given). A query that
+    // does not answer S_OK ends the search, after its pin has been compared.
+    if (hr == S_OK) {
+        Found found = FindFirst(spEnum.p, ppPin, OnError::Stop, [eWantedDir, pszName](IPin* pPin) {
+            HRESULT hrQuery;
+            bool bMatch;
+            if (pszName != NULL) {
+                PIN_INFO rgInfo;
+                ::ZeroMemory(&rgInfo, sizeof(rgInfo));
+                hrQuery = pPin->QueryPinInfo(&rgInfo);
+                if (hrQuery != S_OK) DIAG("CGraph::GetPin(): spPin->QueryPinInfo() FAILED");
+                if (rgInfo.pFilter) rgInfo.pFilter->Release();
+                rgInfo.achName[MAX_PIN_NAME - 1] = 0;
+                bMatch = rgInfo.dir == eWantedDir && ::lstrcmpiW(rgInfo.achName, pszName) == 0;
+            } else {
+                PIN_DIRECTION eDir = PINDIR_OUTPUT;
+                hrQuery = pPin->QueryDirection(&eDir);
+                if (hrQuery != S_OK) DIAG("CGraph::GetPin(): spPin->QueryDirection() FAILED");
+                bMatch = eDir == eWantedDir;
+            }
+            if (bMatch) return S_OK;
+            return hrQuery == S_OK ? S_FALSE : FAILED(hrQuery) ? hrQuery : E_FAIL;
+        });
+        if (found.hr == S_OK) return S_OK;
+        hr = found.hr;
     }
 
     DIAG("CGraph::GetPin(): pin not found");
@@ -641,61 +690,36 @@ HRESULT CGraph::CheckFilter(REFCLSID clsidWanted, IBaseFilter** ppFilter) {
     if (ppFilter != NULL) *ppFilter = NULL;
 
     CComPtr<IEnumFilters> spEnum;
-    HRESULT hr = m_spGraph->EnumFilters(&spEnum);
-    ATLASSERT(SUCCEEDED(hr));
-    if (FAILED(hr)) return hr;
-    if (!spEnum) return E_NOINTERFACE;
+    HRESULT hr = EnumFiltersOf(m_spGraph, spEnum);
+    if (hr != S_OK) return hr;
 
+    // The first filter of the class is the one checked; later ones are not looked at.
     CComPtr<IBaseFilter> spFilter;
-    for (;;) {
-        CComPtr<IBaseFilter> spNext;
-        hr = spEnum->Next(1, &spNext, NULL);
-        if (hr == S_FALSE) {
-            DIAG("CGraph::CheckFilter(): Wanted filter not found");
-            return E_FAIL;
-        }
-        ATLASSERT(hr == S_OK);
-        if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
-        if (!spNext) return E_POINTER;
-
-        CLSID clsidFilter = GUID_NULL;
-        HRESULT hrId = spNext->GetClassID(&clsidFilter);
-        ATLASSERT(SUCCEEDED(hrId));
-        if (FAILED(hrId)) clsidFilter = GUID_NULL;
-        if (clsidFilter == clsidWanted) {
-            spFilter = spNext;
-            break;
-        }
+    Found found = FindFirst(spEnum.p, &spFilter, OnError::GoOn,
+                            [&clsidWanted](IBaseFilter* pFilter) { return IsOfClass(pFilter, clsidWanted); });
+    if (found.hr == S_FALSE) {
+        DIAG("CGraph::CheckFilter(): Wanted filter not found");
+        return E_FAIL;
     }
+    hr = found.hr;
+    if (found.bFetch && hr != E_POINTER) ATLASSERT(hr == S_OK);
+    if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
 
     CComPtr<IEnumPins> spPins;
     hr = EnumPinsOf(spFilter, spPins);
     if (hr != S_OK) return hr;
 
+    // In line: one input and one output pin, both connected. The walk looks for the first
+    // pin that breaks the rule; the code of the break is kept.
     bool bInput = false;
     bool bOutput = false;
-    for (;;) {
-        CComPtr<IPin> spPin;
-        hr = spPins->Next(1, &spPin, NULL);
-        if (hr == S_FALSE) {
-            if (bInput && bOutput) {
-                if (ppFilter != NULL) *ppFilter = spFilter.Detach();
-                return S_OK;
-            }
-            DIAG("CGraph::CheckFilter(): number of pins < 2");
-            return E_FAIL;
-        }
-        ATLASSERT(hr == S_OK);
-        if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
-        if (!spPin) return E_POINTER;
-
+    found = FindFirst(spPins.p, (IPin**)NULL, OnError::Stop, [&](IPin* pPin) -> HRESULT {
         if (bInput && bOutput) {
             DIAG("CGraph::CheckFilter(): number of pins > 2");
-            return E_FAIL;
+            return S_OK;
         }
-
         PIN_DIRECTION eDir = PINDIR_INPUT;
-        hr = spPin->QueryDirection(&eDir);
+        HRESULT hr = pPin->QueryDirection(&eDir);
         if (FAILED(hr)) {
             DIAG("CGraph::CheckFilter(): spPin->QueryDirection() FAILED");
             return hr;
@@ -703,23 +727,33 @@ HRESULT CGraph::CheckFilter(REFCLSID clsidWanted, IBaseFilter** ppFilter) {
         if (eDir == PINDIR_INPUT) {
             if (bInput) {
                 DIAG("CGraph::CheckFilter(): Second input pin found");
-                return E_FAIL;
+                return S_OK;
             }
             bInput = true;
         } else {
             if (bOutput) {
                 DIAG("CGraph::CheckFilter(): Second output pin found");
-                return E_FAIL;
+                return S_OK;
             }
             bOutput = true;
         }
-
         CComPtr<IPin> spConnected;
-        if (spPin->ConnectedTo(&spConnected) != S_OK || !spConnected) {
+        if (pPin->ConnectedTo(&spConnected) != S_OK || !spConnected) {
             DIAG("CGraph::CheckFilter(): Pin of wanted filter not connected");
-            return E_FAIL;
+            return S_OK;
         }
+        return S_FALSE;
+    });
+    if (found.hr == S_OK) return E_FAIL;
+    hr = found.hr;
+    if (found.bFetch && hr != E_POINTER) ATLASSERT(hr == S_OK);
+    if (hr != S_FALSE) return FAILED(hr) ? hr : E_FAIL;
+    if (bInput && bOutput) {
+        if (ppFilter != NULL) *ppFilter = spFilter.Detach();
+        return S_OK;
     }
+    DIAG("CGraph::CheckFilter(): number of pins < 2");
+    return E_FAIL;
 }
 
 HRESULT CGraph::FindSource(LPCWSTR pszSource, IBaseFilter** ppFilter) {
@@ -729,29 +763,18 @@ HRESULT CGraph::FindSource(LPCWSTR pszSource, IBaseFilter** ppFilter) {
     if (!m_spGraph) return E_FAIL;
 
     CComPtr<IEnumFilters> spEnum;
-    HRESULT hr = m_spGraph->EnumFilters(&spEnum);
-    ATLASSERT(SUCCEEDED(hr));
-    if (FAILED(hr)) return hr;
-    if (!spEnum) return E_NOINTERFACE;
+    HRESULT hr = EnumFiltersOf(m_spGraph, spEnum);
+    if (hr != S_OK) return hr;
 
-    for (;;) {
-        CComPtr<IBaseFilter> spFilter;
-        if (spEnum->Next(1, &spFilter, NULL) != S_OK || !spFilter) {
-            DIAG("CGraph::FindSource(): Filter not found");
-            return E_FAIL;
-        }
-
-        FILTER_INFO rgInfo;
-        ::ZeroMemory(&rgInfo, sizeof(rgInfo));
-        if (FAILED(spFilter->QueryFilterInfo(&rgInfo))) continue;
-        if (rgInfo.pGraph) rgInfo.pGraph->Release();
-        rgInfo.achName[MAX_FILTER_NAME - 1] = 0;
-
-        if (::lstrcmpW(rgInfo.achName, pszSource) == 0) {
-            *ppFilter = spFilter.Detach();
-            return S_OK;
-        }
+    // A filter whose name can't be read is passed over; fetch failures end the search like
+    // its end.
+    Found found = FindFirst(spEnum.p, ppFilter, OnError::GoOn,
+                            [pszSource](IBaseFilter* pFilter) { return IsNamed(pFilter, pszSource); });
+    if (found.hr != S_OK) {
+        DIAG("CGraph::FindSource(): Filter not found");
+        return E_FAIL;
     }
+    return S_OK;
 }
 
 // ---------------------------------------------------------------------------------------
