@@ -402,17 +402,13 @@ void CMainDialog::ResetGraph() {
     for (int nID : {IDC_RESOLUTION, IDC_FPS, IDC_INTERLACING, IDC_FRAMES, IDC_AVG_BITRATE})
         SetDlgItemText(nID, L"");
 
-    SetDlgItemInt(IDC_BITRATE, 0, FALSE);
-    SetDlgItemText(IDC_BITRATE_USED, L"");
+    for (const NumericSetting& row : kNumericSettings) {
+        SetDlgItemInt(row.nEditID, 0, FALSE);
+        SetDlgItemText(row.nUsedID, L"");
+    }
     SetDlgItemText(IDC_PROFILE_USED, L"");
     SetDlgItemText(IDC_LEVEL_USED, L"");
-    SetDlgItemInt(IDC_GOP_SIZE, 0, FALSE);
-    SetDlgItemText(IDC_GOP_SIZE_USED, L"");
     CheckDlgButton(IDC_EXACT_GOP, BST_UNCHECKED);
-    SetDlgItemInt(IDC_IDR_INTERVAL, 0, FALSE);
-    SetDlgItemText(IDC_IDR_INTERVAL_USED, L"");
-    SetDlgItemInt(IDC_BFRAMES, 0, FALSE);
-    SetDlgItemText(IDC_BFRAMES_USED, L"");
     CheckDlgButton(IDC_CAVLC, BST_UNCHECKED);
 
     EnableGraphControls(false);
@@ -682,6 +678,14 @@ LRESULT CMainDialog::OnGraphNotify(UINT /*uMsg*/, WPARAM /*wParam*/, LPARAM /*lP
 // ---------------------------------------------------------------------------------------
 // Encoder settings panel.
 
+const CMainDialog::NumericSetting CMainDialog::kNumericSettings[4] = {
+    {IDC_BITRATE, IDC_BITRATE_SPIN, IDC_BITRATE_USED, &CMainDialog::m_nBitrate, &CMainDialog::m_nBitrateUsed, 1, 288000, FALSE},
+    {IDC_GOP_SIZE, IDC_GOP_SIZE_SPIN, IDC_GOP_SIZE_USED, &CMainDialog::m_nGopSize, &CMainDialog::m_nGopSizeUsed, 0, 32767, TRUE},
+    {IDC_IDR_INTERVAL, IDC_IDR_INTERVAL_SPIN, IDC_IDR_INTERVAL_USED, &CMainDialog::m_nIdrInterval,
+     &CMainDialog::m_nIdrIntervalUsed, 0, 2147483647, TRUE},
+    {IDC_BFRAMES, IDC_BFRAMES_SPIN, IDC_BFRAMES_USED, &CMainDialog::m_nBFrames, &CMainDialog::m_nBFramesUsed, 0, 31, TRUE},
+};
+
 void CMainDialog::PutSettings() {
     m_bControlsReady = false;
 
@@ -692,31 +696,18 @@ void CMainDialog::PutSettings() {
     PutSpeedQuality();
     PutRateControl();
 
-    WCHAR sz[32];
-    SendDlgItemMessage(IDC_BITRATE_SPIN, UDM_SETRANGE32, 1, 288000);
-    SetDlgItemInt(IDC_BITRATE, m_nBitrate, FALSE);
-    wsprintfW(sz, L" %u", m_nBitrateUsed);
-    SetDlgItemText(IDC_BITRATE_USED, sz);
+    for (const NumericSetting& row : kNumericSettings) {
+        SendDlgItemMessage(row.nSpinID, UDM_SETRANGE32, (WPARAM)row.nMin, (LPARAM)row.nMax);
+        SetDlgItemInt(row.nEditID, this->*row.pnValue, FALSE);
+        WCHAR sz[32];
+        wsprintfW(sz, L" %u", this->*row.pnUsed);
+        SetDlgItemText(row.nUsedID, sz);
+    }
+    CheckDlgButton(IDC_EXACT_GOP, m_bExactGop != 0 ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(IDC_CAVLC, m_bCavlc != 0 ? BST_CHECKED : BST_UNCHECKED);
 
     SetDlgItemText(IDC_FRAMES, L" 0");
     SetDlgItemText(IDC_AVG_BITRATE, L" 0");
-
-    SendDlgItemMessage(IDC_GOP_SIZE_SPIN, UDM_SETRANGE, 0, MAKELPARAM(32767, 0));
-    SetDlgItemInt(IDC_GOP_SIZE, m_nGopSize, FALSE);
-    wsprintfW(sz, L" %u", m_nGopSizeUsed);
-    SetDlgItemText(IDC_GOP_SIZE_USED, sz);
-    CheckDlgButton(IDC_EXACT_GOP, m_bExactGop != 0 ? BST_CHECKED : BST_UNCHECKED);
-
-    SendDlgItemMessage(IDC_IDR_INTERVAL_SPIN, UDM_SETRANGE32, 0, 2147483647);
-    SetDlgItemInt(IDC_IDR_INTERVAL, m_nIdrInterval, FALSE);
-    wsprintfW(sz, L" %u", m_nIdrIntervalUsed);
-    SetDlgItemText(IDC_IDR_INTERVAL_USED, sz);
-
-    SendDlgItemMessage(IDC_BFRAMES_SPIN, UDM_SETRANGE, 0, MAKELPARAM(31, 0));
-    SetDlgItemInt(IDC_BFRAMES, m_nBFrames, FALSE);
-    wsprintfW(sz, L" %u", m_nBFramesUsed);
-    SetDlgItemText(IDC_BFRAMES_USED, sz);
-    CheckDlgButton(IDC_CAVLC, m_bCavlc != 0 ? BST_CHECKED : BST_UNCHECKED);
 
     m_bControlsReady = true;
 }
@@ -870,34 +861,16 @@ LRESULT CMainDialog::OnRateControl(WORD /*wNotifyCode*/, WORD /*wID*/, HWND /*hW
     return 0;
 }
 
-void CMainDialog::UpdateEditValue(int nID, BOOL bSigned, UINT& nMember) {
-    if (!m_bControlsReady) return;
-    BOOL bTranslated = FALSE;
-    const UINT nValue = GetDlgItemInt(nID, &bTranslated, bSigned);
-    if (bTranslated) nMember = nValue;
-}
-
-LRESULT CMainDialog::OnBitrateChange(WORD /*wNotifyCode*/, WORD /*wID*/, HWND /*hWndCtl*/,
+LRESULT CMainDialog::OnNumericChange(WORD /*wNotifyCode*/, WORD wID, HWND /*hWndCtl*/,
                                      BOOL& /*bHandled*/) {
-    UpdateEditValue(IDC_BITRATE, FALSE, m_nBitrate);
-    return 0;
-}
-
-LRESULT CMainDialog::OnGopSizeChange(WORD /*wNotifyCode*/, WORD /*wID*/, HWND /*hWndCtl*/,
-                                     BOOL& /*bHandled*/) {
-    UpdateEditValue(IDC_GOP_SIZE, TRUE, m_nGopSize);
-    return 0;
-}
-
-LRESULT CMainDialog::OnIdrIntervalChange(WORD /*wNotifyCode*/, WORD /*wID*/, HWND /*hWndCtl*/,
-                                         BOOL& /*bHandled*/) {
-    UpdateEditValue(IDC_IDR_INTERVAL, TRUE, m_nIdrInterval);
-    return 0;
-}
-
-LRESULT CMainDialog::OnBFramesChange(WORD /*wNotifyCode*/, WORD /*wID*/, HWND /*hWndCtl*/,
-                                     BOOL& /*bHandled*/) {
-    UpdateEditValue(IDC_BFRAMES, TRUE, m_nBFrames);
+    if (!m_bControlsReady) return 0;
+    for (const NumericSetting& row : kNumericSettings) {
+        if (row.nEditID != wID) continue;
+        // Text that is no number (an emptied box) leaves the setting as it was.
+        BOOL bTranslated = FALSE;
+        const UINT nValue = GetDlgItemInt(row.nEditID, &bTranslated, row.bSigned);
+        if (bTranslated) this->*row.pnValue = nValue;
+    }
     return 0;
 }
 

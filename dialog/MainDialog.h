@@ -44,11 +44,11 @@ public:
         COMMAND_HANDLER(IDC_PROFILE, CBN_SELCHANGE, OnProfile)
         COMMAND_HANDLER(IDC_LEVEL, CBN_SELCHANGE, OnLevel)
         COMMAND_HANDLER(IDC_RATE_CONTROL, CBN_SELCHANGE, OnRateControl)
-        COMMAND_HANDLER(IDC_BITRATE, EN_CHANGE, OnBitrateChange)
-        COMMAND_HANDLER(IDC_GOP_SIZE, EN_CHANGE, OnGopSizeChange)
+        COMMAND_HANDLER(IDC_BITRATE, EN_CHANGE, OnNumericChange)
+        COMMAND_HANDLER(IDC_GOP_SIZE, EN_CHANGE, OnNumericChange)
         COMMAND_ID_HANDLER(IDC_EXACT_GOP, OnExactGop)
-        COMMAND_HANDLER(IDC_IDR_INTERVAL, EN_CHANGE, OnIdrIntervalChange)
-        COMMAND_HANDLER(IDC_BFRAMES, EN_CHANGE, OnBFramesChange)
+        COMMAND_HANDLER(IDC_IDR_INTERVAL, EN_CHANGE, OnNumericChange)
+        COMMAND_HANDLER(IDC_BFRAMES, EN_CHANGE, OnNumericChange)
         COMMAND_ID_HANDLER(IDC_CAVLC, OnCavlc)
         COMMAND_ID_HANDLER(IDC_PLAY, OnPlay)
         COMMAND_ID_HANDLER(IDC_PAUSE, OnPause)
@@ -121,11 +121,9 @@ public:
     LRESULT OnProfile(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
     LRESULT OnLevel(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
     LRESULT OnRateControl(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
-    LRESULT OnBitrateChange(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
-    LRESULT OnGopSizeChange(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
+    // The edit box of a numeric setting (kNumericSettings) changed.
+    LRESULT OnNumericChange(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
     LRESULT OnExactGop(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
-    LRESULT OnIdrIntervalChange(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
-    LRESULT OnBFramesChange(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
     LRESULT OnCavlc(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
 
     WCHAR m_szSource[MAX_PATH];
@@ -163,5 +161,18 @@ private:
     void PutNamedValues(int nComboID, int nLabelID, const NamedValue* pRows, int cRows,
                         UINT nValue, UINT nUsed);
     void PutSpeedQualityLabels();
-    void UpdateEditValue(int nID, BOOL bSigned, UINT& nMember);
+
+    // A numeric setting of the panel: its edit box, up-down and "used" label, the members
+    // they show, the up-down's range, and whether the edit box's text is read as signed.
+    struct NumericSetting {
+        int nEditID;
+        int nSpinID;
+        int nUsedID;
+        UINT CMainDialog::*pnValue;
+        UINT CMainDialog::*pnUsed;
+        int nMin;
+        int nMax;
+        BOOL bSigned;
+    };
+    static const NumericSetting kNumericSettings[4];
 };
