@@ -5,6 +5,7 @@
 #include "tests/support/DiagCapture.h"
 #include "tests/support/FileDialogCatcher.h"
 #include "tests/support/HostTools.h"
+#include "tests/support/ImportHook.h"
 #include "tests/support/WindowTools.h"
 
 namespace {
@@ -63,12 +64,18 @@ TEST(DialogStart, StateAfterStart) {
 }
 
 TEST(DialogStart, NoCaptureDeviceGivesAnEmptyListAndNoMessage) {
+    // The system enumerator's answer for a category without devices.
+    CComPtr<FakeDeviceEnum> spDevices = FakeDeviceEnum::Create();
+    spDevices->hrCreateClassEnumerator = S_FALSE;
+    ClassRegistration reg(CLSID_SystemDeviceEnum, static_cast<ICreateDevEnum*>(spDevices));
     CMainDialog dlg;
     RunModal(dlg, [&](HWND hDlg) {
+        // As the dialog started: nothing listed, nothing selected.
+        EXPECT_EQ(::SendDlgItemMessageW(hDlg, 205, CB_GETCOUNT, 0, 0), 0);
+        EXPECT_EQ(Selection(hDlg, 205), CB_ERR);
         MessageBoxCatcher boxes;
         DiagCapture diag;
         const HRESULT hr = dlg.PutLiveSources();
-        if (hr == S_OK) GTEST_SKIP() << "this machine has a capture device";
         EXPECT_EQ(hr, S_FALSE);
         EXPECT_EQ(::SendDlgItemMessageW(hDlg, 205, CB_GETCOUNT, 0, 0), 0);
         EXPECT_EQ(Selection(hDlg, 205), CB_ERR);
@@ -300,4 +307,57 @@ TEST(SourceSelection, PropertiesOfTheDeviceSelectedNow) {
         EXPECT_NE(boxes.Boxes()[0].text.find(L"Error 0x1"), std::wstring::npos) << Narrow(boxes.Boxes()[0].text);
         EXPECT_EQ(boxes.Boxes()[1].text.find(L"Error 0x1"), std::wstring::npos) << Narrow(boxes.Boxes()[1].text);
     });
+}
+
+namespace {
+
+// What the dialog hands to the common file dialogs: filter pairs, flags, default extension.
+struct FileDialogRecord {
+    std::vector<std::wstring> filter;  // display text, pattern, display text, pattern, ...
+    DWORD flags = 0;
+    std::wstring defExt;
+    DWORD nMaxFile = 0;
+};
+std::vector<FileDialogRecord> g_fileDialogs;
+
+BOOL WINAPI RecordFileDialog(OPENFILENAMEW* pOfn) {
+    FileDialogRecord r;
+    for (const wchar_t* p = pOfn->lpstrFilter; p && *p; p += wcslen(p) + 1) r.filter.push_back(p);
+    r.flags = pOfn->Flags;
+    r.defExt = pOfn->lpstrDefExt ? pOfn->lpstrDefExt : L"";
+    r.nMaxFile = pOfn->nMaxFile;
+    g_fileDialogs.push_back(r);
+    return FALSE;  // as if cancelled
+}
+
+}  // namespace
+
+TEST(SourceSelection, FileDialogsGetTheirFiltersFlagsAndDefaultExtension) {
+    ImportHook open("comdlg32.dll", "GetOpenFileNameW", (void*)&RecordFileDialog);
+    ImportHook save("comdlg32.dll", "GetSaveFileNameW", (void*)&RecordFileDialog);
+    ASSERT_TRUE(open.Installed() && save.Installed());
+    g_fileDialogs.clear();
+    CMainDialog dlg;
+    RunModal(dlg, [&](HWND hDlg) {
+        Click(hDlg, 203);
+        Click(hDlg, 248);
+        Click(hDlg, 249);
+    });
+    ASSERT_EQ(g_fileDialogs.size(), 2u);
+    const FileDialogRecord& load = g_fileDialogs[0];
+    EXPECT_EQ(load.filter, (std::vector<std::wstring>{L"Graph Edit files (.grf)", L"*.grf",
+                                                      L"Media files (.avi;.mp4;.mov,...)",
+                                                      L"*.avi;*.mp4;*.mov;*.mpg;*.mxf", L"All files", L"*.*"}));
+    EXPECT_EQ(load.flags, (DWORD)(OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST));
+    EXPECT_EQ(load.defExt, L"grf");
+    EXPECT_EQ(load.nMaxFile, (DWORD)MAX_PATH);
+    const FileDialogRecord& output = g_fileDialogs[1];
+    EXPECT_EQ(output.filter, (std::vector<std::wstring>{L"MPEG-4 file (.mp4)", L"*.mp4", L"QT file (.mov)", L"*.mov;",
+                                                        L"All files", L"*.*"}));
+    EXPECT_EQ(output.flags, (DWORD)(OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT));
+    EXPECT_EQ(output.defExt, L"mp4");
+    EXPECT_EQ(output.nMaxFile, (DWORD)MAX_PATH);
+    // Cancelled dialogs leave the paths as they were.
+    EXPECT_STREQ(dlg.m_szSource, kDefaultSource);
+    EXPECT_STREQ(dlg.m_szOutput, kDefaultOutput);
 }

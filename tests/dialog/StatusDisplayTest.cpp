@@ -4,6 +4,7 @@
 
 #include "tests/dialog/DialogKit.h"
 #include "tests/support/DiagCapture.h"
+#include "tests/support/ImportHook.h"
 #include "tests/support/WindowTools.h"
 
 TEST(StatusDisplay, InputPropertiesAndStatistics) {
@@ -292,6 +293,53 @@ TEST(GraphEvents, AbortEventsEndTheRunAndShowTheirCode) {
             // The dialog stays usable: Play runs the graph again.
             Click(hDlg, 211);
             EXPECT_EQ(GraphState(dlg), State_Running);
+        });
+    }
+}
+
+namespace {
+
+// The timers the dialog itself starts: window, identifier and period of every SetTimer call
+// this program makes while a TimerRecorder lives.
+struct TimerCall {
+    HWND hWnd;
+    UINT_PTR nID;
+    UINT uPeriod;
+};
+std::vector<TimerCall> g_timerCalls;
+ImportHook* g_pSetTimerHook = nullptr;
+
+UINT_PTR WINAPI RecordSetTimer(HWND hWnd, UINT_PTR nID, UINT uPeriod, TIMERPROC pfn) {
+    g_timerCalls.push_back({hWnd, nID, uPeriod});
+    return g_pSetTimerHook->Original<decltype(&::SetTimer)>()(hWnd, nID, uPeriod, pfn);
+}
+
+}  // namespace
+
+TEST(StatusDisplay, ABuildStartsItsTimersWithTheirOwnPeriods) {
+    ImportHook hook("user32.dll", "SetTimer", (void*)&RecordSetTimer);
+    ASSERT_TRUE(hook.Installed());
+    g_pSetTimerHook = &hook;
+    for (bool bLive : {false, true}) {
+        SCOPED_TRACE(bLive ? "live" : "file");
+        Bench bench;
+        CMainDialog dlg;
+        RunModal(dlg, [&](HWND hDlg) {
+            g_timerCalls.clear();
+            if (bLive) {
+                Click(hDlg, 202);
+                bench.Build(hDlg);
+            } else {
+                bench.BuildFromFile(hDlg);
+            }
+            std::vector<std::pair<UINT_PTR, UINT>> started;
+            for (const TimerCall& c : g_timerCalls)
+                if (c.hWnd == hDlg) started.emplace_back(c.nID, c.uPeriod);
+            // A live source has no progress to show.
+            const std::vector<std::pair<UINT_PTR, UINT>> expected =
+                bLive ? std::vector<std::pair<UINT_PTR, UINT>>{{2, 500}}
+                      : std::vector<std::pair<UINT_PTR, UINT>>{{1, 300}, {2, 500}};
+            EXPECT_EQ(started, expected);
         });
     }
 }

@@ -377,6 +377,33 @@ TEST_F(SourceGraph, TimeStampsPassedThroughOrMadeFromTheFrameRate) {
     }
 }
 
+TEST_F(SourceGraph, PassedThroughTimeStampsWithOnlyAStartOrNoneAreCompleted) {
+    // Frames alternate between a start time alone and no time at all. A start alone gets the
+    // type's frame duration (25 fps) as its length; a frame without time is stamped from the
+    // frame count, as without pass-through.
+    ASSERT_EQ(S_OK, spVireon->SetPassThroughTimeStamps(1));
+    Build(MakeRawType(media::kSubtypeI420, 64, 48, false, 400000), 6, 333333);
+    if (HasFatalFailure()) return;
+    pSource->decorate = [](int n, IMediaSample* pSample) {
+        REFERENCE_TIME tStart = 1000000 + n * 333333LL;
+        if (n % 2 == 0)
+            pSample->SetTime(&tStart, nullptr);
+        else
+            pSample->SetTime(nullptr, nullptr);
+    };
+    Run();
+    if (HasFatalFailure()) return;
+    std::vector<CollectedSample> samples = pSink->Samples();
+    ASSERT_EQ(6u, samples.size());
+    for (int i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        const REFERENCE_TIME tStart = i % 2 == 0 ? 1000000 + i * 333333LL : i * 400000LL;
+        EXPECT_TRUE(samples[i].bHasTime);
+        EXPECT_EQ(tStart, samples[i].tStart);
+        EXPECT_EQ(tStart + 400000, samples[i].tStop);
+    }
+}
+
 TEST_F(SourceGraph, StatisticsCountEachRunFromItsStart) {
     UINT nKbps = 1, nFrames = 1;
     ASSERT_EQ(S_OK, spVireon->GetStatistics(&nKbps, &nFrames));

@@ -2,6 +2,9 @@
 // window, and closing it again.
 #include "tests/graphedit/GraphEditFixture.h"
 
+#include "dialog/MainDialog.h"
+#include "res/resource.h"
+
 #include <algorithm>
 
 #include "tests/support/DiagCapture.h"
@@ -216,6 +219,27 @@ TEST_F(GraphEditLaunch, AMainWindowThatDoesNotShowInTimeGivesSFalse) {
         EXPECT_TRUE(WaitProcessEnd(pid, 2000));
         EXPECT_FALSE(RotHas(L"!" + CookieName(graph.m_spGraph.p)));
     }
+}
+
+// Through the dialog's "Show graph": a GraphEdit that never shows its window is a failure
+// the tester is told of, with the code S_FALSE.
+TEST_F(GraphEditLaunch, ShowGraphAnsweringSFalseShowsTheBox) {
+    EnvGuard env(L"QUORLIN_GRAPHEDT_HIDE", L"1");
+    CMainDialog dlg;
+    DWORD pid = 0;
+    RunModal(dlg, [&](HWND hDlg) {
+        dlg.m_graph.m_spGraph = MakeTeeGraph(L"Tee");
+        MessageBoxCatcher boxes;
+        ::SendMessageW(hDlg, WM_COMMAND, IDC_SHOW_GRAPH, 0);
+        ASSERT_EQ(boxes.Boxes().size(), 1u);
+        const std::wstring& text = boxes.Boxes()[0].text;
+        EXPECT_EQ(text.rfind(L"Can't show graph", 0), 0u) << Narrow(text);
+        EXPECT_NE(text.find(L"Error 0x1"), std::wstring::npos) << Narrow(text);
+        pid = dlg.m_graph.m_graphEdit.m_rgPI.dwProcessId;
+        EXPECT_NE(pid, 0u);
+        dlg.m_graph.Release();
+    });
+    EXPECT_TRUE(WaitProcessEnd(pid, 2000));
 }
 
 TEST_F(GraphEditLaunch, CloseIsSafeInAnyStateAndAfterTheTesterClosedGraphEdit) {
