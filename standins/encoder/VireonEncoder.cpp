@@ -31,6 +31,30 @@ const PresetBundle kPresets[] = {
     {2, MRV264E_RC_Constant, 0, 0, 1, 0},  // Low Latency
 };
 
+const int kPresetCount = (int)(sizeof(kPresets) / sizeof(kPresets[0]));
+
+// A preset other than Custom sets its bundle.
+void ApplyPreset(VireonSettings& s, int ePreset) {
+    s.ePreset = ePreset;
+    if (ePreset < 0 || ePreset >= kPresetCount) return;
+    const PresetBundle& b = kPresets[ePreset];
+    s.nSpeedQuality = b.nSpeedQuality;
+    s.eRateControl = b.eRateControl;
+    s.nGopSize = b.nGopSize;
+    s.bExactGop = b.bExactGop;
+    s.nIdrInterval = b.nIdrInterval;
+    s.nBFrames = b.nBFrames;
+}
+
+// After a bundled setting changed: Custom unless it still matches the preset.
+void UpdatePresetMatch(VireonSettings& s) {
+    if (s.ePreset < 0 || s.ePreset >= kPresetCount) return;
+    const PresetBundle& b = kPresets[s.ePreset];
+    if (s.nSpeedQuality != b.nSpeedQuality || s.eRateControl != b.eRateControl || s.nGopSize != b.nGopSize ||
+        s.bExactGop != b.bExactGop || s.nIdrInterval != b.nIdrInterval || s.nBFrames != b.nBFrames)
+        s.ePreset = MRV264E_Preset_Custom;
+}
+
 const UINT kLevels[] = {0, 9, 10, 11, 12, 13, 20, 21, 22, 30, 31, 32, 40, 41, 42, 50, 51, 52};
 const UINT kMaxBitrate = 240000;  // Kbps, the highest level's limit
 const UINT kMaxGop = 10000;
@@ -85,7 +109,6 @@ public:
             CKitAutoLock lock(&m_pOwner->m_csSettings);
             m_pOwner->m_input = in;
             m_pOwner->m_bInputKnown = true;
-            m_pOwner->m_bUsedValid = false;
         }
         // An output connected for another picture size has to agree on a new type.
         CKitOutputPin* pOut = reinterpret_cast<CKitOutputPin*>(m_pOwner->m_pOutput);
@@ -97,7 +120,6 @@ public:
         CKitInputPin::BreakConnect();
         CKitAutoLock lock(&m_pOwner->m_csSettings);
         m_pOwner->m_bInputKnown = false;
-        m_pOwner->m_bUsedValid = false;
     }
     HRESULT OnReceive(IMediaSample* pSample) override { return m_pOwner->EncodeSample(pSample); }
     HRESULT OnEndOfStream() override;
@@ -260,10 +282,11 @@ CKitUnknown* CVireonEncoder::CreateInstance(IUnknown* pOuter, HRESULT* phr) {
 CVireonEncoder::CVireonEncoder(IUnknown* pOuter)
     : CKitFilter(kEncoderName, pOuter, CLSID_VireonEncoder), m_pInput(nullptr), m_pOutput(nullptr),
       m_settings(), m_bInputKnown(false), m_bForceKeyFrame(0), m_nFramesIn(0), m_nStatFrames(0),
-      m_nStatKbps(0), m_nStatSkipped(0), m_bDiscontinuity(true), m_bSendType(false), m_bUsedValid(false) {
+      m_nStatKbps(0), m_nStatSkipped(0), m_bDiscontinuity(true), m_bSendType(false), m_bUsedValid(false),
+      m_usedFor() {
     ::InitializeCriticalSection(&m_csSettings);
     m_settings.eEncType = MRV264E_Enc_Any;
-    ApplyPreset(MRV264E_Preset_Balanced);
+    ApplyPreset(m_settings, MRV264E_Preset_Balanced);
     m_pInput = new CInput(this);
     m_pOutput = new COutput(this);
     m_pOutput->SetSeekingUpstream(m_pInput);
@@ -320,12 +343,9 @@ vcore::EncoderSettings CVireonEncoder::CoreSettings(const VideoInput& in) const 
 vcore::UsedSettings CVireonEncoder::Used() {
     CKitAutoLock lock(&m_csSettings);
     if (m_spEncoder) return m_spEncoder->Used();
-    if (m_bUsedValid) return m_used;
-    vcore::UsedSettings used;
-    if (m_bInputKnown) {
-        vcore::H264Encoder probe;
-        if (probe.Open(CoreSettings(m_input))) used = probe.Used();
-    } else {
+    if (!m_bInputKnown) {
+        // The requests themselves, as far as they are not automatic.
+        vcore::UsedSettings used;
         used.profile = 66;
         used.level = (int)m_settings.nLevel;
         used.gopSize = (int)m_settings.nGopSize;
@@ -335,10 +355,18 @@ vcore::UsedSettings CVireonEncoder::Used() {
         used.cavlc = true;
         used.speedQuality = (int)m_settings.nSpeedQuality;
         used.threads = (int)m_settings.nThreads;
+        return used;
     }
-    m_used = used;
-    m_bUsedValid = true;
-    return used;
+    // An encoder set up for the input answers; what it said holds while the settings and the
+    // input's picture stay as they were.
+    const UsedFor key = {m_settings, m_input.nWidth, m_input.nHeight, m_input.tAvgTimePerFrame};
+    if (!m_bUsedValid || !(key == m_usedFor)) {
+        vcore::H264Encoder probe;
+        m_used = probe.Open(CoreSettings(m_input)) ? probe.Used() : vcore::UsedSettings();
+        m_usedFor = key;
+        m_bUsedValid = true;
+    }
+    return m_used;
 }
 
 HRESULT CVireonEncoder::OpenEncoder() {
@@ -367,7 +395,6 @@ HRESULT CVireonEncoder::OnStart() {
 HRESULT CVireonEncoder::OnStop() {
     CKitAutoLock lock(&m_csSettings);
     m_spEncoder.reset();
-    m_bUsedValid = false;
     return S_OK;
 }
 
@@ -388,7 +415,6 @@ HRESULT CVireonEncoder::EncodeSample(IMediaSample* pSample) {
         CKitAutoLock lock(&m_csSettings);
         bool bResize = in.nWidth != m_input.nWidth || in.nHeight != m_input.nHeight;
         m_input = in;
-        m_bUsedValid = false;
         if (bResize) {
             auto spEncoder = std::make_unique<vcore::H264Encoder>();
             if (!spEncoder->Open(CoreSettings(m_input))) return E_FAIL;
@@ -501,30 +527,13 @@ HRESULT CVireonEncoder::EncodeSample(IMediaSample* pSample) {
 
 // --- IVireon -------------------------------------------------------------------------------
 
-HRESULT CVireonEncoder::CheckStopped() { return m_state == State_Stopped ? S_OK : VFW_E_WRONG_STATE; }
-
-void CVireonEncoder::ApplyPreset(int ePreset) {
-    m_settings.ePreset = ePreset;
-    if (ePreset < 0 || ePreset >= (int)(sizeof(kPresets) / sizeof(kPresets[0]))) return;
-    const PresetBundle& b = kPresets[ePreset];
-    m_settings.nSpeedQuality = b.nSpeedQuality;
-    m_settings.eRateControl = b.eRateControl;
-    m_settings.nGopSize = b.nGopSize;
-    m_settings.bExactGop = b.bExactGop;
-    m_settings.nIdrInterval = b.nIdrInterval;
-    m_settings.nBFrames = b.nBFrames;
-    m_bUsedValid = false;
-}
-
-void CVireonEncoder::UpdatePresetMatch() {
-    m_bUsedValid = false;
-    int e = m_settings.ePreset;
-    if (e < 0 || e >= (int)(sizeof(kPresets) / sizeof(kPresets[0]))) return;
-    const PresetBundle& b = kPresets[e];
-    if (m_settings.nSpeedQuality != b.nSpeedQuality || m_settings.eRateControl != b.eRateControl ||
-        m_settings.nGopSize != b.nGopSize || m_settings.bExactGop != b.bExactGop ||
-        m_settings.nIdrInterval != b.nIdrInterval || m_settings.nBFrames != b.nBFrames)
-        m_settings.ePreset = MRV264E_Preset_Custom;
+template <class Change>
+HRESULT CVireonEncoder::ChangeSettings(Change change) {
+    CKitAutoLock lockFilter(&m_csFilter);
+    if (m_state != State_Stopped) return VFW_E_WRONG_STATE;
+    CKitAutoLock lock(&m_csSettings);
+    change(m_settings);
+    return S_OK;
 }
 
 STDMETHODIMP CVireonEncoder::GetInputInfo(int* pnWidth, int* pnHeight, double* pdblFPS, int* peInterlacing) {
@@ -543,17 +552,9 @@ STDMETHODIMP CVireonEncoder::GetInputInfo(int* pnWidth, int* pnHeight, double* p
     return S_OK;
 }
 
-#define VIREON_SETTER_PROLOGUE                    \
-    CKitAutoLock lockFilter(&m_csFilter);         \
-    HRESULT hrState = CheckStopped();             \
-    if (FAILED(hrState)) return hrState;          \
-    CKitAutoLock lock(&m_csSettings);
-
 STDMETHODIMP CVireonEncoder::SetPreset(int ePreset) {
     if (ePreset < MRV264E_Preset_Balanced || ePreset > MRV264E_Preset_Custom) return E_INVALIDARG;
-    VIREON_SETTER_PROLOGUE
-    ApplyPreset(ePreset);
-    return S_OK;
+    return ChangeSettings([&](VireonSettings& s) { ApplyPreset(s, ePreset); });
 }
 
 STDMETHODIMP CVireonEncoder::GetPreset(int* pePreset) {
@@ -565,10 +566,10 @@ STDMETHODIMP CVireonEncoder::GetPreset(int* pePreset) {
 
 STDMETHODIMP CVireonEncoder::SetSpeedQuality(UINT nSpeedQuality) {
     if (nSpeedQuality < 1 || nSpeedQuality > 7) return E_INVALIDARG;
-    VIREON_SETTER_PROLOGUE
-    m_settings.nSpeedQuality = nSpeedQuality;
-    UpdatePresetMatch();
-    return S_OK;
+    return ChangeSettings([&](VireonSettings& s) {
+        s.nSpeedQuality = nSpeedQuality;
+        UpdatePresetMatch(s);
+    });
 }
 
 STDMETHODIMP CVireonEncoder::GetSpeedQuality(UINT* pnSpeedQuality) {
@@ -580,10 +581,10 @@ STDMETHODIMP CVireonEncoder::GetSpeedQuality(UINT* pnSpeedQuality) {
 
 STDMETHODIMP CVireonEncoder::SetRateControl(int eRateControl) {
     if (eRateControl != MRV264E_RC_Constant && eRateControl != MRV264E_RC_Variable) return E_INVALIDARG;
-    VIREON_SETTER_PROLOGUE
-    m_settings.eRateControl = eRateControl;
-    UpdatePresetMatch();
-    return S_OK;
+    return ChangeSettings([&](VireonSettings& s) {
+        s.eRateControl = eRateControl;
+        UpdatePresetMatch(s);
+    });
 }
 
 STDMETHODIMP CVireonEncoder::GetRateControl(int* peRateControl) {
@@ -595,18 +596,14 @@ STDMETHODIMP CVireonEncoder::GetRateControl(int* peRateControl) {
 
 STDMETHODIMP CVireonEncoder::SetBitrate(UINT nBitrate) {
     if (nBitrate > kMaxBitrate) return E_INVALIDARG;
-    VIREON_SETTER_PROLOGUE
-    m_settings.nBitrate = nBitrate;
-    m_bUsedValid = false;
-    return S_OK;
+    return ChangeSettings([&](VireonSettings& s) { s.nBitrate = nBitrate; });
 }
 
 STDMETHODIMP CVireonEncoder::GetBitrate(UINT* pnBitrate, UINT* pnBitrateUsed) {
     if (!pnBitrate || !pnBitrateUsed) return E_POINTER;
-    vcore::UsedSettings used = Used();
     CKitAutoLock lock(&m_csSettings);
     *pnBitrate = m_settings.nBitrate;
-    *pnBitrateUsed = (UINT)used.bitrateKbps;
+    *pnBitrateUsed = (UINT)Used().bitrateKbps;
     return S_OK;
 }
 
@@ -621,17 +618,16 @@ STDMETHODIMP CVireonEncoder::GetStatistics(UINT* pnAvgBitrate, UINT* pnFrames) {
 STDMETHODIMP CVireonEncoder::SetProfileLevel(UINT nProfile, UINT nLevel) {
     if (nProfile != 0 && nProfile != 66 && nProfile != 77 && nProfile != 100) return E_INVALIDARG;
     if (std::find(std::begin(kLevels), std::end(kLevels), nLevel) == std::end(kLevels)) return E_INVALIDARG;
-    VIREON_SETTER_PROLOGUE
-    m_settings.nProfile = nProfile;
-    m_settings.nLevel = nLevel;
-    m_bUsedValid = false;
-    return S_OK;
+    return ChangeSettings([&](VireonSettings& s) {
+        s.nProfile = nProfile;
+        s.nLevel = nLevel;
+    });
 }
 
 STDMETHODIMP CVireonEncoder::GetProfileLevel(UINT* pnProfile, UINT* pnLevel, UINT* pnProfileUsed, UINT* pnLevelUsed) {
     if (!pnProfile || !pnLevel || !pnProfileUsed || !pnLevelUsed) return E_POINTER;
-    vcore::UsedSettings used = Used();
     CKitAutoLock lock(&m_csSettings);
+    const vcore::UsedSettings used = Used();
     *pnProfile = m_settings.nProfile;
     *pnLevel = m_settings.nLevel;
     *pnProfileUsed = (UINT)used.profile;
@@ -641,79 +637,70 @@ STDMETHODIMP CVireonEncoder::GetProfileLevel(UINT* pnProfile, UINT* pnLevel, UIN
 
 STDMETHODIMP CVireonEncoder::SetGop(UINT nGopSize, int bExactGop) {
     if (nGopSize > kMaxGop || (bExactGop != 0 && bExactGop != 1)) return E_INVALIDARG;
-    VIREON_SETTER_PROLOGUE
-    m_settings.nGopSize = nGopSize;
-    m_settings.bExactGop = bExactGop;
-    UpdatePresetMatch();
-    return S_OK;
+    return ChangeSettings([&](VireonSettings& s) {
+        s.nGopSize = nGopSize;
+        s.bExactGop = bExactGop;
+        UpdatePresetMatch(s);
+    });
 }
 
 STDMETHODIMP CVireonEncoder::GetGop(UINT* pnGopSize, int* pbExactGop, UINT* pnGopSizeUsed) {
     if (!pnGopSize || !pbExactGop || !pnGopSizeUsed) return E_POINTER;
-    vcore::UsedSettings used = Used();
     CKitAutoLock lock(&m_csSettings);
     *pnGopSize = m_settings.nGopSize;
     *pbExactGop = m_settings.bExactGop;
-    *pnGopSizeUsed = (UINT)used.gopSize;
+    *pnGopSizeUsed = (UINT)Used().gopSize;
     return S_OK;
 }
 
 STDMETHODIMP CVireonEncoder::SetIdrInterval(UINT nIdrInterval) {
     if (nIdrInterval > kMaxIdrInterval) return E_INVALIDARG;
-    VIREON_SETTER_PROLOGUE
-    m_settings.nIdrInterval = nIdrInterval;
-    UpdatePresetMatch();
-    return S_OK;
+    return ChangeSettings([&](VireonSettings& s) {
+        s.nIdrInterval = nIdrInterval;
+        UpdatePresetMatch(s);
+    });
 }
 
 STDMETHODIMP CVireonEncoder::GetIdrInterval(UINT* pnIdrInterval, UINT* pnIdrIntervalUsed) {
     if (!pnIdrInterval || !pnIdrIntervalUsed) return E_POINTER;
-    vcore::UsedSettings used = Used();
     CKitAutoLock lock(&m_csSettings);
     *pnIdrInterval = m_settings.nIdrInterval;
-    *pnIdrIntervalUsed = (UINT)used.idrInterval;
+    *pnIdrIntervalUsed = (UINT)Used().idrInterval;
     return S_OK;
 }
 
 STDMETHODIMP CVireonEncoder::SetBFrames(UINT nBFrames) {
     if (nBFrames > kMaxBFrames) return E_INVALIDARG;
-    VIREON_SETTER_PROLOGUE
-    m_settings.nBFrames = nBFrames;
-    UpdatePresetMatch();
-    return S_OK;
+    return ChangeSettings([&](VireonSettings& s) {
+        s.nBFrames = nBFrames;
+        UpdatePresetMatch(s);
+    });
 }
 
 STDMETHODIMP CVireonEncoder::GetBFrames(UINT* pnBFrames, UINT* pnBFramesUsed) {
     if (!pnBFrames || !pnBFramesUsed) return E_POINTER;
-    vcore::UsedSettings used = Used();
     CKitAutoLock lock(&m_csSettings);
     *pnBFrames = m_settings.nBFrames;
-    *pnBFramesUsed = (UINT)used.bFrames;
+    *pnBFramesUsed = (UINT)Used().bFrames;
     return S_OK;
 }
 
 STDMETHODIMP CVireonEncoder::SetThreads(UINT nThreads) {
     if (nThreads > kMaxThreads) return E_INVALIDARG;
-    VIREON_SETTER_PROLOGUE
-    m_settings.nThreads = nThreads;
-    m_bUsedValid = false;
-    return S_OK;
+    return ChangeSettings([&](VireonSettings& s) { s.nThreads = nThreads; });
 }
 
 STDMETHODIMP CVireonEncoder::GetThreads(UINT* pnThreads, UINT* pnThreadsUsed) {
     if (!pnThreads || !pnThreadsUsed) return E_POINTER;
-    vcore::UsedSettings used = Used();
     CKitAutoLock lock(&m_csSettings);
     *pnThreads = m_settings.nThreads;
-    *pnThreadsUsed = (UINT)used.threads;
+    *pnThreadsUsed = (UINT)Used().threads;
     return S_OK;
 }
 
 STDMETHODIMP CVireonEncoder::SetCavlc(int bCavlc) {
     if (bCavlc != 0 && bCavlc != 1) return E_INVALIDARG;
-    VIREON_SETTER_PROLOGUE
-    m_settings.bCavlc = bCavlc;
-    return S_OK;
+    return ChangeSettings([&](VireonSettings& s) { s.bCavlc = bCavlc; });
 }
 
 STDMETHODIMP CVireonEncoder::GetCavlc(int* pbCavlc) {
@@ -725,9 +712,7 @@ STDMETHODIMP CVireonEncoder::GetCavlc(int* pbCavlc) {
 
 STDMETHODIMP CVireonEncoder::SetPassThroughTimeStamps(int bPassThrough) {
     if (bPassThrough != 0 && bPassThrough != 1) return E_INVALIDARG;
-    VIREON_SETTER_PROLOGUE
-    m_settings.bPassThroughTimeStamps = bPassThrough;
-    return S_OK;
+    return ChangeSettings([&](VireonSettings& s) { s.bPassThroughTimeStamps = bPassThrough; });
 }
 
 STDMETHODIMP CVireonEncoder::GetPassThroughTimeStamps(int* pbPassThrough) {
@@ -745,9 +730,7 @@ STDMETHODIMP CVireonEncoder::ForceKeyFrame() {
 STDMETHODIMP CVireonEncoder::SetEncoderType(int eEncType) {
     if (eEncType == MRV264E_Enc_Hard) return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
     if (eEncType != MRV264E_Enc_Any && eEncType != MRV264E_Enc_Soft) return E_INVALIDARG;
-    VIREON_SETTER_PROLOGUE
-    m_settings.eEncType = eEncType;
-    return S_OK;
+    return ChangeSettings([&](VireonSettings& s) { s.eEncType = eEncType; });
 }
 
 STDMETHODIMP CVireonEncoder::GetEncoderType(int* peEncType, int* peEncUsed) {

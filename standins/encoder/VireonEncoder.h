@@ -39,7 +39,9 @@
 
 #include "standins/kit/FilterKit.h"
 
+#include <cstring>
 #include <memory>
+#include <type_traits>
 
 #include "H264Encoder.h"
 #include "VideoInput.h"
@@ -120,15 +122,17 @@ private:
 
     // The core's settings for the current requests and input.
     vcore::EncoderSettings CoreSettings(const VideoInput& in) const;
-    // What the encoder uses: from the running encoder, else from one set up for the input.
+    // What the encoder uses, worked out here and nowhere else (under the settings lock): the
+    // running encoder's own account; else that of an encoder set up for the connected input,
+    // kept while the settings and the input's picture stay the same; without an input, the
+    // requests themselves.
     vcore::UsedSettings Used();
     UINT AutomaticBitrate(const VideoInput& in) const;
     double CodingFps(const VideoInput& in) const;
-    // Common start of the setters: the filter must be stopped.
-    HRESULT CheckStopped();
-    void ApplyPreset(int ePreset);
-    // After a bundled setting changed: Custom unless it still matches the preset.
-    void UpdatePresetMatch();
+    // A setter's change, made while the filter is stopped (VFW_E_WRONG_STATE otherwise):
+    // change(settings) under the filter and settings locks.
+    template <class Change>
+    HRESULT ChangeSettings(Change change);
 
     HRESULT EncodeSample(IMediaSample* pSample);
     HRESULT OpenEncoder();
@@ -148,6 +152,17 @@ private:
     UINT m_nStatSkipped;         // pictures the core coded all-skip to keep the decoder buffer
     bool m_bDiscontinuity;
     bool m_bSendType;  // the next output sample carries the new picture size
-    bool m_bUsedValid;  // m_used matches the settings and input
+
+    // What Used() last worked out for a connected input, and for which settings and picture.
+    struct UsedFor {
+        VireonSettings settings;
+        int nWidth, nHeight;
+        REFERENCE_TIME tAvgTimePerFrame;
+        // Compared as bytes: the record has no padding, so a setting added later is compared too.
+        bool operator==(const UsedFor& o) const { return std::memcmp(this, &o, sizeof o) == 0; }
+    };
+    static_assert(std::has_unique_object_representations_v<UsedFor>, "UsedFor is compared as bytes");
+    bool m_bUsedValid;
+    UsedFor m_usedFor;
     vcore::UsedSettings m_used;
 };

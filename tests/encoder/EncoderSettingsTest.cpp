@@ -277,6 +277,35 @@ TEST_F(SourceGraph, SettersCheckValuesAndReportWhatIsUsed) {
     EXPECT_EQ(13u, n4);
 }
 
+// What the encoder reports as used is worked out for the input connected now, not for one
+// connected before.
+TEST_F(SourceGraph, UsedValuesFollowTheConnectedInput) {
+    struct Case {
+        int w, h;
+        REFERENCE_TIME tFrame;
+        UINT nKbps, nLevel;
+    } cases[] = {
+        {320, 240, 400000, 230, 13},  // about 0.12 bits per pixel; 7500 macroblocks a second
+        {640, 480, 400000, 922, 30},  // 30000 macroblocks a second: more than level 2.2 allows
+        {320, 240, 200000, 461, 21},  // 50 fps: 15000 macroblocks a second
+        {320, 240, 400000, 230, 13},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " " << c.tFrame);
+        if (spSource) {
+            ASSERT_EQ(S_OK, spGraph->RemoveFilter(spSource));
+            spSource.Release();
+        }
+        Build(MakeRawType(media::kSubtypeI420, c.w, c.h, false, c.tFrame), 1, c.tFrame, false);
+        if (HasFatalFailure()) return;
+        UINT n1 = 0, n2 = 0, n3 = 0, n4 = 0;
+        ASSERT_EQ(S_OK, spVireon->GetBitrate(&n1, &n2));
+        EXPECT_EQ(c.nKbps, n2);
+        ASSERT_EQ(S_OK, spVireon->GetProfileLevel(&n1, &n2, &n3, &n4));
+        EXPECT_EQ(c.nLevel, n4);
+    }
+}
+
 TEST_F(SourceGraph, SettingsChangeOnlyWhileStopped) {
     Build(MakeRawType(media::kSubtypeI420, 64, 48), 5);
     if (HasFatalFailure()) return;
