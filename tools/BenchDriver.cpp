@@ -203,11 +203,11 @@ int wmain(int argc, wchar_t** argv) {
             if (hGraphEdit) {
                 ::SetWindowPos(hGraphEdit, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
                 ::Sleep(700);
-                taken.push_back(Shot(shots, "4-graphedit", hGraphEdit));
+                taken.push_back(Shot(shots, "3-graphedit", hGraphEdit));
                 ::ShowWindowAsync(hGraphEdit, SW_SHOWMINNOACTIVE);
             }
             ::Sleep(700);
-            taken.push_back(Shot(shots, "3-playing", NULL));
+            taken.push_back(Shot(shots, "4-playing", NULL));
 
             hBox = WaitFor(pi.dwProcessId, true, timeoutMs);
             const double seconds = (::GetTickCount() - playStart) / 1000.0;
