@@ -32,6 +32,7 @@ void RateControl::Init(const RateControlConfig& c) {
     haveI_ = haveP_ = false;
     lastCplxI_ = lastCplxP_ = 0;
     qpP_ = qpI_ = lastQp_ = -1;
+    lastWasIntra_ = false;
     target_ = 0;
     maxBits_ = 1e18;
     drop_ = false;
@@ -89,9 +90,18 @@ int RateControl::PickQp(bool intra, double complexity) {
         const double step = cbr ? 4.0 : 2.0;
         qp = std::min(std::max(qp, last - step), last + step);
     }
+    // An intra picture that starts a GOP is what its inter pictures refine:
+    // coded coarser than the inter pictures before it, they spend their bits
+    // re-coding the detail it lost (the buffer still has the last word below).
+    // At most about twice the bits planned for it, though: the rest of the
+    // rate has to hold as well.
+    if (intra && gop > 1 && qpP_ >= 0) qp = std::max(std::min(qp, qpP_ - dI), QpOfStep(qs) - dI - 3.0);
     // an inter picture much finer than its reference re-codes the whole
     // picture: approach a finer QP over a few pictures
     if (!intra && lastQp_ >= 0) qp = std::max(qp, lastQp_ - 4.0);
+    // and the first inter picture after an intra picture is no coarser than
+    // the offset between them: what it loses the pictures after it re-code
+    if (!intra && lastWasIntra_ && qpI_ >= 0) qp = std::min(qp, qpI_ + dI + 1.0);
     qp = std::min(51.0, std::max(static_cast<double>(cfg_.minQp), qp));
 
     // the buffer: plan the picture into a share of what the decoder will hold
@@ -120,6 +130,7 @@ uint64_t RateControl::Update(uint64_t bits, double qp) {
         (intra_ ? qpI_ : qpP_) = qp_;
     }
     lastQp_ = qp;
+    lastWasIntra_ = intra_;
     uint64_t fillerBits = 0;
     if (cfg_.cpbBits > 0) {
         if (cfg_.mode == 0) {

@@ -72,6 +72,7 @@ private:
     double lastCplxI_ = 0, lastCplxP_ = 0;
     double qpP_ = -1, qpI_ = -1;    // last QPs of each kind
     double lastQp_ = -1;            // average QP of the last picture
+    bool lastWasIntra_ = false;
     bool intra_ = false;
     double cplx_ = 0;
     double target_ = 0;
