@@ -168,6 +168,9 @@ TEST(CbrBuffer, AllSkipPicturesOnlyWhenTheBufferWouldOverflow) {
 
 } // namespace
 
+#include <algorithm>
+#include <vector>
+
 #include "RateControl.h"
 
 namespace {
@@ -213,6 +216,58 @@ TEST(RateModel, IntraPictureNoCoarserThanTheInterPicturesItFollows) {
     }
     const double kbps = total / (kPictures / c.fps) / 1000.0;
     EXPECT_NEAR(kbps, c.bitrateKbps, 0.05 * c.bitrateKbps);
+}
+
+// Pictures of a GOP of 50 at 600 kbit/s whose complexities follow cplx(n)
+// (picture 0 intra, bits as the model's own form gives them).
+struct ModelRun {
+    std::vector<int> qp;
+    std::vector<double> bits;
+};
+template <class Cplx>
+ModelRun RunModel(int mode, Cplx cplx) {
+    vcore::RateControlConfig c;
+    c.mode = mode;
+    c.bitrateKbps = 600;
+    c.fps = 25;
+    c.gopSize = 50;
+    c.cpbBits = 900000;
+    c.maxRateBits = 768000 * 1.2;
+    vcore::RateControl rc;
+    rc.Init(c);
+    ModelRun r;
+    for (int n = 0; n < 50; ++n) {
+        const bool intra = n == 0;
+        const double x = cplx(n);
+        const int qp = rc.PickQp(intra, x);
+        const auto b = static_cast<uint64_t>((intra ? 0.9 : 0.55) * x / (0.625 * std::pow(2.0, qp / 6.0)));
+        rc.AddBits(8 * rc.Update(b, qp));
+        r.qp.push_back(qp);
+        r.bits.push_back(static_cast<double>(b));
+    }
+    return r;
+}
+
+TEST(RateModel, CutInsideAGopIsCodedLikeAnIntraPicture) {
+    // Picture 40 is a cut (four times the complexity: mostly intra
+    // macroblocks); the pictures after it cost what the ones before did. The
+    // cut is not coded far coarser than the pictures around it, with the
+    // pictures after it creeping back over several steps.
+    const ModelRun r = RunModel(vcore::kRateCbr, [](int n) { return n == 0 ? 1.0e6 : (n == 40 ? 4.0e5 : 1.0e5); });
+    EXPECT_LE(r.qp[40], r.qp[39] + 2);
+    for (int n = 41; n <= 43; ++n) EXPECT_NEAR(r.qp[n], r.qp[39], 2) << "picture " << n;
+}
+
+TEST(RateModel, FadeInStaysNearItsShare) {
+    // VBR: from picture 5 the content gets 35% busier with every picture for
+    // ten pictures. The QP follows quickly enough that those pictures do not
+    // take much more than their share of the rate.
+    const ModelRun r = RunModel(vcore::kRateVbr, [](int n) {
+        return n == 0 ? 1.0e6 : 1.0e5 * std::pow(1.35, std::min(std::max(n - 4, 0), 10));
+    });
+    double spent = 0;
+    for (int n = 5; n < 20; ++n) spent += r.bits[static_cast<size_t>(n)];
+    EXPECT_LE(spent, 1.1 * 15 * 600000 / 25.0);
 }
 
 } // namespace

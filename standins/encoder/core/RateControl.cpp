@@ -61,7 +61,15 @@ int RateControl::PickQp(bool intra, double complexity) {
     // complexities of both kinds as they stand now
     double cI = intra ? cplx_ : (haveI_ || lastCplxI_ > 0 ? lastCplxI_ : cplx_ * 2.5);
     double cP = !intra ? cplx_ : (lastCplxP_ > 0 ? lastCplxP_ : cplx_ * 0.35);
-    const bool sceneChange = !intra && lastCplxP_ > 0 && (cplx_ > lastCplxP_ * 1.6 || cplx_ < lastCplxP_ / 1.6);
+    // (a content getting busier quickly, as in a fade, is let through as
+    // well: the inter pictures would run far over their share meanwhile)
+    const bool sceneChange = !intra && lastCplxP_ > 0 && (cplx_ > lastCplxP_ * 1.3 || cplx_ < lastCplxP_ / 1.6);
+    // A cut coded as an inter picture is mostly intra macroblocks: planned
+    // and modelled like an intra picture, the pictures after it costing what
+    // the ones before it did (they predict from it).
+    const bool cut = !intra && lastCplxP_ > 0 && cplx_ > lastCplxP_ * 2.0;
+    const double cPBefore = lastCplxP_;
+    intra_ = intra || cut;
     if (intra) lastCplxI_ = cplx_;
     else lastCplxP_ = cplx_;
 
@@ -81,8 +89,9 @@ int RateControl::PickQp(bool intra, double complexity) {
 
     const int dI = IntraOffset(gop);
     const double mI = std::pow(2.0, dI / 6.0);
-    const double qs = (nI * kI_ * cI * mI + nP * kP_ * cP) / budget;
-    double qp = QpOfStep(qs) - (intra ? dI : 0);
+    double qs = (nI * kI_ * cI * mI + nP * kP_ * cP) / budget;
+    if (cut) qs = (kI_ * cplx_ * mI + nI * kI_ * cI * mI + std::max(0.0, nP - 1) * kP_ * cPBefore) / budget;
+    double qp = QpOfStep(qs) - (intra_ ? dI : 0);
 
     // keep the quality steady between pictures of a kind unless the content changed
     const double last = intra ? qpI_ : qpP_;
@@ -98,20 +107,20 @@ int RateControl::PickQp(bool intra, double complexity) {
     if (intra && gop > 1 && qpP_ >= 0) qp = std::max(std::min(qp, qpP_ - dI), QpOfStep(qs) - dI - 3.0);
     // an inter picture much finer than its reference re-codes the whole
     // picture: approach a finer QP over a few pictures
-    if (!intra && lastQp_ >= 0) qp = std::max(qp, lastQp_ - 4.0);
+    if (!intra_ && lastQp_ >= 0) qp = std::max(qp, lastQp_ - 4.0);
     // and the first inter picture after an intra picture is no coarser than
     // the offset between them: what it loses the pictures after it re-code
-    if (!intra && lastWasIntra_ && qpI_ >= 0) qp = std::min(qp, qpI_ + dI + 1.0);
+    if (!intra_ && lastWasIntra_ && qpI_ >= 0) qp = std::min(qp, qpI_ + dI + 1.0);
     qp = std::min(51.0, std::max(static_cast<double>(cfg_.minQp), qp));
 
     // the buffer: plan the picture into a share of what the decoder will hold
     if (cfg_.cpbBits > 0) {
         maxBits_ = std::max(0.0, fullness_);
-        while (qp < 51.0 && Predict(intra, cplx_, qp) > maxBits_ * kPlanShare) qp += 1.0;
-        if (!intra && Predict(intra, cplx_, 51.0) > maxBits_ * 2.0) drop_ = true;
+        while (qp < 51.0 && Predict(intra_, cplx_, qp) > maxBits_ * kPlanShare) qp += 1.0;
+        if (!intra && Predict(intra_, cplx_, 51.0) > maxBits_ * 2.0) drop_ = true;
     }
     qp_ = static_cast<int>(std::lround(qp));
-    target_ = Predict(intra, cplx_, qp_);
+    target_ = Predict(intra_, cplx_, qp_);
     if (cfg_.cpbBits > 0) target_ = std::min(target_, maxBits_ * kPlanShare);
     return qp_;
 }
