@@ -22,10 +22,11 @@
 //   "<build|play> <cycle> <handles> <heap bytes> <private bytes> <anonymous resident KB>
 //    <type>=<n>..."
 // Handles are counted in the system's handle table (the platform's GetProcessHandleCount
-// answers 0), by type; heap bytes are the blocks in use in the process's heaps, private bytes
-// the committed private pages of the address space (which heaps grow 64 KB at a time); the
-// resident anonymous memory of the host process also holds what the platform allocates
-// outside the Windows address space.
+// answers 0), by type; the types also give the GDI objects ("gdi<type>") and the windows;
+// heap bytes are the blocks in use in the process's heaps, private bytes the committed
+// private pages of the address space (which heaps grow 64 KB at a time); the resident
+// anonymous memory of the host process also holds what the platform allocates outside the
+// Windows address space (window and GDI objects, the media libraries).
 // Before the cycles the counter is checked: 10 events opened must count as 10 more handles.
 // Exit status 0 when every cycle built and played.
 #include <windows.h>
@@ -71,6 +72,7 @@ const NTSTATUS kStatusInfoLengthMismatch = (NTSTATUS)0xC0000004;
 
 typedef NTSTATUS(NTAPI* QuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);
 typedef NTSTATUS(NTAPI* QueryObjectFn)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+typedef NTSTATUS(NTAPI* QueryProcessFn)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
 
 // The process's handles by type name; false when the system does not list them.
 bool CountHandles(std::map<std::wstring, unsigned>& byType, unsigned& cTotal) {
@@ -109,6 +111,46 @@ bool CountHandles(std::map<std::wstring, unsigned>& byType, unsigned& cTotal) {
         ++byType[it->second];
     }
     return true;
+}
+
+// GDI objects by type, from the process's GDI handle table (the platform's GetGuiResources
+// answers 0). Its entries are 24 bytes; the byte at 12 is the object's type, 0 when free.
+void CountGdiObjects(std::map<std::wstring, unsigned>& byType) {
+    static auto pfnQueryProcess = (QueryProcessFn)::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"),
+                                                                   "NtQueryInformationProcess");
+    PROCESS_BASIC_INFORMATION pbi = {};
+    if (pfnQueryProcess == NULL ||
+        pfnQueryProcess(::GetCurrentProcess(), ProcessBasicInformation, &pbi, sizeof pbi, NULL) != 0)
+        return;
+    const BYTE* pTable = *(const BYTE* const*)((const BYTE*)pbi.PebBaseAddress + 0xF8);  // GdiSharedHandleTable
+    if (pTable == NULL) return;
+    for (unsigned i = 0; i < 0x10000; ++i) {
+        const BYTE bType = pTable[i * 24 + 12] & 0x7F;
+        if (bType != 0) ++byType[L"gdi" + std::to_wstring(bType)];
+    }
+}
+
+BOOL CALLBACK CountChildWindow(HWND, LPARAM lParam) {
+    ++*(unsigned*)lParam;
+    return TRUE;
+}
+
+BOOL CALLBACK CountWindow(HWND hWnd, LPARAM lParam) {
+    DWORD dwPid = 0;
+    ::GetWindowThreadProcessId(hWnd, &dwPid);
+    if (dwPid != ::GetCurrentProcessId()) return TRUE;
+    ++*(unsigned*)lParam;
+    ::EnumChildWindows(hWnd, CountChildWindow, lParam);
+    return TRUE;
+}
+
+// The process's windows: top-level, message-only and their children.
+unsigned CountWindows() {
+    unsigned c = 0;
+    ::EnumWindows(CountWindow, (LPARAM)&c);
+    for (HWND hWnd = NULL; (hWnd = ::FindWindowExW(HWND_MESSAGE, hWnd, NULL, NULL)) != NULL;)
+        CountWindow(hWnd, (LPARAM)&c);
+    return c;
 }
 
 // Committed memory private to the process, as the address space shows it.
@@ -156,6 +198,8 @@ void Report(const char* pszPhase, int nCycle) {
     std::map<std::wstring, unsigned> byType;
     unsigned cHandles = 0;
     CountHandles(byType, cHandles);
+    CountGdiObjects(byType);
+    byType[L"window"] = CountWindows();
     std::printf("%s %d %u %llu %llu %lu", pszPhase, nCycle, cHandles, HeapBytes(),
                 (unsigned long long)PrivateBytes(), AnonymousResidentKB());
     for (const auto& t : byType) std::printf(" %ls=%u", t.first.c_str(), t.second);
