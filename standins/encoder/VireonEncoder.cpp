@@ -81,195 +81,156 @@ void TraceRefusedLayout(const wchar_t* pszWhy) {
 
 }  // namespace
 
-// --- Pins ----------------------------------------------------------------------------------
+// --- Connections ---------------------------------------------------------------------------
 
-class CVireonEncoder::CInput : public CKitInputPin {
-public:
-    explicit CInput(CVireonEncoder* pOwner) : CKitInputPin(pOwner, L"Input"), m_pOwner(pOwner) {}
+HRESULT CVireonEncoder::CheckInputType(const AM_MEDIA_TYPE* pmt) {
+    VideoInput in;
+    return ParseVideoInput(pmt, &in) == S_OK ? S_OK : S_FALSE;
+}
 
-    HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
-        VideoInput in;
-        return ParseVideoInput(pmt, &in) == S_OK ? S_OK : S_FALSE;
-    }
-    // A video type of ours whose layout cannot be worked out is refused with its own code and
-    // a trace saying why, never taken with a guessed layout.
-    STDMETHODIMP ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* pmt) override {
-        HRESULT hr = CKitInputPin::ReceiveConnection(pConnector, pmt);
-        if (hr != VFW_E_TYPE_NOT_ACCEPTED || !pmt) return hr;
-        VideoInput in;
-        const wchar_t* pszWhy = nullptr;
-        if (ParseVideoInput(pmt, &in, &pszWhy) != VFW_E_INVALIDMEDIATYPE) return hr;
-        TraceRefusedLayout(pszWhy);
-        return VFW_E_INVALIDMEDIATYPE;
-    }
-    HRESULT CompleteConnect(IPin*) override {
-        VideoInput in;
-        if (ParseVideoInput(&m_mt, &in) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
-        {
-            CKitAutoLock lock(&m_pOwner->m_csSettings);
-            m_pOwner->m_input = in;
-            m_pOwner->m_bInputKnown = true;
-        }
-        // An output connected for another picture size has to agree on a new type.
-        CKitOutputPin* pOut = reinterpret_cast<CKitOutputPin*>(m_pOwner->m_pOutput);
-        if (pOut->IsConnected() && m_pOwner->Graph() && pOut->CheckMediaType(&pOut->CurrentMediaType()) != S_OK)
-            m_pOwner->Graph()->Reconnect(pOut);
-        return S_OK;
-    }
-    void BreakConnect() override {
-        CKitInputPin::BreakConnect();
-        CKitAutoLock lock(&m_pOwner->m_csSettings);
-        m_pOwner->m_bInputKnown = false;
-    }
-    HRESULT OnReceive(IMediaSample* pSample) override { return m_pOwner->EncodeSample(pSample); }
-    HRESULT OnEndOfStream() override;
-    HRESULT OnBeginFlush() override;
-    HRESULT OnEndFlush() override;
-    HRESULT OnNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) override;
+// A video type of ours whose layout cannot be worked out is refused with its own code and a
+// trace saying why, never taken with a guessed layout.
+HRESULT CVireonEncoder::OnInputTypeRefused(const AM_MEDIA_TYPE* pmt) {
+    VideoInput in;
+    const wchar_t* pszWhy = nullptr;
+    if (ParseVideoInput(pmt, &in, &pszWhy) != VFW_E_INVALIDMEDIATYPE) return VFW_E_TYPE_NOT_ACCEPTED;
+    TraceRefusedLayout(pszWhy);
+    return VFW_E_INVALIDMEDIATYPE;
+}
 
-private:
-    CVireonEncoder* m_pOwner;
-};
-
-class CVireonEncoder::COutput : public CKitOutputPin {
-public:
-    explicit COutput(CVireonEncoder* pOwner) : CKitOutputPin(pOwner, L"Output"), m_pOwner(pOwner) {
-        SetTryMyTypesFirst(true);
+HRESULT CVireonEncoder::OnInputConnected(const AM_MEDIA_TYPE& mt) {
+    VideoInput in;
+    if (ParseVideoInput(&mt, &in) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
+    {
+        CKitAutoLock lock(&m_csSettings);
+        m_input = in;
+        m_bInputKnown = true;
     }
+    // An output connected for another picture size has to agree on a new type.
+    CKitOutputPin* pOut = Output();
+    if (pOut->IsConnected() && Graph() && pOut->CheckMediaType(&pOut->CurrentMediaType()) != S_OK)
+        Graph()->Reconnect(pOut);
+    return S_OK;
+}
 
-    // The coded picture size: the core rounds odd sizes up to even.
-    bool CodedSize(int* pnWidth, int* pnHeight, REFERENCE_TIME* ptFrame) {
-        CKitAutoLock lock(&m_pOwner->m_csSettings);
-        if (!m_pOwner->m_bInputKnown) return false;
-        *pnWidth = (m_pOwner->m_input.nWidth + 1) & ~1;
-        *pnHeight = (m_pOwner->m_input.nHeight + 1) & ~1;
-        *ptFrame = m_pOwner->m_input.tAvgTimePerFrame;
-        return true;
-    }
+void CVireonEncoder::OnInputDisconnected() {
+    CKitAutoLock lock(&m_csSettings);
+    m_bInputKnown = false;
+}
 
-    HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override {
-        int w, h;
-        REFERENCE_TIME t;
-        if (!CodedSize(&w, &h, &t)) return S_FALSE;
-        if (pmt->majortype != MEDIATYPE_Video || pmt->subtype != media::kSubtypeH264 || !pmt->pbFormat)
-            return S_FALSE;
-        const BITMAPINFOHEADER* pbmi = nullptr;
-        if (pmt->formattype == FORMAT_VideoInfo2 && pmt->cbFormat >= sizeof(VIDEOINFOHEADER2))
-            pbmi = &((const VIDEOINFOHEADER2*)pmt->pbFormat)->bmiHeader;
-        else if (pmt->formattype == media::kFormatMpeg2Video && pmt->cbFormat >= sizeof(MPEG2VIDEOINFO) - sizeof(DWORD))
-            pbmi = &((const MPEG2VIDEOINFO*)pmt->pbFormat)->hdr.bmiHeader;
-        else if (pmt->formattype == FORMAT_VideoInfo && pmt->cbFormat >= sizeof(VIDEOINFOHEADER))
-            pbmi = &((const VIDEOINFOHEADER*)pmt->pbFormat)->bmiHeader;
-        if (!pbmi) return S_FALSE;
-        return pbmi->biWidth == w && std::abs(pbmi->biHeight) == h ? S_OK : S_FALSE;
-    }
+bool CVireonEncoder::CodedSize(int* pnWidth, int* pnHeight, REFERENCE_TIME* ptFrame) {
+    CKitAutoLock lock(&m_csSettings);
+    if (!m_bInputKnown) return false;
+    *pnWidth = (m_input.nWidth + 1) & ~1;
+    *pnHeight = (m_input.nHeight + 1) & ~1;
+    *ptFrame = m_input.tAvgTimePerFrame;
+    return true;
+}
 
-    // VIDEOINFOHEADER2 first, then MPEG2VIDEOINFO (no sequence header: SPS and PPS travel in
-    // the stream before every IDR), then VIDEOINFOHEADER.
-    HRESULT GetMediaType(int iPosition, CKitMediaType* pmt) override {
-        int w, h;
-        REFERENCE_TIME tFrame;
-        if (iPosition < 0 || iPosition > 2 || !CodedSize(&w, &h, &tFrame)) return VFW_S_NO_MORE_ITEMS;
-        vcore::UsedSettings used = m_pOwner->Used();
-        pmt->Set(MEDIATYPE_Video, media::kSubtypeH264, GUID_NULL);
-        pmt->bFixedSizeSamples = FALSE;
-        pmt->bTemporalCompression = TRUE;
-        pmt->lSampleSize = 0;
-        BITMAPINFOHEADER bmi = {};
-        bmi.biSize = sizeof(BITMAPINFOHEADER);
-        bmi.biWidth = w;
-        bmi.biHeight = h;
-        bmi.biPlanes = 1;
-        bmi.biBitCount = 24;
-        bmi.biCompression = media::FourCC('H', '2', '6', '4');
-        RECT rc = {0, 0, w, h};
-        const DWORD dwBitRate = (DWORD)used.bitrateKbps * 1000;
-        if (iPosition == 2) {
-            pmt->formattype = FORMAT_VideoInfo;
-            auto* vih = (VIDEOINFOHEADER*)pmt->AllocFormat(sizeof(VIDEOINFOHEADER));
-            if (!vih) return E_OUTOFMEMORY;
-            vih->rcSource = vih->rcTarget = rc;
-            vih->dwBitRate = dwBitRate;
-            vih->AvgTimePerFrame = tFrame;
-            vih->bmiHeader = bmi;
-            return S_OK;
-        }
-        VIDEOINFOHEADER2 vih2 = {};
-        vih2.rcSource = vih2.rcTarget = rc;
-        vih2.dwBitRate = dwBitRate;
-        vih2.AvgTimePerFrame = tFrame;
-        int g = w, r = h;
-        while (r) {
-            int t = g % r;
-            g = r;
-            r = t;
-        }
-        vih2.dwPictAspectRatioX = w / g;
-        vih2.dwPictAspectRatioY = h / g;
-        vih2.bmiHeader = bmi;
-        if (iPosition == 0) {
-            pmt->formattype = FORMAT_VideoInfo2;
-            auto* p = (VIDEOINFOHEADER2*)pmt->AllocFormat(sizeof(VIDEOINFOHEADER2));
-            if (!p) return E_OUTOFMEMORY;
-            *p = vih2;
-            return S_OK;
-        }
-        pmt->formattype = media::kFormatMpeg2Video;
-        auto* mpg = (MPEG2VIDEOINFO*)pmt->AllocFormat(sizeof(MPEG2VIDEOINFO));
-        if (!mpg) return E_OUTOFMEMORY;
-        mpg->hdr = vih2;
-        mpg->dwProfile = (DWORD)used.profile;
-        mpg->dwLevel = (DWORD)used.level;
-        mpg->dwFlags = 0;  // start codes, no length prefixes
-        mpg->cbSequenceHeader = 0;
-        return S_OK;
-    }
-
-    // The type for the current input in the format block kind of the connection.
-    HRESULT TypeLikeConnection(CKitMediaType* pmt) {
-        for (int i = 0; i < 3; ++i) {
-            pmt->Clear();
-            if (GetMediaType(i, pmt) != S_OK) break;
-            if (pmt->formattype == m_mt.formattype) return S_OK;
-        }
+HRESULT CVireonEncoder::CheckOutputType(const AM_MEDIA_TYPE* pmt) {
+    int w, h;
+    REFERENCE_TIME t;
+    if (!CodedSize(&w, &h, &t)) return S_FALSE;
+    if (pmt->majortype != MEDIATYPE_Video || pmt->subtype != media::kSubtypeH264 || !pmt->pbFormat)
         return S_FALSE;
-    }
-
-    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) override {
-        int w, h;
-        REFERENCE_TIME t;
-        if (!CodedSize(&w, &h, &t)) return VFW_E_NOT_CONNECTED;
-        // The core writes a picture straight into the sample: room for the most it can write.
-        vcore::EncoderSettings settings;
-        {
-            CKitAutoLock lock(&m_pOwner->m_csSettings);
-            settings = m_pOwner->CoreSettings(m_pOwner->m_input);
-        }
-        const size_t cbBound = vcore::H264Encoder::MaxFrameBytes(settings);
-        if (cbBound > 0x7FFFFFFF) return E_OUTOFMEMORY;
-        const long cbNeeded = (long)cbBound;
-        if (pProps->cBuffers < 3) pProps->cBuffers = 3;
-        if (pProps->cbBuffer < cbNeeded) pProps->cbBuffer = cbNeeded;
-        if (pProps->cbAlign < 1) pProps->cbAlign = 1;
-        ALLOCATOR_PROPERTIES actual = {};
-        HRESULT hr = pAlloc->SetProperties(pProps, &actual);
-        if (FAILED(hr)) return hr;
-        return actual.cbBuffer >= cbNeeded && actual.cBuffers >= 1 ? S_OK : E_FAIL;
-    }
-
-private:
-    CVireonEncoder* m_pOwner;
-};
-
-HRESULT CVireonEncoder::CInput::OnEndOfStream() { return m_pOwner->m_pOutput->DeliverEndOfStream(); }
-HRESULT CVireonEncoder::CInput::OnBeginFlush() { return m_pOwner->m_pOutput->DeliverBeginFlush(); }
-HRESULT CVireonEncoder::CInput::OnEndFlush() {
-    m_pOwner->m_bDiscontinuity = true;
-    return m_pOwner->m_pOutput->DeliverEndFlush();
+    const BITMAPINFOHEADER* pbmi = nullptr;
+    if (pmt->formattype == FORMAT_VideoInfo2 && pmt->cbFormat >= sizeof(VIDEOINFOHEADER2))
+        pbmi = &((const VIDEOINFOHEADER2*)pmt->pbFormat)->bmiHeader;
+    else if (pmt->formattype == media::kFormatMpeg2Video && pmt->cbFormat >= sizeof(MPEG2VIDEOINFO) - sizeof(DWORD))
+        pbmi = &((const MPEG2VIDEOINFO*)pmt->pbFormat)->hdr.bmiHeader;
+    else if (pmt->formattype == FORMAT_VideoInfo && pmt->cbFormat >= sizeof(VIDEOINFOHEADER))
+        pbmi = &((const VIDEOINFOHEADER*)pmt->pbFormat)->bmiHeader;
+    if (!pbmi) return S_FALSE;
+    return pbmi->biWidth == w && std::abs(pbmi->biHeight) == h ? S_OK : S_FALSE;
 }
-HRESULT CVireonEncoder::CInput::OnNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) {
-    return m_pOwner->m_pOutput->DeliverNewSegment(tStart, tStop, dRate);
+
+// VIDEOINFOHEADER2 first, then MPEG2VIDEOINFO (no sequence header: SPS and PPS travel in the
+// stream before every IDR), then VIDEOINFOHEADER.
+HRESULT CVireonEncoder::GetOutputType(int iPosition, CKitMediaType* pmt) {
+    int w, h;
+    REFERENCE_TIME tFrame;
+    if (iPosition < 0 || iPosition > 2 || !CodedSize(&w, &h, &tFrame)) return VFW_S_NO_MORE_ITEMS;
+    vcore::UsedSettings used = Used();
+    pmt->Set(MEDIATYPE_Video, media::kSubtypeH264, GUID_NULL);
+    pmt->bFixedSizeSamples = FALSE;
+    pmt->bTemporalCompression = TRUE;
+    pmt->lSampleSize = 0;
+    BITMAPINFOHEADER bmi = {};
+    bmi.biSize = sizeof(BITMAPINFOHEADER);
+    bmi.biWidth = w;
+    bmi.biHeight = h;
+    bmi.biPlanes = 1;
+    bmi.biBitCount = 24;
+    bmi.biCompression = media::FourCC('H', '2', '6', '4');
+    RECT rc = {0, 0, w, h};
+    const DWORD dwBitRate = (DWORD)used.bitrateKbps * 1000;
+    if (iPosition == 2) {
+        pmt->formattype = FORMAT_VideoInfo;
+        auto* vih = (VIDEOINFOHEADER*)pmt->AllocFormat(sizeof(VIDEOINFOHEADER));
+        if (!vih) return E_OUTOFMEMORY;
+        vih->rcSource = vih->rcTarget = rc;
+        vih->dwBitRate = dwBitRate;
+        vih->AvgTimePerFrame = tFrame;
+        vih->bmiHeader = bmi;
+        return S_OK;
+    }
+    VIDEOINFOHEADER2 vih2 = {};
+    vih2.rcSource = vih2.rcTarget = rc;
+    vih2.dwBitRate = dwBitRate;
+    vih2.AvgTimePerFrame = tFrame;
+    int g = w, r = h;
+    while (r) {
+        int t = g % r;
+        g = r;
+        r = t;
+    }
+    vih2.dwPictAspectRatioX = w / g;
+    vih2.dwPictAspectRatioY = h / g;
+    vih2.bmiHeader = bmi;
+    if (iPosition == 0) {
+        pmt->formattype = FORMAT_VideoInfo2;
+        auto* p = (VIDEOINFOHEADER2*)pmt->AllocFormat(sizeof(VIDEOINFOHEADER2));
+        if (!p) return E_OUTOFMEMORY;
+        *p = vih2;
+        return S_OK;
+    }
+    pmt->formattype = media::kFormatMpeg2Video;
+    auto* mpg = (MPEG2VIDEOINFO*)pmt->AllocFormat(sizeof(MPEG2VIDEOINFO));
+    if (!mpg) return E_OUTOFMEMORY;
+    mpg->hdr = vih2;
+    mpg->dwProfile = (DWORD)used.profile;
+    mpg->dwLevel = (DWORD)used.level;
+    mpg->dwFlags = 0;  // start codes, no length prefixes
+    mpg->cbSequenceHeader = 0;
+    return S_OK;
 }
+
+HRESULT CVireonEncoder::TypeLikeConnection(CKitMediaType* pmt) {
+    const GUID formattype = Output()->CurrentMediaType().formattype;
+    for (int i = 0; i < 3; ++i) {
+        pmt->Clear();
+        if (GetOutputType(i, pmt) != S_OK) break;
+        if (pmt->formattype == formattype) return S_OK;
+    }
+    return S_FALSE;
+}
+
+HRESULT CVireonEncoder::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) {
+    int w, h;
+    REFERENCE_TIME t;
+    if (!CodedSize(&w, &h, &t)) return VFW_E_NOT_CONNECTED;
+    // The core writes a picture straight into the sample: room for the most it can write.
+    vcore::EncoderSettings settings;
+    {
+        CKitAutoLock lock(&m_csSettings);
+        settings = CoreSettings(m_input);
+    }
+    const size_t cbBound = vcore::H264Encoder::MaxFrameBytes(settings);
+    if (cbBound > 0x7FFFFFFF) return E_OUTOFMEMORY;
+    return CKitOutputPin::SetBufferProperties(pAlloc, pProps, 3, (long)cbBound);
+}
+
+void CVireonEncoder::OnFlush() { m_bDiscontinuity = true; }
 
 // --- Filter --------------------------------------------------------------------------------
 
@@ -280,35 +241,23 @@ CKitUnknown* CVireonEncoder::CreateInstance(IUnknown* pOuter, HRESULT* phr) {
 }
 
 CVireonEncoder::CVireonEncoder(IUnknown* pOuter)
-    : CKitFilter(kEncoderName, pOuter, CLSID_VireonEncoder), m_pInput(nullptr), m_pOutput(nullptr),
-      m_settings(), m_bInputKnown(false), m_bForceKeyFrame(0), m_nFramesIn(0), m_nStatFrames(0),
-      m_nStatKbps(0), m_nStatSkipped(0), m_bDiscontinuity(true), m_bSendType(false), m_bUsedValid(false),
-      m_usedFor() {
+    : CKitTransform(kEncoderName, pOuter, CLSID_VireonEncoder), m_settings(), m_bInputKnown(false),
+      m_bForceKeyFrame(0), m_nFramesIn(0), m_nStatFrames(0), m_nStatKbps(0), m_nStatSkipped(0),
+      m_bDiscontinuity(true), m_bSendType(false), m_bUsedValid(false), m_usedFor() {
     ::InitializeCriticalSection(&m_csSettings);
     m_settings.eEncType = MRV264E_Enc_Any;
     ApplyPreset(m_settings, MRV264E_Preset_Balanced);
-    m_pInput = new CInput(this);
-    m_pOutput = new COutput(this);
-    m_pOutput->SetSeekingUpstream(m_pInput);
+    // Our own H.264 types are offered before the peer's.
+    Output()->SetTryMyTypesFirst(true);
 }
 
-CVireonEncoder::~CVireonEncoder() {
-    delete m_pOutput;
-    delete m_pInput;
-    ::DeleteCriticalSection(&m_csSettings);
-}
+CVireonEncoder::~CVireonEncoder() { ::DeleteCriticalSection(&m_csSettings); }
 
 HRESULT STDMETHODCALLTYPE CVireonEncoder::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     if (riid == __uuidof(IVireon)) return GetInterface(static_cast<IVireon*>(this), ppv);
     if (riid == __uuidof(IVireonVersion)) return GetInterface(static_cast<IVireonVersion*>(this), ppv);
-    return CKitFilter::NonDelegatingQueryInterface(riid, ppv);
-}
-
-CKitPin* CVireonEncoder::GetPin(int n) {
-    if (n == 0) return m_pInput;
-    if (n == 1) return m_pOutput;
-    return nullptr;
+    return CKitTransform::NonDelegatingQueryInterface(riid, ppv);
 }
 
 double CVireonEncoder::CodingFps(const VideoInput& in) const {
@@ -399,7 +348,7 @@ HRESULT CVireonEncoder::OnStop() {
 }
 
 HRESULT CVireonEncoder::EncodeSample(IMediaSample* pSample) {
-    if (!m_pOutput->IsConnected() || !m_spEncoder) return S_OK;
+    if (!Output()->IsConnected() || !m_spEncoder) return S_OK;
 
     // A new type on the sample (another stride or size) is taken from here on.
     AM_MEDIA_TYPE* pmt = nullptr;
@@ -457,7 +406,7 @@ HRESULT CVireonEncoder::EncodeSample(IMediaSample* pSample) {
 
     // The picture is coded straight into the output sample.
     IMediaSample* pOut = nullptr;
-    HRESULT hr = m_pOutput->GetDeliveryBuffer(&pOut);
+    HRESULT hr = Output()->GetDeliveryBuffer(&pOut);
     if (FAILED(hr)) return hr;
     BYTE* pOutData = nullptr;
     if (FAILED(pOut->GetPointer(&pOutData)) || !pOutData) {
@@ -517,10 +466,10 @@ HRESULT CVireonEncoder::EncodeSample(IMediaSample* pSample) {
         // block kind agreed at connection, when the downstream pin takes it.
         m_bSendType = false;
         CKitMediaType mt;
-        if (m_pOutput->TypeLikeConnection(&mt) == S_OK && m_pOutput->GetConnected()->QueryAccept(&mt) == S_OK)
+        if (TypeLikeConnection(&mt) == S_OK && Output()->GetConnected()->QueryAccept(&mt) == S_OK)
             pOut->SetMediaType(&mt);
     }
-    hr = m_pOutput->Deliver(pOut);
+    hr = Output()->Deliver(pOut);
     pOut->Release();
     return hr;
 }

@@ -64,7 +64,7 @@ struct VireonSettings {
     UINT nThreads;  // 0 = one per processor
 };
 
-class CVireonEncoder : public CKitFilter, public IVireon, public IVireonVersion {
+class CVireonEncoder : public CKitTransform, public IVireon, public IVireonVersion {
 public:
     static CKitUnknown* CreateInstance(IUnknown* pOuter, HRESULT* phr);
     explicit CVireonEncoder(IUnknown* pOuter);
@@ -73,8 +73,6 @@ public:
     KIT_DECLARE_IUNKNOWN
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
-    int GetPinCount() override { return 2; }
-    CKitPin* GetPin(int n) override;
     HRESULT OnStart() override;
     HRESULT OnStop() override;
 
@@ -114,12 +112,24 @@ public:
     STDMETHODIMP GetNumber(BSTR* pbstrNumber) override;
     STDMETHODIMP GetDateTime(BSTR* pbstrDateTime) override;
 
-private:
-    class CInput;
-    class COutput;
-    friend class CInput;
-    friend class COutput;
+protected:
+    // The input: uncompressed video of a layout VideoInput reads. The output: H.264 of the
+    // input's picture size (odd sizes coded at the next even size).
+    HRESULT CheckInputType(const AM_MEDIA_TYPE* pmt) override;
+    HRESULT OnInputTypeRefused(const AM_MEDIA_TYPE* pmt) override;
+    HRESULT OnInputConnected(const AM_MEDIA_TYPE& mt) override;
+    void OnInputDisconnected() override;
+    HRESULT CheckOutputType(const AM_MEDIA_TYPE* pmt) override;
+    HRESULT GetOutputType(int iPosition, CKitMediaType* pmt) override;
+    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) override;
+    HRESULT Transform(IMediaSample* pSample) override { return EncodeSample(pSample); }
+    void OnFlush() override;
 
+private:
+    // The coded picture size of the connected input, and its frame duration; false without one.
+    bool CodedSize(int* pnWidth, int* pnHeight, REFERENCE_TIME* ptFrame);
+    // The output type for the current input in the format block kind of the connection.
+    HRESULT TypeLikeConnection(CKitMediaType* pmt);
     // The core's settings for the current requests and input.
     vcore::EncoderSettings CoreSettings(const VideoInput& in) const;
     // What the encoder uses, worked out here and nowhere else (under the settings lock): the
@@ -137,8 +147,6 @@ private:
     HRESULT EncodeSample(IMediaSample* pSample);
     HRESULT OpenEncoder();
 
-    CInput* m_pInput;
-    COutput* m_pOutput;
     CRITICAL_SECTION m_csSettings;  // settings, encoder state for readers, statistics
     VireonSettings m_settings;
     VideoInput m_input;            // valid when the input pin is connected

@@ -296,7 +296,8 @@ public:
     // and call pAlloc->SetProperties, or SetBufferProperties. Called while connecting.
     virtual HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) = 0;
     // Asks pAlloc for at least cBuffers buffers of at least cbBuffer bytes (more where pProps
-    // asks for more); fails when the allocator's buffers are smaller than cbBuffer.
+    // asks for more); fails when the allocator's buffers are smaller than cbBuffer, or it has
+    // none.
     static HRESULT SetBufferProperties(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps,
                                        long cBuffers, long cbBuffer);
 
@@ -492,6 +493,9 @@ protected:
     // --- What derived filters provide ---
     // S_OK when the input pin takes the type.
     virtual HRESULT CheckInputType(const AM_MEDIA_TYPE* pmt) = 0;
+    // A connection offered to the input with a type it refused: what the connection answers
+    // (default VFW_E_TYPE_NOT_ACCEPTED); the place to say why.
+    virtual HRESULT OnInputTypeRefused(const AM_MEDIA_TYPE*) { return VFW_E_TYPE_NOT_ACCEPTED; }
     // The output's types, asked only while the input is connected.
     virtual HRESULT CheckOutputType(const AM_MEDIA_TYPE* pmt) = 0;
     virtual HRESULT GetOutputType(int iPosition, CKitMediaType* pmt) = 0;

@@ -398,7 +398,7 @@ HRESULT CKitOutputPin::SetBufferProperties(IMemAllocator* pAlloc, ALLOCATOR_PROP
     ALLOCATOR_PROPERTIES actual = {};
     HRESULT hr = pAlloc->SetProperties(pProps, &actual);
     if (FAILED(hr)) return hr;
-    return actual.cbBuffer >= cbBuffer ? S_OK : E_FAIL;
+    return actual.cbBuffer >= cbBuffer && actual.cBuffers >= 1 ? S_OK : E_FAIL;
 }
 
 HRESULT CKitOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) {

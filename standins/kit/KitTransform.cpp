@@ -5,6 +5,10 @@ class CKitTransform::CInput : public CKitInputPin {
 public:
     explicit CInput(CKitTransform* pOwner) : CKitInputPin(pOwner, L"Input"), m_pOwner(pOwner) {}
     HRESULT CheckMediaType(const AM_MEDIA_TYPE* pmt) override { return m_pOwner->CheckInputType(pmt); }
+    STDMETHODIMP ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* pmt) override {
+        HRESULT hr = CKitInputPin::ReceiveConnection(pConnector, pmt);
+        return hr == VFW_E_TYPE_NOT_ACCEPTED && pmt ? m_pOwner->OnInputTypeRefused(pmt) : hr;
+    }
     HRESULT CompleteConnect(IPin* pPeer) override {
         HRESULT hr = CKitInputPin::CompleteConnect(pPeer);
         return FAILED(hr) ? hr : m_pOwner->OnInputConnected(m_mt);
