@@ -1,6 +1,7 @@
 #include "standins/camera/CameraFilter.h"
 
 #include "standins/camera/Pattern.h"
+#include "standins/media/VideoFormat.h"
 
 #include <dvdmedia.h>
 
@@ -240,21 +241,15 @@ void CCameraFilter::MakeMediaType(int iFormat, REFERENCE_TIME tFrame, CKitMediaT
 
 int CCameraFilter::MatchFormat(const AM_MEDIA_TYPE* pmt, REFERENCE_TIME* ptFrame) {
     if (!pmt || pmt->majortype != MEDIATYPE_Video || pmt->subtype != MEDIASUBTYPE_YUY2) return -1;
-    const BITMAPINFOHEADER* pbmi = nullptr;
-    REFERENCE_TIME tFrame = 0;
-    bool bVih2 = false;
-    if (pmt->formattype == FORMAT_VideoInfo && pmt->cbFormat >= sizeof(VIDEOINFOHEADER)) {
-        pbmi = &((const VIDEOINFOHEADER*)pmt->pbFormat)->bmiHeader;
-        tFrame = ((const VIDEOINFOHEADER*)pmt->pbFormat)->AvgTimePerFrame;
-    } else if (pmt->formattype == FORMAT_VideoInfo2 && pmt->cbFormat >= sizeof(VIDEOINFOHEADER2)) {
-        pbmi = &((const VIDEOINFOHEADER2*)pmt->pbFormat)->bmiHeader;
-        tFrame = ((const VIDEOINFOHEADER2*)pmt->pbFormat)->AvgTimePerFrame;
-        bVih2 = true;
-    }
-    if (!pbmi) return -1;
+    VideoHeader header;
+    if (!ReadVideoHeader(*pmt, &header) ||
+        (header.formattype != FORMAT_VideoInfo && header.formattype != FORMAT_VideoInfo2))
+        return -1;
+    REFERENCE_TIME tFrame = header.tAvgTimePerFrame;
+    const bool bVih2 = header.formattype == FORMAT_VideoInfo2;
     for (int i = 0; i < g_cCameraFormats; ++i) {
         const CameraFormat& f = g_rgCameraFormats[i];
-        if (f.nWidth != pbmi->biWidth || f.nHeight != pbmi->biHeight || f.bInterlaced != bVih2)
+        if (f.nWidth != header.bmi.biWidth || f.nHeight != header.bmi.biHeight || f.bInterlaced != bVih2)
             continue;
         if (tFrame == 0) tFrame = f.tFrame;
         if (tFrame < f.tFrame || tFrame > kMaxFrameInterval) return -1;

@@ -131,17 +131,11 @@ HRESULT CVireonEncoder::CheckOutputType(const AM_MEDIA_TYPE* pmt) {
     int w, h;
     REFERENCE_TIME t;
     if (!CodedSize(&w, &h, &t)) return S_FALSE;
-    if (pmt->majortype != MEDIATYPE_Video || pmt->subtype != media::kSubtypeH264 || !pmt->pbFormat)
-        return S_FALSE;
-    const BITMAPINFOHEADER* pbmi = nullptr;
-    if (pmt->formattype == FORMAT_VideoInfo2 && pmt->cbFormat >= sizeof(VIDEOINFOHEADER2))
-        pbmi = &((const VIDEOINFOHEADER2*)pmt->pbFormat)->bmiHeader;
-    else if (pmt->formattype == media::kFormatMpeg2Video && pmt->cbFormat >= sizeof(MPEG2VIDEOINFO) - sizeof(DWORD))
-        pbmi = &((const MPEG2VIDEOINFO*)pmt->pbFormat)->hdr.bmiHeader;
-    else if (pmt->formattype == FORMAT_VideoInfo && pmt->cbFormat >= sizeof(VIDEOINFOHEADER))
-        pbmi = &((const VIDEOINFOHEADER*)pmt->pbFormat)->bmiHeader;
-    if (!pbmi) return S_FALSE;
-    return pbmi->biWidth == w && std::abs(pbmi->biHeight) == h ? S_OK : S_FALSE;
+    if (pmt->majortype != MEDIATYPE_Video || pmt->subtype != media::kSubtypeH264) return S_FALSE;
+    // The three format block kinds offered below.
+    VideoHeader header;
+    if (!ReadVideoHeader(*pmt, &header) || header.formattype == FORMAT_MPEGVideo) return S_FALSE;
+    return header.bmi.biWidth == w && header.Rows() == h ? S_OK : S_FALSE;
 }
 
 // VIDEOINFOHEADER2 first, then MPEG2VIDEOINFO (no sequence header: SPS and PPS travel in the

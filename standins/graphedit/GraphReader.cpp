@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "standins/media/PinText.h"
+#include "standins/media/VideoFormat.h"
 
 namespace graphview {
 
@@ -14,10 +15,6 @@ const GUID kFormatVideoInfo2 = {0xf72a76a0, 0xeb0a, 0x11d0, {0xac, 0xe4, 0x00, 0
 const GUID kFormatMpeg2Video = {0xe06d80e3, 0xdb46, 0x11cf, {0xb4, 0xd1, 0x00, 0x80, 0x5f, 0x6c, 0xbb, 0xea}};
 const GUID kFormatMpegVideo = {0x05589f82, 0xc356, 0x11ce, {0xbf, 0x01, 0x00, 0xaa, 0x00, 0x55, 0x59, 0x5a}};
 const GUID kFormatNone = {0x0f6417d6, 0xc318, 0x11d0, {0xa4, 0x3f, 0x00, 0xa0, 0xc9, 0x22, 0x31, 0x96}};
-
-// Every video format block starts with the two rectangles, the bit rates and the frame
-// duration; the bitmap header follows at 48 (the first kind) or 72 bytes (the second kind).
-const ULONG kFrameDurationOffset = 40;
 
 std::wstring FormatTypeName(REFGUID guid) {
     if (IsEqualGUID(guid, FORMAT_VideoInfo)) return L"VideoInfo";
@@ -54,18 +51,10 @@ std::wstring MediaTypeDetails(const AM_MEDIA_TYPE& mt) {
     std::wstring s = L"Major type: " + pintext::MajorTypeName(mt.majortype) + L"\r\n";
     s += L"Subtype: " + pintext::SubTypeName(mt.subtype) + L"\r\n";
     const BYTE* pb = mt.cbFormat != 0 ? mt.pbFormat : NULL;
-    ULONG cbBitmap = 0;  // where the bitmap header is, 0 for none
-    if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo) || IsEqualGUID(mt.formattype, kFormatMpegVideo))
-        cbBitmap = 48;
-    else if (IsEqualGUID(mt.formattype, kFormatVideoInfo2) || IsEqualGUID(mt.formattype, kFormatMpeg2Video))
-        cbBitmap = 72;
-    if (pb != NULL && cbBitmap != 0 && mt.cbFormat >= cbBitmap + sizeof(BITMAPINFOHEADER)) {
-        BITMAPINFOHEADER bmi;
-        memcpy(&bmi, pb + cbBitmap, sizeof bmi);
-        LONGLONG llDuration = 0;
-        memcpy(&llDuration, pb + kFrameDurationOffset, sizeof llDuration);
-        s += pintext::Format(L"Size: %d x %d\r\n", (int)bmi.biWidth, (int)bmi.biHeight);
-        s += L"Frame rate: " + FrameRateText(llDuration) + L"\r\n";
+    VideoHeader header;
+    if (pb != NULL && ReadVideoHeader(mt, &header)) {
+        s += pintext::Format(L"Size: %d x %d\r\n", (int)header.bmi.biWidth, (int)header.bmi.biHeight);
+        s += L"Frame rate: " + FrameRateText(header.tAvgTimePerFrame) + L"\r\n";
     } else if (pb != NULL && IsEqualGUID(mt.formattype, FORMAT_WaveFormatEx) && mt.cbFormat >= sizeof(WAVEFORMATEX) - 2) {
         WAVEFORMATEX wfx = {};
         memcpy(&wfx, pb, sizeof(WAVEFORMATEX) - 2);

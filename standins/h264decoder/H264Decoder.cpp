@@ -3,6 +3,7 @@
 #include "graph/Vireon.h"
 #include "standins/media/AnnexB.h"
 #include "standins/media/MediaType.h"
+#include "standins/media/VideoFormat.h"
 
 #include <dvdmedia.h>
 #include <mferror.h>
@@ -19,20 +20,14 @@ void SafeRelease(T*& p) {
 }
 
 // Picture size and frame duration from the input's format block.
-bool ReadVideoFormat(const AM_MEDIA_TYPE* pmt, int* pnW, int* pnH, REFERENCE_TIME* ptFrame) {
-    const BITMAPINFOHEADER* pbmi = nullptr;
+bool ReadPictureSize(const AM_MEDIA_TYPE* pmt, int* pnW, int* pnH, REFERENCE_TIME* ptFrame) {
+    VideoHeader header;
     *ptFrame = 0;
-    if (pmt->formattype == FORMAT_VideoInfo && pmt->cbFormat >= sizeof(VIDEOINFOHEADER)) {
-        pbmi = &((const VIDEOINFOHEADER*)pmt->pbFormat)->bmiHeader;
-        *ptFrame = ((const VIDEOINFOHEADER*)pmt->pbFormat)->AvgTimePerFrame;
-    } else if ((pmt->formattype == FORMAT_VideoInfo2 || pmt->formattype == FORMAT_MPEG2Video) &&
-               pmt->cbFormat >= sizeof(VIDEOINFOHEADER2)) {
-        pbmi = &((const VIDEOINFOHEADER2*)pmt->pbFormat)->bmiHeader;
-        *ptFrame = ((const VIDEOINFOHEADER2*)pmt->pbFormat)->AvgTimePerFrame;
-    }
-    if (!pbmi || pbmi->biWidth <= 0 || pbmi->biHeight == 0) return false;
-    *pnW = pbmi->biWidth;
-    *pnH = pbmi->biHeight < 0 ? -pbmi->biHeight : pbmi->biHeight;
+    if (!ReadVideoHeader(*pmt, &header)) return false;
+    *ptFrame = header.tAvgTimePerFrame;
+    if (header.bmi.biWidth <= 0 || header.bmi.biHeight == 0) return false;
+    *pnW = header.bmi.biWidth;
+    *pnH = header.Rows();
     return true;
 }
 
@@ -118,7 +113,7 @@ HRESULT CH264Decoder::CheckInputType(const AM_MEDIA_TYPE* pmt) {
     int w, h;
     REFERENCE_TIME t;
     if (pmt->majortype != MEDIATYPE_Video || !media::IsH264ByteStreamSubtype(pmt->subtype)) return S_FALSE;
-    return ReadVideoFormat(pmt, &w, &h, &t) ? S_OK : S_FALSE;
+    return ReadPictureSize(pmt, &w, &h, &t) ? S_OK : S_FALSE;
 }
 
 HRESULT CH264Decoder::CheckOutputType(const AM_MEDIA_TYPE* pmt) {
@@ -158,7 +153,7 @@ void CH264Decoder::OnInputDisconnected() { ReleaseTransform(); }
 HRESULT CH264Decoder::OnInputConnected(const AM_MEDIA_TYPE& mt) {
     ReleaseTransform();
     const AM_MEDIA_TYPE* pmt = &mt;
-    if (!ReadVideoFormat(pmt, &m_nWidth, &m_nHeight, &m_tFrame)) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (!ReadPictureSize(pmt, &m_nWidth, &m_nHeight, &m_tFrame)) return VFW_E_TYPE_NOT_ACCEPTED;
     HRESULT hr = ::CoCreateInstance(CLSID_PlatformH264DecoderMFT, nullptr, CLSCTX_INPROC_SERVER,
                                     IID_IMFTransform, (void**)&m_pTransform);
     if (FAILED(hr)) return hr;

@@ -3,6 +3,7 @@
 #include <stdarg.h>
 
 #include "standins/media/MediaType.h"
+#include "standins/media/VideoFormat.h"
 
 namespace pintext {
 
@@ -60,20 +61,13 @@ std::wstring SubTypeName(REFGUID guid) {
     return GuidText(guid);
 }
 
-// The second video format block: its bitmap header follows 72 bytes of rectangles,
-// rates and flags.
-static const GUID kFormatVideoInfo2 = {0xf72a76a0, 0xeb0a, 0x11d0, {0xac, 0xe4, 0x00, 0x00, 0xc0, 0xcc, 0x16, 0xba}};
-const ULONG kVih2BitmapOffset = 72;
-
 std::wstring MediaTypeText(const AM_MEDIA_TYPE& mt) {
     std::wstring s = MajorTypeName(mt.majortype) + L" / " + SubTypeName(mt.subtype);
     if (mt.pbFormat != NULL) {
-        if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo) && mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-            const VIDEOINFOHEADER* pVih = (const VIDEOINFOHEADER*)mt.pbFormat;
-            s += Format(L", %d x %d", (int)pVih->bmiHeader.biWidth, (int)pVih->bmiHeader.biHeight);
-        } else if (IsEqualGUID(mt.formattype, kFormatVideoInfo2) && mt.cbFormat >= kVih2BitmapOffset + sizeof(BITMAPINFOHEADER)) {
-            const BITMAPINFOHEADER* pBmi = (const BITMAPINFOHEADER*)(mt.pbFormat + kVih2BitmapOffset);
-            s += Format(L", %d x %d", (int)pBmi->biWidth, (int)pBmi->biHeight);
+        VideoHeader header;
+        if (ReadVideoHeader(mt, &header) &&
+            (IsEqualGUID(mt.formattype, FORMAT_VideoInfo) || IsEqualGUID(mt.formattype, FORMAT_VideoInfo2))) {
+            s += Format(L", %d x %d", (int)header.bmi.biWidth, (int)header.bmi.biHeight);
         } else if (IsEqualGUID(mt.formattype, FORMAT_WaveFormatEx) && mt.cbFormat >= sizeof(WAVEFORMATEX) - 2) {
             const WAVEFORMATEX* pWfx = (const WAVEFORMATEX*)mt.pbFormat;
             s += Format(L", %u Hz, %u ch, %u bit", (UINT)pWfx->nSamplesPerSec, (UINT)pWfx->nChannels,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -100,6 +101,35 @@ HRESULT Refuse(HRESULT hr, const wchar_t* pszWhy, const wchar_t** ppszWhy) {
 
 }  // namespace
 
+bool ReadVideoHeader(const AM_MEDIA_TYPE& mt, VideoHeader* pHeader) {
+    const bool bInfo = mt.formattype == FORMAT_VideoInfo || mt.formattype == FORMAT_MPEGVideo;
+    const bool bInfo2 = mt.formattype == FORMAT_VideoInfo2 || mt.formattype == FORMAT_MPEG2Video;
+    if (!pHeader || !mt.pbFormat || !(bInfo || bInfo2)) return false;
+    VideoHeader h;
+    h.formattype = mt.formattype;
+    h.bInfo2 = bInfo2;
+    if (bInfo2) {
+        VIDEOINFOHEADER2 vih2;
+        if (mt.cbFormat < sizeof vih2) return false;
+        memcpy(&vih2, mt.pbFormat, sizeof vih2);
+        h.rcSource = vih2.rcSource;
+        h.rcTarget = vih2.rcTarget;
+        h.tAvgTimePerFrame = vih2.AvgTimePerFrame;
+        h.dwInterlaceFlags = vih2.dwInterlaceFlags;
+        h.bmi = vih2.bmiHeader;
+    } else {
+        VIDEOINFOHEADER vih;
+        if (mt.cbFormat < sizeof vih) return false;
+        memcpy(&vih, mt.pbFormat, sizeof vih);
+        h.rcSource = vih.rcSource;
+        h.rcTarget = vih.rcTarget;
+        h.tAvgTimePerFrame = vih.AvgTimePerFrame;
+        h.bmi = vih.bmiHeader;
+    }
+    *pHeader = h;
+    return true;
+}
+
 HRESULT ReadVideoFormat(const AM_MEDIA_TYPE* pmt, VideoFormat* pFormat, const wchar_t** ppszWhy) {
     if (ppszWhy) *ppszWhy = nullptr;
     if (!pmt || !pFormat) return Refuse(E_POINTER, L"no media type", ppszWhy);
@@ -107,27 +137,19 @@ HRESULT ReadVideoFormat(const AM_MEDIA_TYPE* pmt, VideoFormat* pFormat, const wc
     const PixelsInfo* pInfo = FindPixels(pmt->subtype);
     if (!pInfo) return Refuse(VFW_E_TYPE_NOT_ACCEPTED, L"a subtype that is not read", ppszWhy);
 
-    VideoFormat fmt;
-    const BITMAPINFOHEADER* pbmi = nullptr;
-    RECT rcSource = {}, rcTarget = {};
-    if (pmt->formattype == FORMAT_VideoInfo && pmt->pbFormat && pmt->cbFormat >= sizeof(VIDEOINFOHEADER)) {
-        auto* vih = (const VIDEOINFOHEADER*)pmt->pbFormat;
-        pbmi = &vih->bmiHeader;
-        rcSource = vih->rcSource;
-        rcTarget = vih->rcTarget;
-        fmt.tAvgTimePerFrame = vih->AvgTimePerFrame;
-    } else if (pmt->formattype == FORMAT_VideoInfo2 && pmt->pbFormat && pmt->cbFormat >= sizeof(VIDEOINFOHEADER2)) {
-        auto* vih2 = (const VIDEOINFOHEADER2*)pmt->pbFormat;
-        pbmi = &vih2->bmiHeader;
-        rcSource = vih2->rcSource;
-        rcTarget = vih2->rcTarget;
-        fmt.tAvgTimePerFrame = vih2->AvgTimePerFrame;
-        fmt.dwInterlaceFlags = vih2->dwInterlaceFlags;
-        fmt.bInterlaced = (vih2->dwInterlaceFlags & AMINTERLACE_IsInterlaced) != 0;
-        fmt.bTopFieldFirst = fmt.bInterlaced && (vih2->dwInterlaceFlags & AMINTERLACE_Field1First) != 0;
-        fmt.bFieldPerSample = fmt.bInterlaced && (vih2->dwInterlaceFlags & AMINTERLACE_1FieldPerSample) != 0;
-    } else {
+    VideoHeader header;
+    if (!ReadVideoHeader(*pmt, &header) ||
+        (header.formattype != FORMAT_VideoInfo && header.formattype != FORMAT_VideoInfo2))
         return Refuse(VFW_E_TYPE_NOT_ACCEPTED, L"no VIDEOINFOHEADER or VIDEOINFOHEADER2 format block", ppszWhy);
+    VideoFormat fmt;
+    const BITMAPINFOHEADER* pbmi = &header.bmi;
+    const RECT rcSource = header.rcSource, rcTarget = header.rcTarget;
+    fmt.tAvgTimePerFrame = header.tAvgTimePerFrame;
+    if (header.bInfo2) {
+        fmt.dwInterlaceFlags = header.dwInterlaceFlags;
+        fmt.bInterlaced = (header.dwInterlaceFlags & AMINTERLACE_IsInterlaced) != 0;
+        fmt.bTopFieldFirst = fmt.bInterlaced && (header.dwInterlaceFlags & AMINTERLACE_Field1First) != 0;
+        fmt.bFieldPerSample = fmt.bInterlaced && (header.dwInterlaceFlags & AMINTERLACE_1FieldPerSample) != 0;
     }
     if (fmt.tAvgTimePerFrame < 0) fmt.tAvgTimePerFrame = 0;
 

@@ -56,6 +56,26 @@ struct VideoFormat {
     bool bFieldPerSample = false;
 };
 
+// The header every video format block starts with, compressed video's too: FORMAT_VideoInfo
+// and FORMAT_MPEGVideo begin with a VIDEOINFOHEADER, FORMAT_VideoInfo2 and FORMAT_MPEG2Video
+// with a VIDEOINFOHEADER2. Read for the size of a coded picture, a camera's format or a text;
+// the layout of uncompressed frames is ReadVideoFormat's.
+struct VideoHeader {
+    GUID formattype = GUID_NULL;
+    bool bInfo2 = false;                  // a VIDEOINFOHEADER2 (dwInterlaceFlags is read)
+    RECT rcSource = {};
+    RECT rcTarget = {};
+    REFERENCE_TIME tAvgTimePerFrame = 0;  // as the block says
+    DWORD dwInterlaceFlags = 0;
+    BITMAPINFOHEADER bmi = {};
+    // Rows of the picture, whichever way up.
+    int Rows() const { return bmi.biHeight < 0 ? (int)-(long long)bmi.biHeight : (int)bmi.biHeight; }
+};
+
+// True and *pHeader when the type has one of those four format blocks, holding at least its
+// header. The block is copied out, so it need not be aligned.
+bool ReadVideoHeader(const AM_MEDIA_TYPE& mt, VideoHeader* pHeader);
+
 // S_OK and *pFormat for a video type of the formats above, in FORMAT_VideoInfo or
 // FORMAT_VideoInfo2. VFW_E_TYPE_NOT_ACCEPTED for any other type; VFW_E_INVALIDMEDIATYPE for
 // one of ours whose layout cannot be worked out. *ppszWhy (optional) gets a sentence on

@@ -2,6 +2,7 @@
 
 #include "graph/Vireon.h"
 #include "standins/media/MediaType.h"
+#include "standins/media/VideoFormat.h"
 
 #include <dvdmedia.h>
 
@@ -9,23 +10,11 @@ namespace {
 
 // Frame size and duration from the format block, when it has them.
 void ReadFormat(const AM_MEDIA_TYPE& mt, int* pnW, int* pnH, REFERENCE_TIME* ptFrame) {
-    *pnW = *pnH = 0;
-    *ptFrame = 0;
-    const BITMAPINFOHEADER* pbmi = nullptr;
-    if ((mt.formattype == FORMAT_VideoInfo) && mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-        auto* pvi = (const VIDEOINFOHEADER*)mt.pbFormat;
-        pbmi = &pvi->bmiHeader;
-        *ptFrame = pvi->AvgTimePerFrame;
-    } else if ((mt.formattype == FORMAT_VideoInfo2 || mt.formattype == FORMAT_MPEG2Video) &&
-               mt.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
-        auto* pvi = (const VIDEOINFOHEADER2*)mt.pbFormat;
-        pbmi = &pvi->bmiHeader;
-        *ptFrame = pvi->AvgTimePerFrame;
-    }
-    if (pbmi) {
-        *pnW = pbmi->biWidth;
-        *pnH = pbmi->biHeight < 0 ? -pbmi->biHeight : pbmi->biHeight;
-    }
+    VideoHeader header;
+    const bool bRead = ReadVideoHeader(mt, &header);
+    *pnW = bRead ? header.bmi.biWidth : 0;
+    *pnH = bRead ? header.Rows() : 0;
+    *ptFrame = bRead ? header.tAvgTimePerFrame : 0;
 }
 
 }  // namespace

@@ -227,4 +227,81 @@ TEST(VideoFormat, LayoutsThatCannotBeWorkedOutAreRefusedWithAReason) {
     EXPECT_EQ(E_POINTER, ReadVideoFormat(nullptr, &f));
 }
 
+// Every kind of video format block gives its header, compressed video's too; a block too
+// short for its header, or of another kind, gives none.
+TEST(VideoHeader, EveryVideoFormatBlockKindGivesItsHeader) {
+    struct Kind {
+        const char* name;
+        GUID formattype;
+        size_t cbBlock;   // the whole block as filters write it
+        size_t cbHeader;  // the header it starts with
+        bool bInfo2;
+    } kinds[] = {
+        {"VideoInfo", FORMAT_VideoInfo, sizeof(VIDEOINFOHEADER), sizeof(VIDEOINFOHEADER), false},
+        {"MPEGVideo", FORMAT_MPEGVideo, sizeof(MPEG1VIDEOINFO), sizeof(VIDEOINFOHEADER), false},
+        {"VideoInfo2", FORMAT_VideoInfo2, sizeof(VIDEOINFOHEADER2), sizeof(VIDEOINFOHEADER2), true},
+        {"MPEG2Video", FORMAT_MPEG2Video, sizeof(MPEG2VIDEOINFO), sizeof(VIDEOINFOHEADER2), true},
+    };
+    const DWORD dwFlags = AMINTERLACE_IsInterlaced | AMINTERLACE_Field1First;
+    for (const Kind& k : kinds) {
+        SCOPED_TRACE(k.name);
+        std::vector<BYTE> block(k.cbBlock, 0);
+        RECT* rcTarget;
+        REFERENCE_TIME* ptFrame;
+        BITMAPINFOHEADER* bmi;
+        if (k.bInfo2) {
+            auto* vih2 = (VIDEOINFOHEADER2*)block.data();
+            vih2->dwInterlaceFlags = dwFlags;
+            rcTarget = &vih2->rcTarget;
+            ptFrame = &vih2->AvgTimePerFrame;
+            bmi = &vih2->bmiHeader;
+        } else {
+            auto* vih = (VIDEOINFOHEADER*)block.data();
+            rcTarget = &vih->rcTarget;
+            ptFrame = &vih->AvgTimePerFrame;
+            bmi = &vih->bmiHeader;
+        }
+        *rcTarget = {0, 0, 1280, 720};
+        *ptFrame = 333667;
+        bmi->biSize = sizeof(BITMAPINFOHEADER);
+        bmi->biWidth = 1280;
+        bmi->biHeight = -720;
+        bmi->biCompression = MAKEFOURCC('H', '2', '6', '4');
+        AM_MEDIA_TYPE mt = {};
+        mt.majortype = MEDIATYPE_Video;
+        mt.subtype = FourCC("H264");
+        mt.formattype = k.formattype;
+        mt.cbFormat = (ULONG)block.size();
+        mt.pbFormat = block.data();
+
+        VideoHeader h;
+        ASSERT_TRUE(ReadVideoHeader(mt, &h));
+        EXPECT_EQ(k.formattype, h.formattype);
+        EXPECT_EQ(k.bInfo2, h.bInfo2);
+        EXPECT_EQ(1280, h.bmi.biWidth);
+        EXPECT_EQ(-720, h.bmi.biHeight);
+        EXPECT_EQ(720, h.Rows());
+        EXPECT_EQ((DWORD)MAKEFOURCC('H', '2', '6', '4'), h.bmi.biCompression);
+        EXPECT_EQ(333667, h.tAvgTimePerFrame);
+        EXPECT_EQ(1280, h.rcTarget.right);
+        EXPECT_EQ(k.bInfo2 ? dwFlags : 0u, h.dwInterlaceFlags);
+
+        mt.cbFormat = (ULONG)k.cbHeader;
+        EXPECT_TRUE(ReadVideoHeader(mt, &h));
+        mt.cbFormat = (ULONG)k.cbHeader - 1;
+        EXPECT_FALSE(ReadVideoHeader(mt, &h));
+        mt.cbFormat = (ULONG)block.size();
+        mt.pbFormat = nullptr;
+        EXPECT_FALSE(ReadVideoHeader(mt, &h));
+    }
+    std::vector<BYTE> block(sizeof(VIDEOINFOHEADER2), 0);
+    AM_MEDIA_TYPE audio = {};
+    audio.majortype = MEDIATYPE_Audio;
+    audio.formattype = FORMAT_WaveFormatEx;
+    audio.cbFormat = (ULONG)block.size();
+    audio.pbFormat = block.data();
+    VideoHeader h;
+    EXPECT_FALSE(ReadVideoHeader(audio, &h));
+}
+
 }  // namespace
