@@ -207,7 +207,9 @@ TEST(RateModel, IntraPictureNoCoarserThanTheInterPicturesItFollows) {
             EXPECT_LE(qp, qpP) << "picture " << n;
             EXPECT_LE(rc.TargetBits(), rc.MaxBits());
         }
-        if (!intra && n % 25 == 1 && n > 1) EXPECT_LE(qp, qpI + 4) << "picture " << n;
+        if (!intra && n % 25 == 1 && n > 1) {
+            EXPECT_LE(qp, qpI + 4) << "picture " << n;
+        }
         (intra ? qpI : qpP) = qp;
         const uint64_t b = bits(intra, cplx, qp);
         const uint64_t filler = 8 * rc.Update(b, qp);
