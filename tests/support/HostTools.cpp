@@ -1,5 +1,7 @@
 #include "tests/support/HostTools.h"
 
+#include "tests/support/WindowTools.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -114,19 +116,10 @@ int RunHost(const std::string& command, std::string* output, int timeoutMs, bool
             status = std::atoi(text.c_str());
             break;
         }
-        if (!bPumpMessages) {
+        if (bPumpMessages)
+            PumpMessages(20);
+        else
             ::Sleep(20);
-            continue;
-        }
-        ::MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);
-        for (MSG msg; ::PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE);) {
-            if (msg.message == WM_QUIT) {
-                ::PostQuitMessage((int)msg.wParam);
-                break;
-            }
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
     }
     if (output) ReadHostFile(out, output);
     ::DeleteFileW(ToWinPath(script).c_str());
