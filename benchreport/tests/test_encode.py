@@ -43,6 +43,10 @@ class EncodeTest(unittest.TestCase):
         self.assertTrue(rec["encoder"])
         self.assertIn("EC_COMPLETE", [e["event"] for e in rec["events"]])
         self.assertGreater(rec["wall_s"], 0)
+        # the streaming is timed apart, inside the whole run
+        self.assertGreater(rec["run_wall_s"], 0)
+        self.assertLessEqual(rec["run_wall_s"], rec["wall_s"])
+        self.assertLessEqual(rec["run_cpu_s"], rec["cpu_s"])
         self.assertEqual(rec["errors"], [])
         # Names reached the encoder as the dialog's values; Baseline's rule overrode three.
         self.assertEqual(rec["asked"], {"profile": 66, "level": 31, "speed_quality": 6, "rate_control": 1,
