@@ -31,6 +31,14 @@ bool ReadPictureSize(const AM_MEDIA_TYPE* pmt, int* pnW, int* pnH, REFERENCE_TIM
     return true;
 }
 
+// Media Foundation is started once, by the first decoder, and left started for the life of
+// the process: the platform keeps a few small blocks of every start and shutdown pair, so a
+// pair per decoder left them behind at every graph build.
+void StartMediaFoundation() {
+    static const HRESULT hr = ::MFStartup(MF_VERSION, MFSTARTUP_LITE);
+    (void)hr;
+}
+
 inline uint8_t Clamp(int v) { return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v); }
 
 // BT.601 limited range YUV to 32-bit BGRX, written bottom-up (as RGB DIBs are).
@@ -69,13 +77,10 @@ CKitUnknown* CH264Decoder::CreateAlt(IUnknown* pOuter, HRESULT* phr) {
 
 CH264Decoder::CH264Decoder(IUnknown* pOuter, REFCLSID clsid)
     : CKitTransform(L"Morvane H264 Decoder", pOuter, clsid) {
-    m_bMfStarted = SUCCEEDED(::MFStartup(MF_VERSION, MFSTARTUP_LITE));
+    StartMediaFoundation();
 }
 
-CH264Decoder::~CH264Decoder() {
-    ReleaseTransform();
-    if (m_bMfStarted) ::MFShutdown();
-}
+CH264Decoder::~CH264Decoder() { ReleaseTransform(); }
 
 HRESULT STDMETHODCALLTYPE CH264Decoder::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;

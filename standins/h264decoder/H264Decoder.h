@@ -78,5 +78,4 @@ private:
     std::vector<uint8_t> m_lastPicture;
     REFERENCE_TIME m_tLast = 0, m_tLastDuration = 0;
     bool m_bFlushingTail = false;
-    bool m_bMfStarted = false;
 };
