@@ -33,6 +33,8 @@
 #include <winternl.h>
 
 #include <atlbase.h>
+#include <algorithm>
+#include <iterator>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -179,6 +181,74 @@ unsigned long long HeapBytes() {
     return cb;
 }
 
+// Heap blocks in use, for finding what a cycle leaves behind (QUORLIN_SOAK_BLOCKS set): for
+// each cycle, the blocks it allocated that are still there after the last cycle.
+struct Block {
+    const BYTE* p;
+    DWORD cb;
+    bool operator<(const Block& o) const { return p < o.p || (p == o.p && cb < o.cb); }
+};
+std::vector<std::vector<Block>> g_blockCensus;
+bool g_bBlockCensus = false;
+
+std::vector<Block> BusyBlocks() {
+    std::vector<Block> blocks;
+    HANDLE rghHeaps[256];
+    const DWORD cHeaps = ::GetProcessHeaps(256, rghHeaps);
+    for (DWORD i = 0; i < cHeaps && i < 256; ++i) {
+        if (!::HeapLock(rghHeaps[i])) continue;
+        PROCESS_HEAP_ENTRY entry = {};
+        while (::HeapWalk(rghHeaps[i], &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) blocks.push_back({(const BYTE*)entry.lpData, entry.cbData});
+        ::HeapUnlock(rghHeaps[i]);
+    }
+    std::sort(blocks.begin(), blocks.end());
+    return blocks;
+}
+
+// The module whose image holds the address, or an empty string.
+std::wstring ModuleOf(ULONG_PTR u) {
+    HMODULE hModule = NULL;
+    WCHAR szPath[MAX_PATH];
+    if (u < 0x10000 || !::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                                 GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                             (LPCWSTR)u, &hModule) ||
+        !::GetModuleFileNameW(hModule, szPath, MAX_PATH))
+        return std::wstring();
+    const WCHAR* pName = std::wcsrchr(szPath, L'\\');
+    return pName ? pName + 1 : szPath;
+}
+
+// Prints the blocks each cycle from the second on left behind: size, the first 32 bytes,
+// and the modules that pointers inside them point into (a vtable names its class's module).
+void ReportSurvivingBlocks() {
+    if (g_blockCensus.size() < 3) return;
+    const std::vector<Block>& last = g_blockCensus.back();
+    std::map<DWORD, unsigned> bySize;
+    unsigned cShown = 0;
+    for (size_t c = 1; c + 1 < g_blockCensus.size(); ++c) {
+        std::vector<Block> fresh, kept;
+        std::set_difference(g_blockCensus[c].begin(), g_blockCensus[c].end(), g_blockCensus[c - 1].begin(),
+                            g_blockCensus[c - 1].end(), std::back_inserter(fresh));
+        std::set_intersection(fresh.begin(), fresh.end(), last.begin(), last.end(), std::back_inserter(kept));
+        for (const Block& b : kept) {
+            ++bySize[b.cb];
+            if (cShown++ >= 40 || ::IsBadReadPtr(b.p, b.cb)) continue;
+            std::fprintf(stderr, "left by cycle %u: %lu bytes at %p:", (unsigned)c, (unsigned long)b.cb, b.p);
+            for (DWORD i = 0; i < b.cb && i < 32; ++i) std::fprintf(stderr, " %02x", b.p[i]);
+            for (DWORD i = 0; i + sizeof(ULONG_PTR) <= b.cb; i += sizeof(ULONG_PTR)) {
+                const std::wstring module = ModuleOf(*(const ULONG_PTR*)(b.p + i));
+                if (!module.empty()) std::fprintf(stderr, " [+%lu -> %ls]", (unsigned long)i, module.c_str());
+            }
+            std::fprintf(stderr, "\n");
+        }
+    }
+    std::fprintf(stderr, "blocks left per cycle over %u cycles by size:", (unsigned)(g_blockCensus.size() - 2));
+    for (const auto& s : bySize)
+        std::fprintf(stderr, " %lu:%.2f", (unsigned long)s.first, s.second / double(g_blockCensus.size() - 2));
+    std::fprintf(stderr, "\n");
+}
+
 // The host process's resident anonymous memory in KB (its /proc status), 0 when unknown.
 unsigned long AnonymousResidentKB() {
     HANDLE hFile = ::CreateFileW(L"\\\\?\\unix/proc/self/status", GENERIC_READ, FILE_SHARE_READ, NULL,
@@ -200,6 +270,7 @@ void Report(const char* pszPhase, int nCycle) {
     CountHandles(byType, cHandles);
     CountGdiObjects(byType);
     byType[L"window"] = CountWindows();
+    if (g_bBlockCensus && nCycle > 0) g_blockCensus.push_back(BusyBlocks());
     std::printf("%s %d %u %llu %llu %lu", pszPhase, nCycle, cHandles, HeapBytes(),
                 (unsigned long long)PrivateBytes(), AnonymousResidentKB());
     for (const auto& t : byType) std::printf(" %ls=%u", t.first.c_str(), t.second);
@@ -485,12 +556,14 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     if (!CounterWorks()) return 3;
+    g_bBlockCensus = _wgetenv(L"QUORLIN_SOAK_BLOCKS") != NULL;
     if (FAILED(::CoInitialize(NULL))) return 1;
     Report("start", 0);
     int nResult = 2;
     if (way == L"dialog") nResult = RunDialog(job, cCycles);
     else if (way == L"plain") nResult = RunPlain(job, true, cCycles);
     else if (way == L"platform") nResult = RunPlain(job, false, cCycles);
+    ReportSurvivingBlocks();
     ::CoUninitialize();
     return nResult;
 }
