@@ -14,15 +14,18 @@
 # and prints, side by side, the growth of handles, heap memory in use, private memory (the
 # Windows address space) and anonymous resident memory (the host process) of each way since
 # its first cycle, then
-# the growth per cycle from cycle WARMUP on (least squares), what each way adds beyond the next
-# one, and which handle types grow.
+# the growth per cycle from cycle WARMUP on (least squares, with the standard error of each
+# slope after the "±"), what each way adds beyond the next one, and which handle types grow.
 #
 # What the platform leaves behind per cycle here (the same in all three ways, so not ours):
 #   1 event per graph manager created and released, with or without our graph shim;
 #   about 40 registry keys per filter search of the graph manager (Render, and twice in
 #   RenderFile; 43 for a camera's Render): the system device enumerator leaves every filter's
 #   key it read open (one per registered filter, our four stand-ins' among them), and about
-#   0.5 KB of heap with them.
+#   0.5 KB of heap with them;
+#   about 8-15 KB of the host's resident memory per build whose video window is shown (the
+#   platform's video renderer; a plain window shown and destroyed leaves nothing): the plain
+#   and platform ways show it as the dialog does, and without it they grow by 0-1 KB.
 #
 #   scripts/bench-soak.sh                      # a generated 1 s clip, 20 cycles
 #   CYCLES=50 GRAPHS="render camera" scripts/bench-soak.sh
@@ -99,13 +102,18 @@ def read(path):
     return rows
 
 def slope(points):
+    """Least-squares slope and its standard error (0 with two points)."""
     n = len(points)
     if n < 2:
         return None
     mx = sum(x for x, _ in points) / n
     my = sum(y for _, y in points) / n
     sxx = sum((x - mx) ** 2 for x, _ in points)
-    return sum((x - mx) * (y - my) for x, y in points) / sxx
+    b = sum((x - mx) * (y - my) for x, y in points) / sxx
+    if n < 3:
+        return b, 0.0
+    residual = sum((y - my - b * (x - mx)) ** 2 for x, y in points)
+    return b, (residual / (n - 2) / sxx) ** 0.5
 
 for graph in graphs:
     data = {w: read(f"{work}/{graph}-{w}.txt") for w in ways}
@@ -123,21 +131,25 @@ for graph in graphs:
                 else:
                     cells += f"{'-':>30}"
             print(f"{c:>5} {cells}")
-        growth = {}
+        growth, spread = {}, {}
         for w in ways:
             cs = sorted(c for (p, c) in data[w] if p == phase and c >= warmup)
             if len(cs) < 2:
                 continue
             rows = [data[w][(phase, c)] for c in cs]
             types = sorted(set(t for r in rows for t in r[4]))
-            growth[w] = [slope([(c, r[i]) for c, r in zip(cs, rows)]) for i in range(4)] + [
+            fits = [slope([(c, r[i]) for c, r in zip(cs, rows)]) for i in range(4)]
+            spread[w] = [e for _, e in fits]
+            growth[w] = [b for b, _ in fits] + [
                 {t: (rows[-1][4].get(t, 0) - rows[0][4].get(t, 0)) / (cs[-1] - cs[0]) for t in types}]
         print(f"per cycle (cycles {warmup}..{n}):")
         for w in ways:
             if w in growth:
                 h, heap, m, a, types = growth[w]
                 grown = " ".join(f"{t or '?'} {v:+.2f}" for t, v in types.items() if abs(v) >= 0.05)
-                print(f"  {w:<9} {h:+8.2f} handles {heap:+8.2f} KB heap {m:+7.1f} KB private {a:+7.1f} KB resident"
+                e = spread[w]
+                print(f"  {w:<9} {h:+8.2f} handles {heap:+8.2f}±{e[1]:<5.2f} KB heap "
+                      f"{m:+7.1f}±{e[2]:<4.1f} KB private {a:+7.1f}±{e[3]:<4.1f} KB resident"
                       + (f"   ({grown})" if grown else ""))
         for a, b in (("dialog", "plain"), ("plain", "platform")):
             if a in growth and b in growth:

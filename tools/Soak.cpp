@@ -14,9 +14,11 @@
 //   plain     the same graph made with plain DirectShow calls, without Quorlin's code: the
 //             source's playback chain (RenderFile) with its video renderer cut off, our
 //             encoder, then the writer or our decoder and the renderer the graph manager
-//             chooses; a saved graph loaded by the graph manager
+//             chooses; a saved graph loaded by the graph manager; the video window shown
+//             (as the dialog shows it)
 //   platform  the platform's part alone: RenderFile of the media file (for a saved graph,
-//             <source> is the media file it reads), a camera rendered by the graph manager
+//             <source> is the media file it reads), a camera rendered by the graph manager,
+//             the video window shown
 // Each way runs <cycles> build/release cycles, then <cycles> build/play/stop/release cycles,
 // and prints one line per cycle:
 //   "<build|play> <cycle> <handles> <heap bytes> <private bytes> <anonymous resident KB>
@@ -27,6 +29,7 @@
 // private pages of the address space (which heaps grow 64 KB at a time); the resident
 // anonymous memory of the host process also holds what the platform allocates outside the
 // Windows address space (window and GDI objects, the media libraries).
+// With QUORLIN_SOAK_BLOCKS set, it ends with the heap blocks each cycle left behind.
 // Before the cycles the counter is checked: 10 events opened must count as 10 more handles.
 // Exit status 0 when every cycle built and played.
 #include <windows.h>
@@ -442,6 +445,13 @@ HRESULT PlainPlay(IGraphBuilder* pGraph, bool bLive) {
     return lCode == EC_COMPLETE ? S_OK : E_FAIL;
 }
 
+// Shows the video window of the graph where there is one, as the dialog does: a shown
+// window of the platform's video renderer costs resident memory of its own at every build.
+void ShowVideoWindow(IGraphBuilder* pGraph) {
+    CComQIPtr<IVideoWindow> spWindow(pGraph);
+    if (spWindow) spWindow->put_Visible(OATRUE);
+}
+
 int RunPlain(const Job& job, bool bStandIns, int cCycles) {
     for (int bPlay = 0; bPlay < 2; ++bPlay) {
         for (int i = 1; i <= cCycles; ++i) {
@@ -449,6 +459,7 @@ int RunPlain(const Job& job, bool bStandIns, int cCycles) {
             {
                 CComPtr<IGraphBuilder> spGraph;
                 hr = PlainBuild(job, bStandIns, spGraph);
+                if (SUCCEEDED(hr)) ShowVideoWindow(spGraph);
                 if (SUCCEEDED(hr) && bPlay) hr = PlainPlay(spGraph, job.eKind == kCamera);
             }
             if (FAILED(hr)) {
@@ -556,7 +567,8 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     if (!CounterWorks()) return 3;
-    g_bBlockCensus = _wgetenv(L"QUORLIN_SOAK_BLOCKS") != NULL;
+    const auto set = [](const wchar_t* pszName) { return _wgetenv(pszName) && *_wgetenv(pszName); };
+    g_bBlockCensus = set(L"QUORLIN_SOAK_BLOCKS");
     if (FAILED(::CoInitialize(NULL))) return 1;
     Report("start", 0);
     int nResult = 2;
