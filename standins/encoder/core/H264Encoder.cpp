@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
@@ -174,11 +175,19 @@ inline void CpuRelax() {
 class RowSignal {
 public:
     template <class Pred> void WaitUntil(Pred ready) {
-        // the row above is usually a few microseconds away; giving the processor
-        // away (yield) would cost a time slice on a busy machine
-        for (int i = 0; i < 4000; ++i) {
-            if (ready()) return;
-            CpuRelax();
+        // The row above is usually a macroblock or two away (a few microseconds):
+        // a spin of a few macroblocks' time, measured by the clock since a pause
+        // takes from a few to over a hundred cycles. Longer means the other
+        // worker lost its processor (a busy machine): spinning on would burn a
+        // share of the processor that worker waits for, so sleep.
+        if (ready()) return;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinMicroseconds);
+        for (;;) {
+            for (int i = 0; i < 32; ++i) {
+                if (ready()) return;
+                CpuRelax();
+            }
+            if (std::chrono::steady_clock::now() >= until) break;
         }
         std::unique_lock<std::mutex> l(m_);
         ++sleepers_;
@@ -187,6 +196,9 @@ public:
     }
     // Called after the state a waiter looks at has changed.
     void Announce() {
+        // the change (a release store) is seen before the count of sleepers is
+        // read, else a waiter counting itself in just now would sleep past it
+        std::atomic_thread_fence(std::memory_order_seq_cst);
         if (sleepers_.load() > 0) {
             std::lock_guard<std::mutex> l(m_);
             cv_.notify_all();
@@ -194,6 +206,7 @@ public:
     }
 
 private:
+    static constexpr int kSpinMicroseconds = 15;
     std::mutex m_;
     std::condition_variable cv_;
     std::atomic<int> sleepers_{0};
