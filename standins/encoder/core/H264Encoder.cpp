@@ -1619,9 +1619,15 @@ void EncoderImpl::EncodePicture(bool idr, bool intra, double targetBits, double 
     rowsJoined_.store(0);
     nextRow_.store(0);
     std::vector<int> rowQp(static_cast<size_t>(mbH_), sliceQp_);
+    // A row starts when the row above is 1/workers of the way along, not as soon as
+    // it may (two macroblocks): the rows in flight stay evenly spread, so a
+    // macroblock that takes longer than its neighbours, or a worker that loses its
+    // processor for a moment, holds up the row below seldom instead of at once.
+    const int startLag = std::max(2, mbW_ / workers);
     pool_.Run([&](int worker) {
         MbCoder& c = *coders_[static_cast<size_t>(worker)];
         for (int r; (r = nextRow_.fetch_add(1)) < mbH_;) {
+            if (workers > 1) WaitRowAbove(r, startLag - 2);
             int qp = sliceQp_;
             if (adapt && r >= lag) {
                 signal_.WaitUntil([&] { return rowsJoined_.load(std::memory_order_acquire) > r - lag; });
