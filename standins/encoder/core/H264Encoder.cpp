@@ -556,6 +556,7 @@ void MbCoder::SetupLambda() {
 double EncoderImpl::Analyse(bool intra) {
     const int ss = src_.y.stride;
     std::atomic<int> nextRow{0};
+    alignas(16) static const uint8_t kZero[8 * 8] = {};
     pool_.Run([&](int) {
         alignas(16) uint8_t flat[256];
         for (int mby; (mby = nextRow.fetch_add(1)) < mbH_;) {
@@ -563,9 +564,8 @@ double EncoderImpl::Analyse(bool intra) {
                 const uint8_t* s = src_.y.At(mbx * 16, mby * 16);
                 for (int q = 0; q < 4; ++q) {
                     const int ox = (q & 1) * 8, oy = (q >> 1) * 8;
-                    int sum = 0;
-                    for (int y = 0; y < 8; ++y)
-                        for (int x = 0; x < 8; ++x) sum += s[(oy + y) * ss + ox + x];
+                    // the sum of the samples: their differences from zero
+                    const int sum = Sad8x8(s + oy * ss + ox, ss, kZero, 8);
                     const uint8_t m = static_cast<uint8_t>((sum + 32) >> 6);
                     for (int y = 0; y < 8; ++y) std::memset(flat + (oy + y) * 16 + ox, m, 8);
                 }
