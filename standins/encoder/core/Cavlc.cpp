@@ -111,19 +111,25 @@ int CbpCodeNum(int cbp, bool intra) { return intra ? kCbpCodes.intra[cbp] : kCbp
 int WriteResidualBlock(BitWriter& bw, const int16_t* coef, int maxCoeff, int nC) {
     int level[16];
     int run[16]; // zeros between level[k] and the next lower-frequency level
-    int last = maxCoeff - 1;
-    while (last >= 0 && coef[last] == 0) --last;
+    // one bit per nonzero coefficient, walked from the highest down
+    uint32_t nonzero = 0;
+    for (int i = 0; i < maxCoeff; ++i) nonzero |= static_cast<uint32_t>(coef[i] != 0) << i;
     int total = 0;
     int totalZeros = 0;
-    for (int i = last; i >= 0;) {
-        level[total] = coef[i];
-        int z = 0;
-        for (--i; i >= 0 && coef[i] == 0; --i) ++z;
-        run[total++] = z;
-        totalZeros += z;
+    if (nonzero) {
+        int i = 31 - __builtin_clz(nonzero);
+        totalZeros = i + 1 - __builtin_popcount(nonzero);
+        for (;;) {
+            level[total] = coef[i];
+            nonzero &= ~(1u << i);
+            const int next = nonzero ? 31 - __builtin_clz(nonzero) : -1;
+            run[total++] = i - next - 1;
+            if (next < 0) break;
+            i = next;
+        }
     }
-    // totalZeros now counts every zero below the highest level, including
-    // those below the lowest one (run[total - 1], which is never written)
+    // totalZeros counts every zero below the highest level, including those
+    // below the lowest one (run[total - 1], which is never written)
     int t1 = 0;
     while (t1 < total && t1 < 3 && (level[t1] == 1 || level[t1] == -1)) ++t1;
 
