@@ -151,5 +151,43 @@ void SixTapRow(const uint8_t* s, int st, uint8_t* dh, uint8_t* dv, uint8_t* dj, 
     }
 }
 
+// One block in one register: the same arithmetic as the SSSE3 kernel on both
+// halves at once, and the zigzag order across the halves by a lane swap.
+int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first) {
+    const int qbits = 15 + qp / 6;
+    const int f = intra ? (1 << qbits) / 3 : (1 << qbits) / 6;
+    const __m256i c = L256(in);
+    const __m256i m = L256(QuantMfRaster(qp));
+    const __m256i a = _mm256_abs_epi16(c); // -32768 stays 0x8000 = 32768 unsigned
+    const __m256i plo = _mm256_mullo_epi16(a, m);
+    const __m256i phi = _mm256_mulhi_epu16(a, m);
+    const __m256i fv = _mm256_set1_epi32(f);
+    const __m128i sh = _mm_cvtsi32_si128(qbits);
+    // per half: words 0-3 in lo, 4-7 in hi; packing puts them back in order
+    const __m256i lo = _mm256_srl_epi32(_mm256_add_epi32(_mm256_unpacklo_epi16(plo, phi), fv), sh);
+    const __m256i hi = _mm256_srl_epi32(_mm256_add_epi32(_mm256_unpackhi_epi16(plo, phi), fv), sh);
+    const __m256i q = _mm256_sign_epi16(_mm256_min_epi16(_mm256_packs_epi32(lo, hi), _mm256_set1_epi16(2047)), c);
+    // raster -> scan order: 0 1 4 8 5 2 3 6 | 9 12 13 10 7 11 14 15 (8 and 7 cross the halves)
+    const __m256i swapped = _mm256_permute4x64_epi64(q, 0x4E);
+#define W2B(w) static_cast<char>((w) < 0 ? -1 : 2 * (w)), static_cast<char>((w) < 0 ? -1 : 2 * (w) + 1)
+#define WORDS(a, b, c, d, e, f, g, h) _mm_setr_epi8(W2B(a), W2B(b), W2B(c), W2B(d), W2B(e), W2B(f), W2B(g), W2B(h))
+    const __m256i own = _mm256_inserti128_si256(_mm256_castsi128_si256(WORDS(0, 1, 4, -1, 5, 2, 3, 6)),
+                                                WORDS(1, 4, 5, 2, -1, 3, 6, 7), 1);
+    const __m256i other = _mm256_inserti128_si256(_mm256_castsi128_si256(WORDS(-1, -1, -1, 0, -1, -1, -1, -1)),
+                                                  WORDS(-1, -1, -1, -1, 7, -1, -1, -1), 1);
+#undef WORDS
+#undef W2B
+    const __m256i scan = _mm256_or_si256(_mm256_shuffle_epi8(q, own), _mm256_shuffle_epi8(swapped, other));
+    const int16_t keep = levels[0];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(levels), scan);
+    // two bits per level: set where it is zero; the first is not counted when skipped
+    uint32_t zeros = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(scan, _mm256_setzero_si256())));
+    if (first) {
+        levels[0] = keep;
+        zeros |= 3u;
+    }
+    return 16 - __builtin_popcount(zeros) / 2;
+}
+
 } // namespace avx2
 } // namespace vcore
