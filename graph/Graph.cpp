@@ -225,6 +225,9 @@ HRESULT CGraph::BuildGraph(LPCWSTR pszSource, bool bLive, LPCWSTR pszOutputFile,
 }
 
 void CGraph::Release() {
+    // GraphEdit is closed first, its calls served until it ends: disconnecting the graph
+    // under a call of GraphEdit that waits for this thread would wait for that call forever.
+    m_graphEdit.Close();
     if (m_spGraph) {
         CComQIPtr<IMediaEventEx> spEvent(m_spGraph);
         if (spEvent) spEvent->SetNotifyWindow(0, 0, 0);
@@ -232,7 +235,6 @@ void CGraph::Release() {
         // (and our filters) alive once we let go of it.
         CGraphEdit::DisconnectGraph(m_spGraph);
     }
-    m_graphEdit.Close();
     m_spVireon.Release();
     m_spGraph.Release();
 }

@@ -145,6 +145,7 @@ HRESULT CGraphEdit::ShowGraph(IGraphBuilder* pGraph) {
 
     HRESULT hr = AddToRot(pGraph, &m_dwCookie);
     if (FAILED(hr)) return hr;
+    m_registrations.Hold();
 
     hr = LoadGraphEdit(szProppage_dll);
     if (hr != S_OK) return hr;
@@ -162,6 +163,7 @@ void CGraphEdit::Close() {
     m_dwCookie = 0;
     m_hWndList = NULL;
     m_hWndMain = NULL;
+    bool bEnded = true;
     if (m_rgPI.hThread != NULL) {
         ::PostThreadMessageW(m_rgPI.dwThreadId, WM_QUIT, 0, 0);
         // GraphEdit may be in the middle of reading the graph, from this apartment: its calls
@@ -170,10 +172,14 @@ void CGraphEdit::Close() {
         DWORD dwIndex = 0;
         if (::CoWaitForMultipleHandles(0, kQuitWait, 1, &m_rgPI.hThread, &dwIndex) == CO_E_NOTINITIALIZED)
             ::WaitForSingleObject(m_rgPI.hThread, kQuitWait);
+        bEnded = ::WaitForSingleObject(m_rgPI.hThread, 0) == WAIT_OBJECT_0;
         ::CloseHandle(m_rgPI.hThread);
     }
     if (m_rgPI.hProcess != NULL) ::CloseHandle(m_rgPI.hProcess);
     ZeroMemory(&m_rgPI, sizeof(m_rgPI));
+    // A GraphEdit still running may still be reading: its registrations stay until a later
+    // Close finds nothing running.
+    if (bEnded) m_registrations.Release();
 }
 
 void CGraphEdit::DisconnectGraph(IFilterGraph* pGraph) {

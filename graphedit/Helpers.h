@@ -4,6 +4,7 @@
 
 #include <atlbase.h>
 #include "graph/DShow.h"
+#include "platform/HeldRegistrations.h"
 
 // GraphEdit's "Connect to Remote Graph..." menu command.
 const UINT ID_GRAPHEDIT_CONNECT = 0x8034;
@@ -48,6 +49,9 @@ public:
     PROCESS_INFORMATION m_rgPI;
     HWND m_hWndMain;
     HWND m_hWndList;
+    // The enumerator registrations GraphEdit's reads would otherwise end and start again,
+    // held from ShowGraph until GraphEdit has ended.
+    CHeldRegistrations m_registrations;
 
 private:
     CGraphEdit(const CGraphEdit&) = delete;

@@ -68,6 +68,7 @@ TEST_F(GraphEditAutomation, ShowGraphAttachesGraphEditToThisGraphAndCloseEndsIt)
     ASSERT_EQ(graph.ShowGraph(), S_OK) << diag.Dump();
     CGraphEdit& ge = graph.m_graphEdit;
     const DWORD pid = ge.m_rgPI.dwProcessId;
+    EXPECT_TRUE(ge.m_registrations.IsHeld());
 
     // The main window of the started GraphEdit, and the list box of its connect dialog.
     DWORD dwOwner = 0;
@@ -101,6 +102,7 @@ TEST_F(GraphEditAutomation, ShowGraphAttachesGraphEditToThisGraphAndCloseEndsIt)
     ::CloseHandle(hProcess);
     EXPECT_EQ(ge.m_dwCookie, 0u);
     EXPECT_TRUE(ge.m_hWndMain == NULL && ge.m_hWndList == NULL && ge.m_rgPI.hProcess == NULL);
+    EXPECT_FALSE(ge.m_registrations.IsHeld());
     EXPECT_FALSE(RotHas(L"!" + CookieName(graph.m_spGraph.p)));
     EXPECT_TRUE(diag.Reports().empty()) << diag.Dump();
 }

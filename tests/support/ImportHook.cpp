@@ -13,8 +13,8 @@ void Write(void** pSlot, void* pValue) {
 
 }  // namespace
 
-ImportHook::ImportHook(const char* pszDll, const char* pszFunction, void* pReplacement) {
-    BYTE* pBase = (BYTE*)::GetModuleHandleW(NULL);
+ImportHook::ImportHook(const char* pszDll, const char* pszFunction, void* pReplacement, HMODULE hModule) {
+    BYTE* pBase = (BYTE*)(hModule != NULL ? hModule : ::GetModuleHandleW(NULL));
     auto* pDos = (IMAGE_DOS_HEADER*)pBase;
     auto* pNt = (IMAGE_NT_HEADERS*)(pBase + pDos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& dir = pNt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
