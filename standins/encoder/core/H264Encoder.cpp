@@ -1,5 +1,15 @@
 #include "H264Encoder.h"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <atomic>
@@ -101,6 +111,34 @@ void FdctChroma8(int16_t coef[4][16], const uint8_t* src, int ss, const uint8_t*
     Fdct8x4(coef[2], coef[3], src + 4 * ss, ss, pred + 4 * ps, ps);
 }
 
+// The lock and condition the workers wait with. On Windows the system's own:
+// the C++ library's, with this toolchain, go through semaphores that cost a
+// round trip to the system for every wait and wake-up.
+#ifdef _WIN32
+class SysLock {
+public:
+    void lock() { ::AcquireSRWLockExclusive(&lock_); }
+    void unlock() { ::ReleaseSRWLockExclusive(&lock_); }
+    SRWLOCK* Native() { return &lock_; }
+
+private:
+    SRWLOCK lock_ = SRWLOCK_INIT;
+};
+class SysCond {
+public:
+    template <class Pred> void wait(std::unique_lock<SysLock>& l, Pred ready) {
+        while (!ready()) ::SleepConditionVariableSRW(&cond_, l.mutex()->Native(), INFINITE, 0);
+    }
+    void notify_all() { ::WakeAllConditionVariable(&cond_); }
+
+private:
+    CONDITION_VARIABLE cond_ = CONDITION_VARIABLE_INIT;
+};
+#else
+using SysLock = std::mutex;
+using SysCond = std::condition_variable;
+#endif
+
 // Runs one function on every worker at once (the caller is worker 0) and
 // returns when all have finished.
 class WorkerPool {
@@ -118,14 +156,14 @@ public:
             return;
         }
         {
-            std::lock_guard<std::mutex> l(m_);
+            std::lock_guard<SysLock> l(m_);
             fn_ = &fn;
             busy_ = static_cast<int>(threads_.size());
             ++generation_;
         }
         cv_.notify_all();
         fn(0);
-        std::unique_lock<std::mutex> l(m_);
+        std::unique_lock<SysLock> l(m_);
         doneCv_.wait(l, [this] { return busy_ == 0; });
         fn_ = nullptr;
     }
@@ -133,7 +171,7 @@ public:
 private:
     void Stop() {
         {
-            std::lock_guard<std::mutex> l(m_);
+            std::lock_guard<SysLock> l(m_);
             stop_ = true;
         }
         cv_.notify_all();
@@ -145,20 +183,20 @@ private:
         for (;;) {
             const std::function<void(int)>* fn;
             {
-                std::unique_lock<std::mutex> l(m_);
+                std::unique_lock<SysLock> l(m_);
                 cv_.wait(l, [&] { return stop_ || generation_ != seen; });
                 if (stop_) return;
                 seen = generation_;
                 fn = fn_;
             }
             (*fn)(index);
-            std::lock_guard<std::mutex> l(m_);
+            std::lock_guard<SysLock> l(m_);
             if (--busy_ == 0) doneCv_.notify_all();
         }
     }
     std::vector<std::thread> threads_;
-    std::mutex m_;
-    std::condition_variable cv_, doneCv_;
+    SysLock m_;
+    SysCond cv_, doneCv_;
     const std::function<void(int)>* fn_ = nullptr;
     uint64_t generation_ = 0;
     int busy_ = 0;
@@ -189,7 +227,7 @@ public:
             }
             if (std::chrono::steady_clock::now() >= until) break;
         }
-        std::unique_lock<std::mutex> l(m_);
+        std::unique_lock<SysLock> l(m_);
         ++sleepers_;
         cv_.wait(l, ready);
         --sleepers_;
@@ -200,15 +238,15 @@ public:
         // read, else a waiter counting itself in just now would sleep past it
         std::atomic_thread_fence(std::memory_order_seq_cst);
         if (sleepers_.load() > 0) {
-            std::lock_guard<std::mutex> l(m_);
+            std::lock_guard<SysLock> l(m_);
             cv_.notify_all();
         }
     }
 
 private:
     static constexpr int kSpinMicroseconds = 15;
-    std::mutex m_;
-    std::condition_variable cv_;
+    SysLock m_;
+    SysCond cv_;
     std::atomic<int> sleepers_{0};
 };
 
