@@ -272,4 +272,33 @@ TEST(RateModel, FadeInStaysNearItsShare) {
     EXPECT_LE(spent, 1.1 * 15 * 600000 / 25.0);
 }
 
+TEST(RateModel, FirstIntraPictureNotFarCoarserThanLaterOnes) {
+    // Nothing is known of the inter pictures when the first picture is
+    // planned. Where they turn out cheap (a sixth or a twentieth of the
+    // intra picture), the first intra picture is not coded far coarser than
+    // the intra picture of the next GOP: the inter pictures of the first GOP
+    // would spend their bits re-coding what it lost.
+    for (const double ratio : {0.15, 0.05}) {
+        vcore::RateControlConfig c;
+        c.mode = vcore::kRateCbr;
+        c.bitrateKbps = 400;
+        c.fps = 25;
+        c.gopSize = 25;
+        c.cpbBits = 600000;
+        c.maxRateBits = 768000 * 1.2;
+        vcore::RateControl rc;
+        rc.Init(c);
+        std::vector<int> intraQp;
+        for (int n = 0; n < 50; ++n) {
+            const bool intra = n % 25 == 0;
+            const double cplx = intra ? 3.0e6 : 3.0e6 * ratio;
+            const int qp = rc.PickQp(intra, cplx);
+            if (intra) intraQp.push_back(qp);
+            const auto b = static_cast<uint64_t>((intra ? 0.9 : 0.55) * cplx / (0.625 * std::pow(2.0, qp / 6.0)));
+            rc.AddBits(8 * rc.Update(b, qp));
+        }
+        EXPECT_LE(intraQp[0], intraQp[1] + 3) << "inter/intra complexity " << ratio;
+    }
+}
+
 } // namespace

@@ -15,6 +15,8 @@ const double kInitKInter = 0.55;
 // A share of the buffer the model may plan a picture into; the rest absorbs
 // the model's error (the coder adapts its QP inside the picture as well).
 const double kPlanShare = 0.6;
+// The finest QP the first picture gets on the guess of cheap inter pictures.
+const double kFirstIntraQp = 20.0;
 
 // How many steps finer intra pictures are coded than the inter pictures of
 // their GOP: they are referenced by everything up to the next one.
@@ -58,9 +60,11 @@ int RateControl::PickQp(bool intra, double complexity) {
     const double fps = cfg_.fps;
     const int gop = cfg_.gopSize;
 
-    // complexities of both kinds as they stand now
+    // complexities of both kinds as they stand now (before the first inter
+    // picture: guessed cheap, as inter pictures mostly are; where they are
+    // not, the buffer limit below and the repayment hold the first picture)
     double cI = intra ? cplx_ : (haveI_ || lastCplxI_ > 0 ? lastCplxI_ : cplx_ * 2.5);
-    double cP = !intra ? cplx_ : (lastCplxP_ > 0 ? lastCplxP_ : cplx_ * 0.35);
+    double cP = !intra ? cplx_ : (lastCplxP_ > 0 ? lastCplxP_ : cplx_ * 0.06);
     // (a content getting busier quickly, as in a fade, is let through as
     // well: the inter pictures would run far over their share meanwhile)
     const bool sceneChange = !intra && lastCplxP_ > 0 && (cplx_ > lastCplxP_ * 1.3 || cplx_ < lastCplxP_ / 1.6);
@@ -92,6 +96,14 @@ int RateControl::PickQp(bool intra, double complexity) {
     double qs = (nI * kI_ * cI * mI + nP * kP_ * cP) / budget;
     if (cut) qs = (kI_ * cplx_ * mI + nI * kI_ * cI * mI + std::max(0.0, nP - 1) * kP_ * cPBefore) / budget;
     double qp = QpOfStep(qs) - (intra_ ? dI : 0);
+    // The guess gives the first picture most of the bits; where that would
+    // make it very fine (finer than QP 20) it need not be finer than inter
+    // pictures at a third of its complexity would leave it: what the inter
+    // pictures after it are short of costs more than the first picture gains.
+    if (intra && lastCplxP_ <= 0 && qp < kFirstIntraQp) {
+        const double cautious = QpOfStep((nI * kI_ * cI * mI + nP * kP_ * cplx_ * 0.35) / budget) - dI;
+        qp = std::max(qp, std::min(kFirstIntraQp, cautious));
+    }
 
     // keep the quality steady between pictures of a kind unless the content changed
     const double last = intra ? qpI_ : qpP_;
