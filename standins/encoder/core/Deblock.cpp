@@ -87,6 +87,9 @@ inline bool MvDiffers(const int16_t* a, const int16_t* b) {
     return std::abs(a[0] - b[0]) >= 4 || std::abs(a[1] - b[1]) >= 4;
 }
 
+// vector of 8x8 block blk (raster order) of macroblock mb
+inline const int16_t* BlockMv(const int16_t* mv, int mb, int blk) { return mv + 8 * mb + 2 * blk; }
+
 } // namespace
 
 namespace ref {
@@ -132,10 +135,13 @@ void DeblockPicture(const DeblockParams& p) {
                 } else if (e == 0 && p.mbIntra[mb - 1]) {
                     bS[0] = bS[1] = bS[2] = bS[3] = 4;
                 } else {
-                    const bool mvd = (e == 0) && MvDiffers(p.mv + 2 * mb, p.mv + 2 * (mb - 1));
+                    // vectors differ only across 8x8 block edges
                     for (int k = 0; k < 4; ++k) {
                         const int q = nz[k * w4 + e];
                         const int pn = nz[k * w4 + e - 1];
+                        const int row = (k >> 1) * 2;
+                        const bool mvd = e == 0 ? MvDiffers(BlockMv(p.mv, mb, row), BlockMv(p.mv, mb - 1, row + 1))
+                                                : e == 2 && MvDiffers(BlockMv(p.mv, mb, row), BlockMv(p.mv, mb, row + 1));
                         bS[k] = (q || pn) ? 2 : (mvd ? 1 : 0);
                     }
                 }
@@ -152,10 +158,12 @@ void DeblockPicture(const DeblockParams& p) {
                 } else if (e == 0 && p.mbIntra[mb - p.mbW]) {
                     bS[0] = bS[1] = bS[2] = bS[3] = 4;
                 } else {
-                    const bool mvd = (e == 0) && MvDiffers(p.mv + 2 * mb, p.mv + 2 * (mb - p.mbW));
                     for (int k = 0; k < 4; ++k) {
                         const int q = nz[e * w4 + k];
                         const int pn = nz[(e - 1) * w4 + k];
+                        const int col = k >> 1;
+                        const bool mvd = e == 0 ? MvDiffers(BlockMv(p.mv, mb, col), BlockMv(p.mv, mb - p.mbW, col + 2))
+                                                : e == 2 && MvDiffers(BlockMv(p.mv, mb, col), BlockMv(p.mv, mb, col + 2));
                         bS[k] = (q || pn) ? 2 : (mvd ? 1 : 0);
                     }
                 }

@@ -13,7 +13,7 @@ struct DeblockParams {
     int strideC;
     int mbW, mbH;
     const uint8_t* mbIntra;  // per macroblock: 1 = intra
-    const int16_t* mv;       // per macroblock: x, y (quarter pel); one reference frame
+    const int16_t* mv;       // per macroblock, its four 8x8 blocks in raster order: x, y (quarter pel); one reference frame
     const uint8_t* nnzY;     // per 4x4 luma block, row stride mbW * 4
     int qp;                  // picture QP, used when mbQp is null
     const uint8_t* mbQp = nullptr; // per macroblock QP (null: all macroblocks use qp)

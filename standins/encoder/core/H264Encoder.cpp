@@ -70,7 +70,7 @@ struct Picture {
     Plane y, u, v;
 };
 
-enum MbKind : uint8_t { kMbI4 = 0, kMbI16 = 1, kMbP16 = 2, kMbSkip = 3 };
+enum MbKind : uint8_t { kMbI4 = 0, kMbI16 = 1, kMbP16 = 2, kMbSkip = 3, kMbP16x8 = 4, kMbP8x16 = 5, kMbP8x8 = 6 };
 
 // Effort knobs derived from the speed/quality setting.
 struct SpeedProfile {
@@ -82,6 +82,7 @@ struct SpeedProfile {
     int i4ModesP;      // Intra4x4 modes tried for intra MBs in P slices
     bool satdDecisions; // SATD (else SAD) for inter/skip/intra choices in P slices
     int refineRadius;   // full search around the hexagon result
+    bool partitions;    // 16x8, 8x16 and 8x8 inter partitions
 };
 
 SpeedProfile MakeProfile(int s) {
@@ -94,6 +95,7 @@ SpeedProfile MakeProfile(int s) {
     p.i4ModesP = s <= 3 ? 0 : (s <= 5 ? 5 : 9);
     p.satdDecisions = s >= 3;
     p.refineRadius = s >= 7 ? 3 : 1;
+    p.partitions = s >= 3;
     return p;
 }
 
@@ -282,7 +284,7 @@ public:
     // per macroblock / per block state of the current picture
     std::vector<uint8_t> mbKind_;
     std::vector<uint8_t> mbIntra_;
-    std::vector<int16_t> mv_; // 2 per MB
+    std::vector<int16_t> mv_; // per MB: the vectors of its four 8x8 blocks (raster order), x and y
     std::vector<int8_t> i4Mode_; // per 4x4 luma block, -1 = not Intra4x4
     std::vector<uint8_t> nnzY_, nnzU_, nnzV_;
     std::vector<uint8_t> qpMb_;   // QP of each macroblock as the decoder sees it
@@ -446,15 +448,21 @@ public:
     bool SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred, int ps);
 
     // motion
-    void NeighbourMvs(int mbx, int mby, int* refA, const int16_t** mvA, int* refB, const int16_t** mvB, int* refC,
-                      const int16_t** mvC, bool* availA, bool* availB);
-    void PredictMv(int mbx, int mby, int* px, int* py);
-    void PredictSkipMv(int mbx, int mby, int* px, int* py);
+    bool Neighbour(int mbx, int mby, int x4, int y4, int done, const int16_t* own, int* ref, const int16_t** mv) const;
+    void PredictPartMv(int mbx, int mby, int x4, int y4, int w4, int shape, int part, int done, const int16_t* own,
+                       int* px, int* py) const;
+    void PredictMv(int mbx, int mby, int* px, int* py) const {
+        PredictPartMv(mbx, mby, 0, 0, 4, 0, 0, 0, nullptr, px, py);
+    }
+    void PredictSkipMv(int mbx, int mby, int* px, int* py) const;
     bool MvOk(int mbx, int mby, int mx, int my) const;
     const uint8_t* LumaPred(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride);
     void ChromaPred(int mbx, int mby, int mx, int my);
     int MvBits(int dx, int dy) const { return lambda_ * (mvBits_[dx] + mvBits_[dy]); }
-    void MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bmy);
+    void MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bmy, int ox = 0, int oy = 0,
+                      BlockSize bs = kBlock16x16, const int* seed = nullptr);
+    int SearchPartitions(int mbx, int mby, int cost16, int mx16, int my16);
+    void PartitionPred(int mbx, int mby);
 
     // bitstream
     int NcLuma(int x4, int y4) const;
@@ -463,6 +471,12 @@ public:
     void WriteChromaResidual(int mbx, int mby);
     void WriteQpDelta(int mbx, int mby);
     void StoreMbState(int mbx, int mby, int kind, int mx, int my);
+
+    // the partitions chosen for the macroblock: shape (kMbP16x8, kMbP8x16,
+    // kMbP8x8), one vector per 8x8 block and the differences coded
+    int partKind_ = kMbP16;
+    int16_t partMv_[8] = {};
+    int partMvd_[4][2] = {};
 };
 
 EncoderImpl::EncoderImpl() = default;
@@ -520,7 +534,7 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
     const size_t mbs = static_cast<size_t>(mbW_) * static_cast<size_t>(mbH_);
     mbKind_.assign(mbs, 0);
     mbIntra_.assign(mbs, 0);
-    mv_.assign(mbs * 2, 0);
+    mv_.assign(mbs * 8, 0);
     i4Mode_.assign(mbs * 16, -1);
     nnzY_.assign(mbs * 16, 0);
     nnzU_.assign(mbs * 4, 0);
@@ -1052,59 +1066,70 @@ void MbCoder::EncodeIntraMb(int mbx, int mby, bool pSlice, int i4Modes, int know
 // ---------------------------------------------------------------------------
 // Inter macroblocks
 
-void MbCoder::NeighbourMvs(int mbx, int mby, int* refA, const int16_t** mvA, int* refB, const int16_t** mvB,
-                               int* refC, const int16_t** mvC, bool* availA, bool* availB) {
+// The vector of the 8x8 block holding 4x4 block (x4, y4), counted from the
+// macroblock's top-left (-1..4 across, -1..3 down). False where that block
+// is outside the picture or not coded yet: own's blocks (the macroblock being
+// decided) count where their bit is set in done. Intra blocks are there with
+// no reference (ref -1) and a zero vector.
+bool MbCoder::Neighbour(int mbx, int mby, int x4, int y4, int done, const int16_t* own, int* ref,
+                        const int16_t** mv) const {
     static const int16_t kZero[2] = {0, 0};
-    const int mb = mby * mbW_ + mbx;
-    *availA = mbx > 0;
-    *availB = mby > 0;
-    bool availC = mby > 0 && mbx < mbW_ - 1;
-    int cIdx = mb - mbW_ + 1;
-    if (!availC && mby > 0 && mbx > 0) {
-        availC = true;
-        cIdx = mb - mbW_ - 1;
+    *ref = -1;
+    *mv = kZero;
+    const int blk = ((y4 & 3) >> 1) * 2 + ((x4 & 3) >> 1);
+    const int nx = mbx + (x4 < 0 ? -1 : (x4 > 3 ? 1 : 0)), ny = mby + (y4 < 0 ? -1 : 0);
+    if (nx == mbx && ny == mby) {
+        if (!(done & (1 << blk))) return false;
+        *ref = 0;
+        *mv = own + 2 * blk;
+        return true;
     }
-    auto get = [&](bool avail, int idx, int* ref, const int16_t** mv) {
-        if (!avail || mbIntra_[static_cast<size_t>(idx)]) {
-            *ref = -1;
-            *mv = kZero;
-        } else {
-            *ref = 0;
-            *mv = &mv_[static_cast<size_t>(idx) * 2];
-        }
-    };
-    get(*availA, mb - 1, refA, mvA);
-    get(*availB, mb - mbW_, refB, mvB);
-    get(availC, cIdx, refC, mvC);
-    if (!*availB && !availC && *availA) {
-        *refB = *refC = *refA;
-        *mvB = *mvC = *mvA;
+    if (nx < 0 || nx >= mbW_ || ny < 0 || (ny == mby && nx > mbx)) return false;
+    const size_t nb = static_cast<size_t>(ny * mbW_ + nx);
+    if (!mbIntra_[nb]) {
+        *ref = 0;
+        *mv = &mv_[nb * 8 + static_cast<size_t>(blk) * 2];
     }
+    return true;
 }
 
 static inline int Median3(int a, int b, int c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
 
-void MbCoder::PredictMv(int mbx, int mby, int* px, int* py) {
+// Predicted vector of a partition w4 4x4 blocks wide at (x4, y4); shape is
+// the macroblock's kind (kMbP16 for 16x16) and part the partition's index.
+void MbCoder::PredictPartMv(int mbx, int mby, int x4, int y4, int w4, int shape, int part, int done,
+                            const int16_t* own, int* px, int* py) const {
     int rA, rB, rC;
     const int16_t *a, *b, *c;
-    bool avA, avB;
-    NeighbourMvs(mbx, mby, &rA, &a, &rB, &b, &rC, &c, &avA, &avB);
-    const int matches = (rA == 0) + (rB == 0) + (rC == 0);
-    if (matches == 1) {
-        const int16_t* m = rA == 0 ? a : (rB == 0 ? b : c);
-        *px = m[0];
-        *py = m[1];
+    const bool avA = Neighbour(mbx, mby, x4 - 1, y4, done, own, &rA, &a);
+    const bool avB = Neighbour(mbx, mby, x4, y4 - 1, done, own, &rB, &b);
+    bool avC = Neighbour(mbx, mby, x4 + w4, y4 - 1, done, own, &rC, &c);
+    if (!avC) avC = Neighbour(mbx, mby, x4 - 1, y4 - 1, done, own, &rC, &c);
+    const int16_t* pick = nullptr;
+    if (shape == kMbP16x8) pick = part == 0 ? (rB == 0 ? b : nullptr) : (rA == 0 ? a : nullptr);
+    else if (shape == kMbP8x16) pick = part == 0 ? (rA == 0 ? a : nullptr) : (rC == 0 ? c : nullptr);
+    if (!pick) {
+        if (!avB && !avC && avA) {
+            rB = rC = rA;
+            b = c = a;
+        }
+        const int matches = (rA == 0) + (rB == 0) + (rC == 0);
+        if (matches == 1) pick = rA == 0 ? a : (rB == 0 ? b : c);
+    }
+    if (pick) {
+        *px = pick[0];
+        *py = pick[1];
     } else {
         *px = Median3(a[0], b[0], c[0]);
         *py = Median3(a[1], b[1], c[1]);
     }
 }
 
-void MbCoder::PredictSkipMv(int mbx, int mby, int* px, int* py) {
-    int rA, rB, rC;
-    const int16_t *a, *b, *c;
-    bool avA, avB;
-    NeighbourMvs(mbx, mby, &rA, &a, &rB, &b, &rC, &c, &avA, &avB);
+void MbCoder::PredictSkipMv(int mbx, int mby, int* px, int* py) const {
+    int rA, rB;
+    const int16_t *a, *b;
+    const bool avA = Neighbour(mbx, mby, -1, 0, 0, nullptr, &rA, &a);
+    const bool avB = Neighbour(mbx, mby, 0, -1, 0, nullptr, &rB, &b);
     if (!avA || !avB || (rA == 0 && a[0] == 0 && a[1] == 0) || (rB == 0 && b[0] == 0 && b[1] == 0)) {
         *px = *py = 0;
         return;
@@ -1167,10 +1192,15 @@ void MbCoder::ChromaPred(int mbx, int mby, int mx, int my) {
     }
 }
 
-void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bmy) {
-    const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
+// Searches the vector of the block of size bs at (ox, oy) in the macroblock
+// (the whole macroblock by default). For a block, seed is the macroblock's
+// full-pel vector: the search starts there, at zero and at the predictor.
+void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bmy, int ox, int oy, BlockSize bs,
+                           const int* seed) {
+    const uint8_t* src = src_.y.At(mbx * 16 + ox, mby * 16 + oy);
     const int ss = src_.y.stride;
     const Plane& F = rec_[lastRec_].y;
+    const PixelCostFn sad = Kern().sad[bs];
     const int px = mbx * 16, py = mby * 16;
     const int xmin = std::max(-kPadY + 4 - px, -2048), xmax = std::min(wp_ + kPadY - 24 - px, 2047);
     const int ymin = std::max(-kPadY + 4 - py, -mvYLimit_ / 4), ymax = std::min(hp_ + kPadY - 24 - py, mvYLimit_ / 4 - 1);
@@ -1187,7 +1217,7 @@ void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bm
             if (seenKey[h] == key) return seenCost[h];
             h = (h + 1) & (kSlots - 1);
         }
-        const int c = Sad16x16(src, ss, F.At(px + x, py + y), F.stride) + MvBits(4 * x - pmx, 4 * y - pmy);
+        const int c = sad(src, ss, F.At(px + ox + x, py + oy + y), F.stride) + MvBits(4 * x - pmx, 4 * y - pmy);
         if (remembered < kMaxRemembered) {
             seenKey[h] = key;
             seenCost[h] = c;
@@ -1209,7 +1239,7 @@ void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bm
         }
         return false;
     };
-    int cand[8][2];
+    int cand[9][2];
     int nCand = 0;
     auto addCand = [&](int x, int y) {
         x = Clip3(xmin, xmax, x);
@@ -1222,11 +1252,13 @@ void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bm
     };
     addCand(cx, cy);
     addCand(0, 0);
-    {
+    if (seed) addCand(seed[0], seed[1]);
+    if (!seed) { // a block of a macroblock starts from the macroblock's vector instead
         int rA, rB, rC;
         const int16_t *a, *b, *c;
-        bool avA, avB;
-        NeighbourMvs(mbx, mby, &rA, &a, &rB, &b, &rC, &c, &avA, &avB);
+        Neighbour(mbx, mby, -1, 0, 0, nullptr, &rA, &a);
+        Neighbour(mbx, mby, 0, -1, 0, nullptr, &rB, &b);
+        if (!Neighbour(mbx, mby, 4, -1, 0, nullptr, &rC, &c)) Neighbour(mbx, mby, -1, -1, 0, nullptr, &rC, &c);
         if (rA == 0) addCand((a[0] + 2) >> 2, (a[1] + 2) >> 2);
         if (rB == 0) addCand((b[0] + 2) >> 2, (b[1] + 2) >> 2);
         if (rC == 0) addCand((c[0] + 2) >> 2, (c[1] + 2) >> 2);
@@ -1236,7 +1268,7 @@ void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bm
         const int later[3] = {mb, mbx + 1 < mbW_ ? mb + 1 : -1, mby + 1 < mbH_ ? mb + mbW_ : -1};
         for (int k : later) {
             if (k < 0 || !prevWasP_) continue;
-            const int16_t* t = &mv_[static_cast<size_t>(k) * 2];
+            const int16_t* t = &mv_[static_cast<size_t>(k) * 8];
             addCand((t[0] + 2) >> 2, (t[1] + 2) >> 2);
         }
     }
@@ -1274,14 +1306,16 @@ void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bm
             cy = y;
         }
     }
-    const int ox = cx, oy = cy;
-    if (sp_.hexSearch) {
+    const int sx = cx, sy = cy;
+    if (seed) {
+        // a block of a macroblock: the descents around the macroblock's vector suffice
+    } else if (sp_.hexSearch) {
         static const int kHex[6][2] = {{-2, 0}, {-1, -2}, {1, -2}, {2, 0}, {1, 2}, {-1, 2}};
         for (int it = 0; it < sp_.range; ++it) {
             const int bx = cx, by = cy;
             for (int k = 0; k < 6; ++k) tryPt(bx + kHex[k][0], by + kHex[k][1]);
             if (bx == cx && by == cy) break;
-            if (std::abs(cx - ox) > sp_.range * 2 || std::abs(cy - oy) > sp_.range * 2) break;
+            if (std::abs(cx - sx) > sp_.range * 2 || std::abs(cy - sy) > sp_.range * 2) break;
         }
         const int bx = cx, by = cy;
         const int r = sp_.refineRadius;
@@ -1302,8 +1336,8 @@ void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bm
     if (sp_.subpel > 0) {
         auto subCost = [&](int x, int y) {
             int st;
-            const uint8_t* p = LumaPred(mbx, mby, x, y, tmp2_, &st);
-            int d = sp_.satdSubpel ? Satd16x16(src, ss, p, st) : Sad16x16(src, ss, p, st);
+            const uint8_t* p = LumaPred(mbx, mby, x, y, tmp2_, &st) + oy * st + ox;
+            int d = sp_.satdSubpel ? Kern().satd[bs](src, ss, p, st) : sad(src, ss, p, st);
             return d + MvBits(x - pmx, y - pmy);
         };
         int bestSub = sp_.satdSubpel ? subCost(mx, my) : best;
@@ -1326,6 +1360,107 @@ void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bm
     }
     *bmx = mx;
     *bmy = my;
+}
+
+// Tries the macroblock as four 8x8 blocks, and where that beats the single
+// vector (mx16, my16) whose cost is cost16, as two 16x8 and two 8x16 halves,
+// each half taking the better of the 8x8 vectors in it and the single one.
+// Costs are the distortion of the decisions plus lambda times the bits of
+// the vector differences and of the macroblock type beyond a 16x16 one.
+// Returns the cost of the best partitioning, described in partKind_,
+// partMv_ and partMvd_.
+int MbCoder::SearchPartitions(int mbx, int mby, int cost16, int mx16, int my16) {
+    const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
+    const int ss = src_.y.stride;
+    auto dist = [&](BlockSize bs, int ox, int oy, int mx, int my) {
+        int st;
+        const uint8_t* p = LumaPred(mbx, mby, mx, my, tmp2_, &st) + oy * st + ox;
+        const uint8_t* q = src + oy * ss + ox;
+        return sp_.satdDecisions ? Kern().satd[bs](q, ss, p, st) : Kern().sad[bs](q, ss, p, st);
+    };
+    const int seed[2] = {(mx16 + 2) >> 2, (my16 + 2) >> 2};
+    int16_t mv8[8];
+    int mvd8[4][2];
+    int cost8 = 6 * lambda_; // mb_type 3 and four sub_mb_type 0: six bits more than a 16x16
+    for (int k = 0, done = 0; k < 4; ++k) {
+        const int ox = (k & 1) * 8, oy = (k >> 1) * 8;
+        int pmx, pmy, bx, by;
+        PredictPartMv(mbx, mby, ox / 4, oy / 4, 2, kMbP8x8, k, done, mv8, &pmx, &pmy);
+        MotionSearch(mbx, mby, pmx, pmy, &bx, &by, ox, oy, kBlock8x8, seed);
+        cost8 += dist(kBlock8x8, ox, oy, bx, by) + MvBits(bx - pmx, by - pmy);
+        mv8[2 * k] = static_cast<int16_t>(bx);
+        mv8[2 * k + 1] = static_cast<int16_t>(by);
+        mvd8[k][0] = bx - pmx;
+        mvd8[k][1] = by - pmy;
+        done |= 1 << k;
+        if (cost8 >= cost16 + cost16 / 2) return INT32_MAX / 2; // far behind: not worth finishing
+    }
+    int best = cost8;
+    partKind_ = kMbP8x8;
+    std::memcpy(partMv_, mv8, sizeof(partMv_));
+    std::memcpy(partMvd_, mvd8, sizeof(partMvd_));
+    if (cost8 >= cost16) return best;
+    // halves: 16x8 (blocks 0,1 and 2,3) and 8x16 (blocks 0,2 and 1,3)
+    for (int shape : {kMbP16x8, kMbP8x16}) {
+        const bool wide = shape == kMbP16x8;
+        const BlockSize bs = wide ? kBlock16x8 : kBlock8x16;
+        int16_t mv[8];
+        int mvd[2][2];
+        int cost = 2 * lambda_; // mb_type 1 or 2: two bits more than a 16x16
+        for (int part = 0, done = 0; part < 2; ++part) {
+            const int b0 = wide ? 2 * part : part, b1 = wide ? b0 + 1 : b0 + 2;
+            const int ox = wide ? 0 : 8 * part, oy = wide ? 8 * part : 0;
+            int pmx, pmy;
+            PredictPartMv(mbx, mby, ox / 4, oy / 4, wide ? 4 : 2, shape, part, done, mv, &pmx, &pmy);
+            const int cand[3][2] = {{mv8[2 * b0], mv8[2 * b0 + 1]}, {mv8[2 * b1], mv8[2 * b1 + 1]}, {mx16, my16}};
+            int bc = INT32_MAX, bx = 0, by = 0;
+            for (int i = 0; i < 3; ++i) {
+                if (i && cand[i][0] == cand[0][0] && cand[i][1] == cand[0][1]) continue;
+                if (i == 2 && cand[2][0] == cand[1][0] && cand[2][1] == cand[1][1]) continue;
+                const int c = dist(bs, ox, oy, cand[i][0], cand[i][1]) + MvBits(cand[i][0] - pmx, cand[i][1] - pmy);
+                if (c < bc) {
+                    bc = c;
+                    bx = cand[i][0];
+                    by = cand[i][1];
+                }
+            }
+            cost += bc;
+            for (int b : {b0, b1}) {
+                mv[2 * b] = static_cast<int16_t>(bx);
+                mv[2 * b + 1] = static_cast<int16_t>(by);
+                done |= 1 << b;
+            }
+            mvd[part][0] = bx - pmx;
+            mvd[part][1] = by - pmy;
+        }
+        if (cost < best) {
+            best = cost;
+            partKind_ = shape;
+            std::memcpy(partMv_, mv, sizeof(partMv_));
+            std::memcpy(partMvd_, mvd, sizeof(mvd));
+        }
+    }
+    return best;
+}
+
+// The luma and chroma prediction of the partitioned macroblock (partMv_).
+void MbCoder::PartitionPred(int mbx, int mby) {
+    const Picture& ref = rec_[lastRec_];
+    alignas(16) uint8_t cmc[64];
+    for (int k = 0; k < 4; ++k) {
+        const int mx = partMv_[2 * k], my = partMv_[2 * k + 1];
+        const int ox = (k & 1) * 8, oy = (k >> 1) * 8;
+        int st;
+        const uint8_t* p = LumaPred(mbx, mby, mx, my, tmp_, &st) + oy * st + ox;
+        for (int y = 0; y < 8; ++y) std::memcpy(predY_ + (oy + y) * 16 + ox, p + y * st, 8);
+        const int cx = mbx * 8 + (mx >> 3), cy = mby * 8 + (my >> 3);
+        for (int pl = 0; pl < 2; ++pl) {
+            const Plane& c = pl ? ref.v : ref.u;
+            Kern().chromaMc8x8(cmc, 8, c.At(cx, cy), c.stride, mx & 7, my & 7);
+            uint8_t* d = pl ? predV_ : predU_;
+            for (int y = 0; y < 4; ++y) std::memcpy(d + (oy / 2 + y) * 8 + ox / 2, cmc + (oy / 2 + y) * 8 + ox / 2, 4);
+        }
+    }
 }
 
 void MbCoder::EncodeInterLuma(int mbx, int mby) {
@@ -1467,7 +1602,17 @@ void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
         }
     }
 
-    Copy16x16(predY_, 16, p, st); // p may live in scratch memory reused below
+    // partitions, where the single vector leaves enough to gain
+    int kind = kMbP16;
+    if (sp_.partitions && interSatd > 8 * lambda_) {
+        const int partCost = SearchPartitions(mbx, mby, interCost, mx, my);
+        if (partCost < interCost) {
+            kind = partKind_;
+            interCost = partCost;
+        }
+    }
+    if (kind == kMbP16) Copy16x16(predY_, 16, p, st); // p may live in scratch memory reused below
+    else PartitionPred(mbx, mby);
     // Intra is worth a look even when inter looks fine: where an object has
     // just moved away, intra from clean neighbours often predicts the
     // uncovered background exactly while inter would drag artefacts along.
@@ -1481,18 +1626,18 @@ void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
         }
     }
 
-    ChromaPred(mbx, mby, mx, my);
+    if (kind == kMbP16) ChromaPred(mbx, mby, mx, my);
     EncodeInterLuma(mbx, mby);
     EncodeChroma(mbx, mby, false);
-    if (cbpLuma_ == 0 && cbpChroma_ == 0 && mx == smx && my == smy && skipOk) {
+    if (kind == kMbP16 && cbpLuma_ == 0 && cbpChroma_ == 0 && mx == smx && my == smy && skipOk) {
         // recon already equals the prediction
         StoreMbState(mbx, mby, kMbSkip, smx, smy);
         ++*skipRun;
         return;
     }
     PutSkipRun(skipRun);
-    StoreMbState(mbx, mby, kMbP16, mx, my);
-    WriteMb(mbx, mby, kMbP16, true, mx - pmx, my - pmy);
+    StoreMbState(mbx, mby, kind, mx, my);
+    WriteMb(mbx, mby, kind, true, mx - pmx, my - pmy);
 }
 
 // ---------------------------------------------------------------------------
@@ -1502,8 +1647,11 @@ void MbCoder::StoreMbState(int mbx, int mby, int kind, int mx, int my) {
     const size_t mb = static_cast<size_t>(mby * mbW_ + mbx);
     mbKind_[mb] = static_cast<uint8_t>(kind);
     mbIntra_[mb] = (kind == kMbI4 || kind == kMbI16) ? 1 : 0;
-    mv_[mb * 2] = static_cast<int16_t>(mx);
-    mv_[mb * 2 + 1] = static_cast<int16_t>(my);
+    const bool parts = kind == kMbP16x8 || kind == kMbP8x16 || kind == kMbP8x8;
+    for (int b = 0; b < 4; ++b) {
+        mv_[mb * 8 + static_cast<size_t>(b) * 2] = parts ? partMv_[2 * b] : static_cast<int16_t>(mx);
+        mv_[mb * 8 + static_cast<size_t>(b) * 2 + 1] = parts ? partMv_[2 * b + 1] : static_cast<int16_t>(my);
+    }
     carriesQp_[mb] = 0; // WriteMb sets it and the QP; without, the QP is known when the row is joined
     const int w4 = mbW_ * 4;
     if (kind != kMbI4) {
@@ -1605,10 +1753,20 @@ void MbCoder::WriteMb(int mbx, int mby, int kind, bool pSlice, int mvdx, int mvd
         }
         bw_.Ue(static_cast<uint32_t>(chromaMode_));
         bw_.Ue(static_cast<uint32_t>(CbpCodeNum(cbp, true)));
-    } else { // P_L0_16x16
+    } else if (kind == kMbP16) { // P_L0_16x16
         bw_.Ue(0);
         bw_.Se(mvdx);
         bw_.Se(mvdy);
+        bw_.Ue(static_cast<uint32_t>(CbpCodeNum(cbp, false)));
+    } else { // P_L0_L0_16x8, P_L0_L0_8x16, P_8x8 (four P_L0_8x8); one reference: no ref_idx
+        bw_.Ue(kind == kMbP16x8 ? 1 : (kind == kMbP8x16 ? 2 : 3));
+        const int parts = kind == kMbP8x8 ? 4 : 2;
+        if (kind == kMbP8x8)
+            for (int k = 0; k < 4; ++k) bw_.Ue(0);
+        for (int k = 0; k < parts; ++k) {
+            bw_.Se(partMvd_[k][0]);
+            bw_.Se(partMvd_[k][1]);
+        }
         bw_.Ue(static_cast<uint32_t>(CbpCodeNum(cbp, false)));
     }
     if (cbp) WriteQpDelta(mbx, mby);
