@@ -29,7 +29,9 @@
 // private pages of the address space (which heaps grow 64 KB at a time); the resident
 // anonymous memory of the host process also holds what the platform allocates outside the
 // Windows address space (window and GDI objects, the media libraries).
-// With QUORLIN_SOAK_BLOCKS set, it ends with the heap blocks each cycle left behind.
+// With QUORLIN_SOAK_BLOCKS set, it ends with the heap blocks each cycle left behind; with
+// QUORLIN_SOAK_SHOW_GRAPH=<n>, the dialog's "Show graph" is pressed in every n-th
+// build/play/stop cycle (GraphEdit attached through the run, closed with the graph).
 // Before the cycles the counter is checked: 10 events opened must count as 10 more handles.
 // Exit status 0 when every cycle built and played.
 #include <windows.h>
@@ -508,6 +510,9 @@ bool SetUp(HWND hDlg, const Job& job) {
     return true;
 }
 
+// Every how many build/play/stop cycles "Show graph" is pressed (0: never).
+int g_nShowGraphEvery = 0;
+
 int RunDialog(const Job& job, int cCycles) {
     int nResult = 0;
     CMainDialog dlg;
@@ -523,6 +528,19 @@ int RunDialog(const Job& job, int cCycles) {
                 boxes.Clear();
                 Press(hDlg, IDC_BUILD_GRAPH);
                 bool bOk = boxes.Boxes().empty();
+                const char* pszFailure = NULL;
+                if (bOk && bPlay && g_nShowGraphEvery > 0 && i % g_nShowGraphEvery == 0) {
+                    // "Show graph": GraphEdit attaches to the graph and stays through the run;
+                    // dropping the graph closes it.
+                    Press(hDlg, IDC_SHOW_GRAPH);
+                    const HWND hGraphEdit = dlg.m_graph.m_graphEdit.m_hWndMain;
+                    bOk = boxes.Boxes().empty() && PumpUntil([&] {
+                        WCHAR sz[256] = {};
+                        ::GetWindowTextW(hGraphEdit, sz, 256);
+                        return std::wcsstr(sz, L"attached to") != NULL;
+                    }, 30000);
+                    if (!bOk) pszFailure = "GraphEdit did not attach";
+                }
                 if (bOk && bPlay) {
                     Press(hDlg, IDC_PLAY);
                     if (job.eKind == kCamera) {
@@ -537,7 +555,9 @@ int RunDialog(const Job& job, int cCycles) {
                 Press(hDlg, IDC_TEST);
                 if (!bOk) {
                     std::fprintf(stderr, "%s cycle %d failed: %ls\n", bPlay ? "play" : "build", i,
-                                 boxes.Boxes().empty() ? L"no end" : boxes.Boxes()[0].text.c_str());
+                                 !boxes.Boxes().empty() ? boxes.Boxes()[0].text.c_str()
+                                 : pszFailure                ? L"GraphEdit did not attach"
+                                                             : L"no end");
                     nResult = 1;
                     break;
                 }
@@ -569,6 +589,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!CounterWorks()) return 3;
     const auto set = [](const wchar_t* pszName) { return _wgetenv(pszName) && *_wgetenv(pszName); };
     g_bBlockCensus = set(L"QUORLIN_SOAK_BLOCKS");
+    if (set(L"QUORLIN_SOAK_SHOW_GRAPH")) g_nShowGraphEvery = _wtoi(_wgetenv(L"QUORLIN_SOAK_SHOW_GRAPH"));
     if (FAILED(::CoInitialize(NULL))) return 1;
     Report("start", 0);
     int nResult = 2;
