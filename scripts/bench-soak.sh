@@ -22,10 +22,11 @@
 #   about 40 registry keys per filter search of the graph manager (Render, and twice in
 #   RenderFile; 43 for a camera's Render): the system device enumerator leaves every filter's
 #   key it read open (one per registered filter, our four stand-ins' among them), and about
-#   0.5 KB of heap with them;
-#   about 8-15 KB of the host's resident memory per build whose video window is shown (the
-#   platform's video renderer; a plain window shown and destroyed leaves nothing): the plain
-#   and platform ways show it as the dialog does, and without it they grow by 0-1 KB.
+#   0.5 KB of heap with them.
+# Still open: through the dialog the host's resident memory grows about 16 KB per build
+# beyond the plain program (which shows the video window as the dialog does), with the same
+# heap and private memory; a window whose title, enabled children, texts and timers change
+# as the dialog's do leaves nothing. (QUORLIN_SOAK_BLOCKS grows the heap by itself.)
 #
 #   scripts/bench-soak.sh                      # a generated 1 s clip, 20 cycles
 #   CYCLES=50 GRAPHS="render camera" scripts/bench-soak.sh

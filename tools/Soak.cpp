@@ -447,8 +447,7 @@ HRESULT PlainPlay(IGraphBuilder* pGraph, bool bLive) {
     return lCode == EC_COMPLETE ? S_OK : E_FAIL;
 }
 
-// Shows the video window of the graph where there is one, as the dialog does: a shown
-// window of the platform's video renderer costs resident memory of its own at every build.
+// Shows the video window of the graph where there is one, as the dialog does.
 void ShowVideoWindow(IGraphBuilder* pGraph) {
     CComQIPtr<IVideoWindow> spWindow(pGraph);
     if (spWindow) spWindow->put_Visible(OATRUE);
