@@ -282,6 +282,9 @@ void Press(HWND hDlg, int nID) {
 // and while GraphEdit holds the graph the dialog is closed. The bench ends GraphEdit and
 // exits with 0.
 TEST(EndToEnd, ShowGraphThenClosingTheDialogExitsCleanly) {
+    struct GraphEditsEnded {
+        ~GraphEditsEnded() { EndProcessesNamed(L"graphedt.exe"); }
+    } graphEdits;
     const std::wstring exe = ToWinPath(Narrow(QUORLIN_EXE));
     STARTUPINFOW si = {sizeof si};
     PROCESS_INFORMATION pi = {};
@@ -356,6 +359,9 @@ TEST(EndToEnd, DISABLED_ShowGraphInThisProcess) {
 // is started from the Linux side: a fault while the process ends leaves the exit code it had
 // already set for a Windows parent, but kills Wine's process with a signal.
 TEST(EndToEnd, ATestProcessThatShowedTheGraphExitsCleanly) {
+    struct GraphEditsEnded {
+        ~GraphEditsEnded() { EndProcessesNamed(L"graphedt.exe"); }
+    } graphEdits;
     wchar_t szExe[MAX_PATH];
     ASSERT_GT(::GetModuleFileNameW(NULL, szExe, MAX_PATH), 0u);
     std::string out;

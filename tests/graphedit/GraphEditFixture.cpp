@@ -54,17 +54,6 @@ bool RotHas(const std::wstring& displayName) {
     return false;
 }
 
-std::vector<DWORD> ProcessesNamed(LPCWSTR pszExe) {
-    std::vector<DWORD> ids;
-    HANDLE hSnap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (hSnap == INVALID_HANDLE_VALUE) return ids;
-    PROCESSENTRY32W pe = {sizeof(pe)};
-    for (BOOL b = ::Process32FirstW(hSnap, &pe); b; b = ::Process32NextW(hSnap, &pe))
-        if (::lstrcmpiW(pe.szExeFile, pszExe) == 0) ids.push_back(pe.th32ProcessID);
-    ::CloseHandle(hSnap);
-    return ids;
-}
-
 bool WaitProcessEnd(DWORD dwProcessId, DWORD ms) {
     HANDLE h = ::OpenProcess(SYNCHRONIZE, FALSE, dwProcessId);
     if (h == NULL) return true;  // already gone
@@ -73,15 +62,7 @@ bool WaitProcessEnd(DWORD dwProcessId, DWORD ms) {
     return bEnded;
 }
 
-void GraphEditTest::TearDown() {
-    for (DWORD dwId : ProcessesNamed(L"graphedt.exe")) {
-        HANDLE h = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, dwId);
-        if (h == NULL) continue;
-        ::TerminateProcess(h, 1);
-        ::WaitForSingleObject(h, 2000);
-        ::CloseHandle(h);
-    }
-}
+void GraphEditTest::TearDown() { EndProcessesNamed(L"graphedt.exe"); }
 
 namespace {
 struct OwnedSearch {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "graph/Graph.h"
+#include "tests/support/WindowTools.h"
 
 // The program keeps one apartment on its test thread from start to end, as the bench does
 // (ComEnvironment). An apartment ended after each test would be torn down by the first call
@@ -30,8 +31,6 @@ std::wstring CookieName(const void* pGraph, DWORD dwProcessId = ::GetCurrentProc
 std::vector<std::wstring> RotNames();
 bool RotHas(const std::wstring& displayName);
 
-// Ids of the running processes whose image file is named pszExe.
-std::vector<DWORD> ProcessesNamed(LPCWSTR pszExe);
 // Waits for a process to end (true) or ms to pass (false).
 bool WaitProcessEnd(DWORD dwProcessId, DWORD ms);
 // The first top-level window of a process owned by hWndOwner.

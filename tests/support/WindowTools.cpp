@@ -1,5 +1,7 @@
 #include "tests/support/WindowTools.h"
 
+#include <tlhelp32.h>
+
 namespace {
 
 struct ModalRun {
@@ -114,4 +116,25 @@ std::wstring ClassName(HWND hWnd) {
     wchar_t sz[256] = {};
     ::GetClassNameW(hWnd, sz, 256);
     return sz;
+}
+
+std::vector<DWORD> ProcessesNamed(LPCWSTR pszExe) {
+    std::vector<DWORD> ids;
+    HANDLE hSnap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (hSnap == INVALID_HANDLE_VALUE) return ids;
+    PROCESSENTRY32W pe = {sizeof(pe)};
+    for (BOOL b = ::Process32FirstW(hSnap, &pe); b; b = ::Process32NextW(hSnap, &pe))
+        if (::lstrcmpiW(pe.szExeFile, pszExe) == 0) ids.push_back(pe.th32ProcessID);
+    ::CloseHandle(hSnap);
+    return ids;
+}
+
+void EndProcessesNamed(LPCWSTR pszExe) {
+    for (DWORD dwId : ProcessesNamed(pszExe)) {
+        HANDLE h = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, dwId);
+        if (h == NULL) continue;
+        ::TerminateProcess(h, 1);
+        ::WaitForSingleObject(h, 2000);
+        ::CloseHandle(h);
+    }
 }

@@ -56,3 +56,9 @@ private:
 std::wstring WindowText(HWND hWnd);
 std::wstring ItemText(HWND hDlg, int nID);
 std::wstring ClassName(HWND hWnd);
+
+// Ids of the running processes whose image file is named pszExe.
+std::vector<DWORD> ProcessesNamed(LPCWSTR pszExe);
+// Ends every running process whose image file is named pszExe (a GraphEdit a test left
+// running would go on holding the test program's output).
+void EndProcessesNamed(LPCWSTR pszExe);
