@@ -175,13 +175,8 @@ TEST(CbrBuffer, AllSkipPicturesOnlyWhenTheBufferWouldOverflow) {
 
 namespace {
 
-TEST(RateModel, IntraPictureNoCoarserThanTheInterPicturesItFollows) {
-    // Content whose inter pictures cost about a tenth of an intra picture.
-    // The intra picture that starts a GOP is no coarser than the inter
-    // pictures just before it (they would spend the next GOP re-coding what
-    // it lost), the inter picture after it is at most the intra offset
-    // (3 steps for GOPs of 12 and more) and one step coarser, and the rate
-    // still holds over the GOPs.
+// CBR 400 Kbps at 25 pictures a second, GOPs of 25, a buffer of 1.5 s.
+vcore::RateControlConfig Cbr400Gop25() {
     vcore::RateControlConfig c;
     c.mode = vcore::kRateCbr;
     c.bitrateKbps = 400;
@@ -189,6 +184,17 @@ TEST(RateModel, IntraPictureNoCoarserThanTheInterPicturesItFollows) {
     c.gopSize = 25;
     c.cpbBits = 600000;
     c.maxRateBits = 768000 * 1.2;
+    return c;
+}
+
+TEST(RateModel, IntraPictureNoCoarserThanTheInterPicturesItFollows) {
+    // Content whose inter pictures cost about a tenth of an intra picture.
+    // The intra picture that starts a GOP is no coarser than the inter
+    // pictures just before it (they would spend the next GOP re-coding what
+    // it lost), the inter picture after it is at most the intra offset
+    // (3 steps for GOPs of 12 and more) and one step coarser, and the rate
+    // still holds over the GOPs.
+    const vcore::RateControlConfig c = Cbr400Gop25();
     vcore::RateControl rc;
     rc.Init(c);
     // bits as the model's own form gives them, with fixed factors
@@ -279,15 +285,8 @@ TEST(RateModel, FirstIntraPictureNotFarCoarserThanLaterOnes) {
     // the intra picture of the next GOP: the inter pictures of the first GOP
     // would spend their bits re-coding what it lost.
     for (const double ratio : {0.15, 0.05}) {
-        vcore::RateControlConfig c;
-        c.mode = vcore::kRateCbr;
-        c.bitrateKbps = 400;
-        c.fps = 25;
-        c.gopSize = 25;
-        c.cpbBits = 600000;
-        c.maxRateBits = 768000 * 1.2;
         vcore::RateControl rc;
-        rc.Init(c);
+        rc.Init(Cbr400Gop25());
         std::vector<int> intraQp;
         for (int n = 0; n < 50; ++n) {
             const bool intra = n % 25 == 0;
