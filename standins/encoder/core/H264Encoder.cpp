@@ -205,21 +205,39 @@ private:
     bool stop_ = false;
 };
 
+// What workers on different processors write is kept this far apart: a line
+// written by one and read or written by another moves between their caches
+// every time, which costs about as much as coding a small macroblock.
+constexpr size_t kCacheLine = 64;
+
+// The macroblocks done in one row, alone on its line: the row's worker stores
+// it after every macroblock, the row below reads it.
+struct alignas(kCacheLine) RowCounter {
+    std::atomic<int> done{0};
+};
+
 inline void CpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
 #endif
 }
 
-// Waiting for other rows: a short spin, then sleep until a change is announced.
+// Waiting for another row to get far enough: a short spin, then sleep until
+// the counter waited for reaches the value. Each worker sleeps on a condition
+// of its own and is woken only when its own counter has got there: waking
+// every sleeper at every change had each of them wake up and sleep again
+// after every macroblock of the row it waited for, a round trip to the
+// system each (on a virtual machine, several microseconds).
 class RowSignal {
 public:
-    template <class Pred> void WaitUntil(Pred ready) {
+    // Waits until counter >= want; worker: the caller's index (< kMaxThreads).
+    void WaitFor(const std::atomic<int>& counter, int want, int worker) {
         // The row above is usually a macroblock or two away (a few microseconds):
         // a spin of a few macroblocks' time, measured by the clock since a pause
         // takes from a few to over a hundred cycles. Longer means the other
         // worker lost its processor (a busy machine): spinning on would burn a
         // share of the processor that worker waits for, so sleep.
+        auto ready = [&] { return counter.load(std::memory_order_acquire) >= want; };
         if (ready()) return;
         const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinMicroseconds);
         for (;;) {
@@ -229,27 +247,38 @@ public:
             }
             if (std::chrono::steady_clock::now() >= until) break;
         }
+        Sleeper& me = sleepers_[worker];
         std::unique_lock<SysLock> l(m_);
-        ++sleepers_;
-        cv_.wait(l, ready);
-        --sleepers_;
+        me.counter = &counter;
+        me.want = want;
+        // counted in before the counter is read again; Announce reads the
+        // count after its change, so one of the two sees the other
+        sleeping_.fetch_add(1);
+        me.cv.wait(l, ready);
+        sleeping_.fetch_sub(1);
+        me.counter = nullptr;
     }
-    // Called after the state a waiter looks at has changed.
-    void Announce() {
-        // the change (a release store) is seen before the count of sleepers is
-        // read, else a waiter counting itself in just now would sleep past it
+    // Called after counter (a release store) has become value.
+    void Announce(const std::atomic<int>& counter, int value) {
         std::atomic_thread_fence(std::memory_order_seq_cst);
-        if (sleepers_.load() > 0) {
-            std::lock_guard<SysLock> l(m_);
-            cv_.notify_all();
-        }
+        if (sleeping_.load() == 0) return;
+        std::lock_guard<SysLock> l(m_);
+        for (Sleeper& s : sleepers_)
+            if (s.counter == &counter && value >= s.want) s.cv.notify_all();
     }
 
 private:
     static constexpr int kSpinMicroseconds = 15;
-    SysLock m_;
-    SysCond cv_;
-    std::atomic<int> sleepers_{0};
+    struct Sleeper {
+        const std::atomic<int>* counter = nullptr; // what it waits for, under m_
+        int want = 0;
+        SysCond cv;
+    };
+    // read after every macroblock by every worker: on a line of its own, not
+    // on the lock's, which a sleeper takes
+    alignas(kCacheLine) std::atomic<int> sleeping_{0};
+    alignas(kCacheLine) SysLock m_;
+    Sleeper sleepers_[kMaxThreads];
 };
 
 } // namespace
@@ -316,9 +345,9 @@ public:
     // (one row above with one thread), whatever the number of threads.
     WorkerPool pool_;
     std::vector<std::unique_ptr<MbCoder>> coders_;
-    std::unique_ptr<std::atomic<int>[]> rowProgress_; // macroblocks done per row
-    std::atomic<int> rowsJoined_{0};
-    std::atomic<int> nextRow_{0};
+    std::vector<RowCounter> rowProgress_; // macroblocks done per row
+    alignas(kCacheLine) std::atomic<int> rowsJoined_{0};
+    alignas(kCacheLine) std::atomic<int> nextRow_{0};
     RowSignal signal_;
     std::vector<uint64_t> joinedBits_;  // slice bits after each joined row
     std::vector<double> joinedCplx_;    // estimated cost of the rows joined
@@ -347,16 +376,23 @@ public:
         dp.rowEnd = end;
         DeblockPicture(dp);
     }
-    void WaitRowAbove(int mby, int mbx) {
+    // *seen: the progress of the row above last read by this row; the shared
+    // counter is read again only when that is not far enough (the row above
+    // usually runs well ahead, so its line stays with its worker)
+    void WaitRowAbove(int mby, int mbx, int* seen, int worker) {
         if (mby == 0) return;
         const int need = std::min(mbx + 2, mbW_);
-        std::atomic<int>& above = rowProgress_[mby - 1];
-        if (above.load(std::memory_order_acquire) >= need) return;
-        signal_.WaitUntil([&] { return above.load(std::memory_order_acquire) >= need; });
+        if (*seen >= need) return;
+        const std::atomic<int>& above = rowProgress_[static_cast<size_t>(mby - 1)].done;
+        *seen = above.load(std::memory_order_acquire);
+        if (*seen >= need) return;
+        signal_.WaitFor(above, need, worker);
+        *seen = above.load(std::memory_order_acquire);
     }
     void RowProgress(int mby, int done) {
-        rowProgress_[mby].store(done, std::memory_order_release);
-        signal_.Announce();
+        std::atomic<int>& c = rowProgress_[static_cast<size_t>(mby)].done;
+        c.store(done, std::memory_order_release);
+        signal_.Announce(c, done);
     }
 };
 
@@ -373,6 +409,8 @@ public:
           dropFrame_(e.dropFrame_), prevWasP_(e.prevWasP_) {}
 
     void CodeRow(int mby, bool intra, int qp);
+
+    int worker_ = 0; // index of the worker that runs this coder
 
     EncoderImpl& enc_;
     const int &mbW_, &mbH_, &wp_, &hp_;
@@ -544,12 +582,15 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
     carriesQp_.assign(mbs, 0);
     joinedBits_.assign(static_cast<size_t>(mbH_), 0);
     joinedCplx_.assign(static_cast<size_t>(mbH_), 0.0);
-    rowProgress_.reset(new std::atomic<int>[static_cast<size_t>(mbH_)]);
+    rowProgress_ = std::vector<RowCounter>(static_cast<size_t>(mbH_));
     int threads = s.threads > 0 ? s.threads : static_cast<int>(std::thread::hardware_concurrency());
     threads = std::max(1, std::min({threads, kMaxThreads, mbH_}));
     used_.threads = threads; // the workers start with the first picture
     coders_.clear();
-    for (int t = 0; t < threads; ++t) coders_.emplace_back(new MbCoder(*this));
+    for (int t = 0; t < threads; ++t) {
+        coders_.emplace_back(new MbCoder(*this));
+        coders_.back()->worker_ = t;
+    }
     v1Rows_.assign(static_cast<size_t>(threads) * static_cast<size_t>(wp_ + 2 * kPadY), 0);
     skippedPictures_ = 0;
 
@@ -1811,7 +1852,7 @@ void EncoderImpl::EncodePicture(bool idr, bool intra, double targetBits, double 
         for (int c : mbCplx_) cplxTotal += c;
     // the QP of a row follows the rows joined `lag` rows above
     const int lag = workers > 1 ? 2 : 1;
-    for (int r = 0; r < mbH_; ++r) rowProgress_[r].store(0, std::memory_order_relaxed);
+    for (RowCounter& r : rowProgress_) r.done.store(0, std::memory_order_relaxed);
     rowsJoined_.store(0);
     nextRow_.store(0);
     std::vector<int> rowQp(static_cast<size_t>(mbH_), sliceQp_);
@@ -1823,19 +1864,20 @@ void EncoderImpl::EncodePicture(bool idr, bool intra, double targetBits, double 
     pool_.Run([&](int worker) {
         MbCoder& c = *coders_[static_cast<size_t>(worker)];
         for (int r; (r = nextRow_.fetch_add(1)) < mbH_;) {
-            if (workers > 1) WaitRowAbove(r, startLag - 2);
+            int seen = 0;
+            if (workers > 1) WaitRowAbove(r, startLag - 2, &seen, worker);
             int qp = sliceQp_;
             if (adapt && r >= lag) {
-                signal_.WaitUntil([&] { return rowsJoined_.load(std::memory_order_acquire) > r - lag; });
+                signal_.WaitFor(rowsJoined_, r - lag + 1, worker);
                 qp = RowQp(r, lag, targetBits, maxBits, cplxTotal);
             }
             rowQp[static_cast<size_t>(r)] = qp;
             c.CodeRow(r, intra, qp);
             // rows finish in order (each waits for the one above), and are joined in order
-            signal_.WaitUntil([&] { return rowsJoined_.load(std::memory_order_acquire) == r; });
+            signal_.WaitFor(rowsJoined_, r, worker);
             JoinRow(c, r, intra);
             rowsJoined_.store(r + 1, std::memory_order_release);
-            signal_.Announce();
+            signal_.Announce(rowsJoined_, r + 1);
         }
     });
     if (pendingSkips_) bw_.Ue(static_cast<uint32_t>(pendingSkips_));
@@ -1917,8 +1959,9 @@ void MbCoder::CodeRow(int mby, bool intra, int qp) {
     qp_ = qp;
     SetupLambda();
     int skipRun = 0;
+    int aboveSeen = 0;
     for (int mbx = 0; mbx < mbW_; ++mbx) {
-        enc_.WaitRowAbove(mby, mbx);
+        enc_.WaitRowAbove(mby, mbx, &aboveSeen, worker_);
         if (intra)
             EncodeIntraMb(mbx, mby, false, sp_.i4ModesI);
         else
