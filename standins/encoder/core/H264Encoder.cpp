@@ -1405,7 +1405,8 @@ void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bm
 
 // Tries the macroblock as four 8x8 blocks, and where that beats the single
 // vector (mx16, my16) whose cost is cost16, as two 16x8 and two 8x16 halves,
-// each half taking the better of the 8x8 vectors in it and the single one.
+// each half starting from the best of the 8x8 vectors in it and the single
+// one, refined in half and quarter samples.
 // Costs are the distortion of the decisions plus lambda times the bits of
 // the vector differences and of the macroblock type beyond a 16x16 one.
 // Returns the cost of the best partitioning, described in partKind_,
@@ -1463,6 +1464,23 @@ int MbCoder::SearchPartitions(int mbx, int mby, int cost16, int mx16, int my16) 
                     bc = c;
                     bx = cand[i][0];
                     by = cand[i][1];
+                }
+            }
+            // quarter-sample steps around it
+            if (sp_.subpel >= 2) {
+                for (int step = 2; step >= 1; step >>= 1) {
+                    const int cx = bx, cy = by;
+                    for (int dy = -step; dy <= step; dy += step)
+                        for (int dx = -step; dx <= step; dx += step) {
+                            const int x = cx + dx, y = cy + dy;
+                            if ((!dx && !dy) || !MvOk(mbx, mby, x, y)) continue;
+                            const int c = dist(bs, ox, oy, x, y) + MvBits(x - pmx, y - pmy);
+                            if (c < bc) {
+                                bc = c;
+                                bx = x;
+                                by = y;
+                            }
+                        }
                 }
             }
             cost += bc;
@@ -1645,7 +1663,7 @@ void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
 
     // partitions, where the single vector leaves enough to gain
     int kind = kMbP16;
-    if (sp_.partitions && interSatd > 8 * lambda_) {
+    if (sp_.partitions && interSatd > 32 * lambda_) {
         const int partCost = SearchPartitions(mbx, mby, interCost, mx, my);
         if (partCost < interCost) {
             kind = partKind_;

@@ -3,8 +3,9 @@
 //
 // Output: Annex-B byte stream (start code 00 00 00 01 before every NAL unit).
 // Coding tools: I and P slices (one slice per picture), Intra16x16 (4 modes),
-// Intra4x4 (9 modes), chroma intra (4 modes), P_L0_16x16 with quarter-pel
-// motion vectors, P_Skip, CAVLC, in-loop deblocking, one reference frame.
+// Intra4x4 (9 modes), chroma intra (4 modes), P_L0_16x16, 16x8, 8x16 and
+// P_8x8 (four 8x8 blocks) with quarter-pel motion vectors, P_Skip, CAVLC,
+// in-loop deblocking, one reference frame.
 //
 // Usage:
 //   vcore::H264Encoder enc;
@@ -28,7 +29,8 @@
 //   1  full-pel hexagon search seeded with the neighbours' and the previous
 //      picture's vectors, SAD-based decisions, Intra4x4 with 3 modes in I slices
 //   2  + half-pel refinement, Intra4x4 with 5 modes
-//   3  + quarter-pel, SATD-based decisions, all 9 Intra4x4 modes
+//   3  + quarter-pel, SATD-based decisions, all 9 Intra4x4 modes, 16x8,
+//      8x16 and 8x8 partitions
 //   4  + Intra4x4 (5 modes) for intra macroblocks in P slices
 //   5  + SATD for sub-pel decisions
 //   6  longer search, all 9 Intra4x4 modes in P slices
