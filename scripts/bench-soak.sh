@@ -12,21 +12,26 @@
 #   plain     the same graph made with plain DirectShow calls (our stand-ins, no Quorlin code)
 #   platform  the platform's part alone (RenderFile of the file, the camera rendered)
 # and prints, side by side, the growth of handles, heap memory in use, private memory (the
-# Windows address space) and anonymous resident memory (the host process) of each way since
-# its first cycle, then
+# Windows address space), anonymous resident memory of the host process and of the
+# wineserver of each way since its first cycle, then
 # the growth per cycle from cycle WARMUP on (least squares, with the standard error of each
 # slope after the "±"), what each way adds beyond the next one, and which handle types grow.
+# Each way has a wineserver of its own, started afresh.
 #
 # What the platform leaves behind per cycle here (the same in all three ways, so not ours):
 #   1 event per graph manager created and released, with or without our graph shim;
 #   about 40 registry keys per filter search of the graph manager (Render, and twice in
 #   RenderFile; 43 for a camera's Render): the system device enumerator leaves every filter's
 #   key it read open (one per registered filter, our four stand-ins' among them), and about
-#   0.5 KB of heap with them.
-# Still open: through the dialog the host's resident memory grows about 16 KB per build
-# beyond the plain program (which shows the video window as the dialog does), with the same
-# heap and private memory; a window whose title, enabled children, texts and timers change
-# as the dialog's do leaves nothing. (QUORLIN_SOAK_BLOCKS grows the heap by itself.)
+#   0.5 KB of heap with them;
+#   about 120 bytes of the wineserver's memory per handle left open (its handle entry and
+#   the key object);
+#   the host process's resident memory grows by a few hundred KB per cycle in every way, the
+#   platform's alone too, in the host allocator's heap and per-thread arenas (the media
+#   libraries' threads come and go with each graph); it differs from way to way by more than
+#   the target, in either direction, so only a difference that lasts over long runs counts.
+# The wineserver opens the host files a Windows program opens, so the host process of the
+# program is found by its command line (its /proc/self would be the server's).
 #
 #   scripts/bench-soak.sh                      # a generated 1 s clip, 20 cycles
 #   CYCLES=50 GRAPHS="render camera" scripts/bench-soak.sh
@@ -75,12 +80,17 @@ for graph in $GRAPHS; do
       *) echo "unknown graph $graph" >&2; exit 2 ;;
     esac
     out="$WORK/$graph-$way"
+    # A wineserver of its own for each way: what one process left in the server's memory
+    # (freed at its exit, kept by the server's allocator) must not be the next one's.
+    "$WINESERVER" -k 2>/dev/null; "$WINESERVER" -w 2>/dev/null
+    "$WINESERVER" -p
+    "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
     if ! "$WINE" "$QUORLIN_BUILD/bin/quorlin-soak.exe" "$way" "$graph" "${args[@]}" \
          >"$out.txt" 2>"$out.err" </dev/null; then
       echo "$graph/$way: failed: $(tr -d '\r' <"$out.err" | grep -v '^[0-9a-f]*:\(err\|fixme\)\|^ALSA' | tail -2)" >&2
       status=1
     fi
-    grep -a '^handle counter' "$out.err" | tr -d '\r' | sed "s|^|  $graph/$way: |" | head -1
+    grep -a '^handle counter\|^host process' "$out.err" | tr -d '\r' | sed "s|^|  $graph/$way: |" | head -2
   done
 done
 
@@ -97,9 +107,9 @@ def read(path):
         return rows
     for line in lines:
         f = line.split()
-        if len(f) >= 6 and f[0] in ("build", "play"):
-            types = dict((k, int(v)) for k, _, v in (t.rpartition("=") for t in f[6:]))
-            rows[(f[0], int(f[1]))] = (int(f[2]), int(f[3]) / 1024, int(f[4]) / 1024, int(f[5]), types)
+        if len(f) >= 7 and f[0] in ("build", "play"):
+            types = dict((k, int(v)) for k, _, v in (t.rpartition("=") for t in f[7:]))
+            rows[(f[0], int(f[1]))] = (int(f[2]), int(f[3]) / 1024, int(f[4]) / 1024, int(f[5]), int(f[6]), types)
     return rows
 
 def slope(points):
@@ -119,8 +129,9 @@ def slope(points):
 for graph in graphs:
     data = {w: read(f"{work}/{graph}-{w}.txt") for w in ways}
     for phase, title in (("build", "build/release"), ("play", "build/play/stop")):
-        print(f"\n{graph}, {title}: growth since cycle 1 (handles, heap KB, private KB, resident KB)")
-        print("cycle " + "".join(f"{w:>30}" for w in ways))
+        print(f"\n{graph}, {title}: growth since cycle 1 (handles, heap KB, private KB, resident KB, "
+              f"wineserver resident KB)")
+        print("cycle " + "".join(f"{w:>37}" for w in ways))
         n = max([c for d in data.values() for (p, c) in d if p == phase] or [0])
         for c in range(1, n + 1):
             cells = ""
@@ -128,9 +139,9 @@ for graph in graphs:
                 first, row = data[w].get((phase, 1)), data[w].get((phase, c))
                 if first and row:
                     cells += (f"{row[0] - first[0]:>+7}{row[1] - first[1]:>+8.1f}"
-                              f"{row[2] - first[2]:>+8.0f}{row[3] - first[3]:>+7}")
+                              f"{row[2] - first[2]:>+8.0f}{row[3] - first[3]:>+7}{row[4] - first[4]:>+7}")
                 else:
-                    cells += f"{'-':>30}"
+                    cells += f"{'-':>37}"
             print(f"{c:>5} {cells}")
         growth, spread = {}, {}
         for w in ways:
@@ -138,25 +149,36 @@ for graph in graphs:
             if len(cs) < 2:
                 continue
             rows = [data[w][(phase, c)] for c in cs]
-            types = sorted(set(t for r in rows for t in r[4]))
-            fits = [slope([(c, r[i]) for c, r in zip(cs, rows)]) for i in range(4)]
+            types = sorted(set(t for r in rows for t in r[5]))
+            fits = [slope([(c, r[i]) for c, r in zip(cs, rows)]) for i in range(5)]
             spread[w] = [e for _, e in fits]
             growth[w] = [b for b, _ in fits] + [
-                {t: (rows[-1][4].get(t, 0) - rows[0][4].get(t, 0)) / (cs[-1] - cs[0]) for t in types}]
+                {t: (rows[-1][5].get(t, 0) - rows[0][5].get(t, 0)) / (cs[-1] - cs[0]) for t in types}]
         print(f"per cycle (cycles {warmup}..{n}):")
         for w in ways:
             if w in growth:
-                h, heap, m, a, types = growth[w]
+                h, heap, m, a, server, types = growth[w]
                 grown = " ".join(f"{t or '?'} {v:+.2f}" for t, v in types.items() if abs(v) >= 0.05)
                 e = spread[w]
                 print(f"  {w:<9} {h:+8.2f} handles {heap:+8.2f}±{e[1]:<5.2f} KB heap "
-                      f"{m:+7.1f}±{e[2]:<4.1f} KB private {a:+7.1f}±{e[3]:<4.1f} KB resident"
+                      f"{m:+7.1f}±{e[2]:<4.1f} KB private {a:+7.1f}±{e[3]:<4.1f} KB resident "
+                      f"{server:+7.1f}±{e[4]:<4.1f} KB wineserver"
                       + (f"   ({grown})" if grown else ""))
+        # A leak keeps its slope; the host allocator's warm-up flattens out.
+        late = {}
+        for w in ways:
+            cs = sorted(c for (p, c) in data[w] if p == phase and c >= max(warmup, n // 2))
+            if len(cs) >= 3:
+                late[w] = slope([(c, data[w][(phase, c)][3]) for c in cs])
+        if late:
+            print(f"  resident over the last half (cycles {max(warmup, n // 2)}..{n}): " +
+                  ", ".join(f"{w} {b:+.1f}±{e:.1f}" for w, (b, e) in late.items()) + " KB per cycle")
         for a, b in (("dialog", "plain"), ("plain", "platform")):
             if a in growth and b in growth:
                 print(f"  {a} beyond {b}: {growth[a][0] - growth[b][0]:+.2f} handles, "
                       f"{growth[a][1] - growth[b][1]:+.2f} KB heap, "
                       f"{growth[a][2] - growth[b][2]:+.1f} KB private, "
-                      f"{growth[a][3] - growth[b][3]:+.1f} KB resident per cycle")
+                      f"{growth[a][3] - growth[b][3]:+.1f} KB resident, "
+                      f"{growth[a][4] - growth[b][4]:+.1f} KB wineserver per cycle")
 EOF
 exit $status

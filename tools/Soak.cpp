@@ -22,14 +22,17 @@
 // Each way runs <cycles> build/release cycles, then <cycles> build/play/stop/release cycles,
 // and prints one line per cycle:
 //   "<build|play> <cycle> <handles> <heap bytes> <private bytes> <anonymous resident KB>
-//    <type>=<n>..."
+//    <wineserver anonymous resident KB> <type>=<n>..."
 // Handles are counted in the system's handle table (the platform's GetProcessHandleCount
 // answers 0), by type; the types also give the GDI objects ("gdi<type>") and the windows;
 // heap bytes are the blocks in use in the process's heaps, private bytes the committed
 // private pages of the address space (which heaps grow 64 KB at a time); the resident
 // anonymous memory of the host process also holds what the platform allocates outside the
-// Windows address space (window and GDI objects, the media libraries).
+// Windows address space (the host's allocator and its per-thread arenas, the media
+// libraries); the wineserver's holds the objects the server keeps for the process (handles,
+// windows, registry keys), and for every other process of the prefix.
 // With QUORLIN_SOAK_BLOCKS set, it ends with the heap blocks each cycle left behind; with
+// QUORLIN_SOAK_SMAPS=<folder>, it saves both hosts' memory maps after every tenth cycle; with
 // QUORLIN_SOAK_SHOW_GRAPH=<n>, the dialog's "Show graph" is pressed in every n-th
 // build/play/stop cycle (GraphEdit attached through the run, closed with the graph).
 // Before the cycles the counter is checked: 10 events opened must count as 10 more handles.
@@ -254,19 +257,104 @@ void ReportSurvivingBlocks() {
     std::fprintf(stderr, "\n");
 }
 
-// The host process's resident anonymous memory in KB (its /proc status), 0 when unknown.
-unsigned long AnonymousResidentKB() {
-    HANDLE hFile = ::CreateFileW(L"\\\\?\\unix/proc/self/status", GENERIC_READ, FILE_SHARE_READ, NULL,
+// Files of the host (\\?\unix paths) are opened by the wineserver, so the host's
+// /proc/self is the server's, not this program's. The host process of this program is the
+// one of the same prefix whose command line has the same arguments.
+
+// A whole host file ("" when it cannot be read).
+std::string ReadHostFile(const std::wstring& path) {
+    std::string text;
+    HANDLE hFile = ::CreateFileW((L"\\\\?\\unix" + path).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
                                  OPEN_EXISTING, 0, NULL);
-    if (hFile == INVALID_HANDLE_VALUE) return 0;
-    char text[8192];
+    if (hFile == INVALID_HANDLE_VALUE) return text;
+    char buffer[65536];
     DWORD cb = 0;
-    const BOOL bRead = ::ReadFile(hFile, text, sizeof text - 1, &cb, NULL);
+    while (::ReadFile(hFile, buffer, sizeof buffer, &cb, NULL) && cb > 0) text.append(buffer, cb);
     ::CloseHandle(hFile);
-    if (!bRead) return 0;
-    text[cb] = 0;
-    const char* p = std::strstr(text, "RssAnon:");
-    return p ? std::strtoul(p + 8, NULL, 10) : 0;
+    return text;
+}
+
+// The NUL-separated fields of a /proc file, without the empty ones at the end.
+std::vector<std::string> NulFields(const std::string& text) {
+    std::vector<std::string> fields;
+    for (size_t i = 0; i < text.size();) {
+        const size_t j = std::min(text.find('\0', i), text.size());
+        fields.push_back(text.substr(i, j - i));
+        i = j + 1;
+    }
+    while (!fields.empty() && fields.back().empty()) fields.pop_back();
+    return fields;
+}
+
+std::string Utf8(const wchar_t* psz) {
+    const int cb = ::WideCharToMultiByte(CP_UTF8, 0, psz, -1, NULL, 0, NULL, NULL);
+    std::string text(cb > 0 ? cb - 1 : 0, '\0');
+    if (cb > 1) ::WideCharToMultiByte(CP_UTF8, 0, psz, -1, &text[0], cb, NULL, NULL);
+    return text;
+}
+
+// The host pid of this program, 0 when not found or not told apart from another.
+unsigned long HostPid() {
+    static unsigned long s_uPid = ~0ul;
+    if (s_uPid != ~0ul) return s_uPid;
+    s_uPid = 0;
+    int cArgs = 0;
+    LPWSTR* ppArgs = ::CommandLineToArgvW(::GetCommandLineW(), &cArgs);
+    std::vector<std::string> args;
+    for (int i = 1; i < cArgs; ++i) args.push_back(Utf8(ppArgs[i]));
+    ::LocalFree(ppArgs);
+    WCHAR szPrefix[1024] = {};
+    ::GetEnvironmentVariableW(L"WINEPREFIX", szPrefix, 1024);
+    const std::string prefix = "WINEPREFIX=" + Utf8(szPrefix);
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = ::FindFirstFileW(L"\\\\?\\unix\\proc\\*", &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return 0;
+    unsigned cFound = 0;
+    do {
+        const unsigned long uPid = std::wcstoul(fd.cFileName, NULL, 10);
+        if (uPid == 0 || std::to_wstring(uPid) != fd.cFileName) continue;
+        const std::wstring dir = L"/proc/" + std::wstring(fd.cFileName);
+        std::vector<std::string> cmdline = NulFields(ReadHostFile(dir + L"/cmdline"));
+        if (cmdline.size() != args.size() + 1 || !std::equal(args.begin(), args.end(), cmdline.begin() + 1) ||
+            cmdline[0].find("quorlin-soak") == std::string::npos)
+            continue;
+        const std::vector<std::string> env = NulFields(ReadHostFile(dir + L"/environ"));
+        if (std::find(env.begin(), env.end(), prefix) == env.end()) continue;
+        ++cFound;
+        s_uPid = uPid;
+    } while (::FindNextFileW(hFind, &fd));
+    ::FindClose(hFind);
+    if (cFound != 1) s_uPid = 0;
+    return s_uPid;
+}
+
+// Resident anonymous memory in KB of a host process (its /proc status), 0 when unknown.
+unsigned long AnonymousResidentKB(const std::wstring& proc) {
+    const std::string text = ReadHostFile(proc + L"/status");
+    const size_t i = text.find("RssAnon:");
+    return i == std::string::npos ? 0 : std::strtoul(text.c_str() + i + 8, NULL, 10);
+}
+
+std::wstring HostProc() { return HostPid() ? L"/proc/" + std::to_wstring(HostPid()) : L"/proc/0"; }
+
+// With QUORLIN_SOAK_SMAPS=<folder>, the memory maps of this program's host process and of
+// the wineserver after every tenth cycle (<folder>\\<phase>-<cycle>.smaps and
+// <phase>-<cycle>-server.smaps), for finding which mappings grow.
+std::wstring g_smapsFolder;
+
+void SaveMemoryMaps(const char* pszPhase, int nCycle) {
+    if (g_smapsFolder.empty() || nCycle % 10 != 0) return;
+    // Both read whole before a file is written: the files written must not show in the maps.
+    const std::string rgText[2] = {ReadHostFile(HostProc() + L"/smaps"), ReadHostFile(L"/proc/self/smaps")};
+    for (int i = 0; i < 2; ++i) {
+        WCHAR szName[64];
+        std::swprintf(szName, 64, L"\\%hs-%d%ls.smaps", pszPhase, nCycle, i ? L"-server" : L"");
+        HANDLE hOut = ::CreateFileW((g_smapsFolder + szName).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        if (hOut == INVALID_HANDLE_VALUE) continue;
+        DWORD cbWritten = 0;
+        ::WriteFile(hOut, rgText[i].data(), (DWORD)rgText[i].size(), &cbWritten, NULL);
+        ::CloseHandle(hOut);
+    }
 }
 
 void Report(const char* pszPhase, int nCycle) {
@@ -276,11 +364,13 @@ void Report(const char* pszPhase, int nCycle) {
     CountGdiObjects(byType);
     byType[L"window"] = CountWindows();
     if (g_bBlockCensus && nCycle > 0) g_blockCensus.push_back(BusyBlocks());
-    std::printf("%s %d %u %llu %llu %lu", pszPhase, nCycle, cHandles, HeapBytes(),
-                (unsigned long long)PrivateBytes(), AnonymousResidentKB());
+    std::printf("%s %d %u %llu %llu %lu %lu", pszPhase, nCycle, cHandles, HeapBytes(),
+                (unsigned long long)PrivateBytes(), AnonymousResidentKB(HostProc()),
+                AnonymousResidentKB(L"/proc/self"));
     for (const auto& t : byType) std::printf(" %ls=%u", t.first.c_str(), t.second);
     std::printf("\n");
     std::fflush(stdout);
+    SaveMemoryMaps(pszPhase, nCycle);
 }
 
 // The counter is trusted only if it sees handles come and go.
@@ -586,8 +676,13 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     if (!CounterWorks()) return 3;
+    if (HostPid() != 0)
+        std::fprintf(stderr, "host process %lu, wineserver resident %lu KB\n", HostPid(), AnonymousResidentKB(L"/proc/self"));
+    else
+        std::fprintf(stderr, "host process not told apart: its resident memory reads 0\n");
     const auto set = [](const wchar_t* pszName) { return _wgetenv(pszName) && *_wgetenv(pszName); };
     g_bBlockCensus = set(L"QUORLIN_SOAK_BLOCKS");
+    if (set(L"QUORLIN_SOAK_SMAPS")) g_smapsFolder = _wgetenv(L"QUORLIN_SOAK_SMAPS");
     if (set(L"QUORLIN_SOAK_SHOW_GRAPH")) g_nShowGraphEvery = _wtoi(_wgetenv(L"QUORLIN_SOAK_SHOW_GRAPH"));
     if (FAILED(::CoInitialize(NULL))) return 1;
     Report("start", 0);
