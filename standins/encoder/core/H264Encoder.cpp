@@ -389,11 +389,16 @@ public:
         signal_.WaitFor(above, need, worker);
         *seen = above.load(std::memory_order_acquire);
     }
+    // A spinning row sees every macroblock; sleepers are looked for every few
+    // macroblocks and at the end of the row (the look costs a full fence, which
+    // waits for the stores before it: about as much as a small kernel), so a
+    // sleeper wakes at most that many macroblocks late.
     void RowProgress(int mby, int done) {
         std::atomic<int>& c = rowProgress_[static_cast<size_t>(mby)].done;
         c.store(done, std::memory_order_release);
-        signal_.Announce(c, done);
+        if ((done & (kAnnounceEvery - 1)) == 0 || done == mbW_) signal_.Announce(c, done);
     }
+    static constexpr int kAnnounceEvery = 4;
 };
 
 // Codes the macroblocks of one row into a bit writer of its own; one per
@@ -408,7 +413,9 @@ public:
           qpMb_(e.qpMb_), carriesQp_(e.carriesQp_), sp_(e.sp_), mvBits_(e.mvBits_), mvYLimit_(e.mvYLimit_),
           dropFrame_(e.dropFrame_), prevWasP_(e.prevWasP_) {}
 
-    void CodeRow(int mby, bool intra, int qp);
+    // shared: other workers code rows at the same time (the row waits for the
+    // one above and tells the one below how far it is)
+    void CodeRow(int mby, bool intra, int qp, bool shared);
 
     int worker_ = 0; // index of the worker that runs this coder
 
@@ -1890,7 +1897,7 @@ void EncoderImpl::EncodePicture(bool idr, bool intra, double targetBits, double 
                 qp = RowQp(r, lag, targetBits, maxBits, cplxTotal);
             }
             rowQp[static_cast<size_t>(r)] = qp;
-            c.CodeRow(r, intra, qp);
+            c.CodeRow(r, intra, qp, workers > 1);
             // rows finish in order (each waits for the one above), and are joined in order
             signal_.WaitFor(rowsJoined_, r, worker);
             JoinRow(c, r, intra);
@@ -1969,7 +1976,7 @@ void EncoderImpl::JoinRow(const MbCoder& c, int mby, bool intra) {
     joinedCplx_[static_cast<size_t>(mby)] = cplx;
 }
 
-void MbCoder::CodeRow(int mby, bool intra, int qp) {
+void MbCoder::CodeRow(int mby, bool intra, int qp, bool shared) {
     bw_.Reset();
     coded_ = hasDq_ = false;
     leadSkips_ = tailSkips_ = 0;
@@ -1979,12 +1986,12 @@ void MbCoder::CodeRow(int mby, bool intra, int qp) {
     int skipRun = 0;
     int aboveSeen = 0;
     for (int mbx = 0; mbx < mbW_; ++mbx) {
-        enc_.WaitRowAbove(mby, mbx, &aboveSeen, worker_);
+        if (shared) enc_.WaitRowAbove(mby, mbx, &aboveSeen, worker_);
         if (intra)
             EncodeIntraMb(mbx, mby, false, sp_.i4ModesI);
         else
             EncodePMb(mbx, mby, &skipRun);
-        enc_.RowProgress(mby, mbx + 1);
+        if (shared) enc_.RowProgress(mby, mbx + 1);
     }
     tailSkips_ = skipRun;
 }
