@@ -2,14 +2,17 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace vcore {
 
+// The bytes are written into a buffer kept between uses (len_ of them are
+// valid); Trailing() trims it to them.
 class BitWriter {
 public:
-    void Reset() { buf_.clear(); acc_ = 0; n_ = 0; }
+    void Reset() { len_ = 0; acc_ = 0; n_ = 0; }
 
     // Writes the low `bits` bits of value (bits <= 32), MSB first.
     inline void Put(uint32_t value, int bits) {
@@ -19,9 +22,13 @@ public:
         if (n_ >= 32) {
             n_ -= 32;
             const uint32_t w = static_cast<uint32_t>(acc_ >> n_);
-            const uint8_t b[4] = {static_cast<uint8_t>(w >> 24), static_cast<uint8_t>(w >> 16),
-                                  static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(w)};
-            buf_.insert(buf_.end(), b, b + 4);
+            if (len_ + 4 > buf_.size()) Grow();
+            uint8_t* d = buf_.data() + len_;
+            d[0] = static_cast<uint8_t>(w >> 24);
+            d[1] = static_cast<uint8_t>(w >> 16);
+            d[2] = static_cast<uint8_t>(w >> 8);
+            d[3] = static_cast<uint8_t>(w);
+            len_ += 4;
         }
     }
     inline void Bit(int b) { Put(b ? 1u : 0u, 1); }
@@ -42,14 +49,22 @@ public:
         if (n_ & 7) Put(0, 8 - (n_ & 7));
         while (n_ >= 8) {
             n_ -= 8;
-            buf_.push_back(static_cast<uint8_t>(acc_ >> n_));
+            if (len_ + 1 > buf_.size()) Grow();
+            buf_[len_++] = static_cast<uint8_t>(acc_ >> n_);
         }
+        buf_.resize(len_); // the capacity stays for the next use
     }
-    uint64_t BitCount() const { return buf_.size() * 8ull + static_cast<uint64_t>(n_); }
+    uint64_t BitCount() const { return len_ * 8ull + static_cast<uint64_t>(n_); }
     // The `bits` bits (<= 32) written from bit position pos on (pos + bits <= BitCount()).
     uint32_t Read(uint64_t pos, int bits) const {
         uint64_t v = 0;
-        const uint64_t inBuf = buf_.size() * 8ull;
+        const uint64_t inBuf = len_ * 8ull;
+        if (pos + static_cast<uint64_t>(bits) <= inBuf && (pos >> 3) + 8 <= buf_.size()) {
+            // eight bytes from the one holding pos, most significant first
+            const uint8_t* b = buf_.data() + (pos >> 3);
+            for (int i = 0; i < 8; ++i) v = (v << 8) | b[i];
+            return static_cast<uint32_t>((v << (pos & 7)) >> (64 - bits));
+        }
         while (bits > 0) {
             if (pos < inBuf) {
                 const int off = static_cast<int>(pos & 7);
@@ -68,7 +83,7 @@ public:
     // Appends the bits [from, to) of another writer.
     void Append(const BitWriter& o, uint64_t from, uint64_t to) {
         while (from < to) {
-            const int n = static_cast<int>(std::min<uint64_t>(24, to - from));
+            const int n = static_cast<int>(std::min<uint64_t>(32, to - from));
             Put(o.Read(from, n), n);
             from += static_cast<uint64_t>(n);
         }
@@ -77,7 +92,9 @@ public:
     const std::vector<uint8_t>& Bytes() const { return buf_; }
 
 private:
+    void Grow() { buf_.resize(std::max({buf_.capacity(), 2 * len_ + 8, static_cast<size_t>(256)})); }
     std::vector<uint8_t> buf_;
+    size_t len_ = 0;
     uint64_t acc_ = 0;
     int n_ = 0;
 };
@@ -107,6 +124,24 @@ public:
         } else {
             overflow_ = true;
         }
+    }
+    // Room for n more bytes, written in place (Unextend gives back what was not
+    // used); nullptr when a fixed buffer has not that much room left.
+    uint8_t* Extend(size_t n) {
+        if (vec_) {
+            const size_t s = vec_->size();
+            vec_->resize(s + n);
+            return vec_->data() + s;
+        }
+        if (cap_ - n_ < n) return nullptr;
+        n_ += n;
+        return p_ + n_ - n;
+    }
+    void Unextend(size_t n) {
+        if (vec_)
+            vec_->resize(vec_->size() - n);
+        else
+            n_ -= n;
     }
     // Drops what was written after the first n bytes.
     void resize(size_t n) {
@@ -138,6 +173,32 @@ inline void AppendNal(Out& out, int refIdc, int type, const std::vector<uint8_t>
         out.push_back(b);
         zeros = (b == 0) ? zeros + 1 : 0;
     }
+}
+
+// The same into a sink, written in place where it has room for the most the
+// unit can take (an emulation prevention byte at most every second byte).
+inline void AppendNal(ByteSink& out, int refIdc, int type, const std::vector<uint8_t>& rbsp) {
+    const size_t most = 5 + rbsp.size() + rbsp.size() / 2 + 1;
+    uint8_t* const d = out.Extend(most);
+    if (!d) {
+        AppendNal<ByteSink>(out, refIdc, type, rbsp);
+        return;
+    }
+    uint8_t* p = d;
+    p[0] = p[1] = p[2] = 0;
+    p[3] = 1;
+    p[4] = static_cast<uint8_t>((refIdc << 5) | type);
+    p += 5;
+    int zeros = 0;
+    for (uint8_t b : rbsp) {
+        if (zeros >= 2 && b <= 3) {
+            *p++ = 3;
+            zeros = 0;
+        }
+        *p++ = b;
+        zeros = (b == 0) ? zeros + 1 : 0;
+    }
+    out.Unextend(most - static_cast<size_t>(p - d));
 }
 
 } // namespace vcore

@@ -1,5 +1,9 @@
 #include "Cavlc.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 
 namespace vcore {
 namespace {
@@ -113,12 +117,23 @@ int WriteResidualBlock(BitWriter& bw, const int16_t* coef, int maxCoeff, int nC)
     int run[16]; // zeros between level[k] and the next lower-frequency level
     // one bit per nonzero coefficient, walked from the highest down
     uint32_t nonzero = 0;
-    for (int i = 0; i < maxCoeff; ++i) nonzero |= static_cast<uint32_t>(coef[i] != 0) << i;
+#if defined(__SSE2__)
+    if (maxCoeff == 16) {
+        const __m128i z = _mm_setzero_si128();
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 8));
+        const __m128i zero = _mm_packs_epi16(_mm_cmpeq_epi16(a, z), _mm_cmpeq_epi16(b, z));
+        nonzero = ~static_cast<uint32_t>(_mm_movemask_epi8(zero)) & 0xFFFFu;
+    } else
+#endif
+    {
+        for (int i = 0; i < maxCoeff; ++i) nonzero |= static_cast<uint32_t>(coef[i] != 0) << i;
+    }
     int total = 0;
     int totalZeros = 0;
     if (nonzero) {
         int i = 31 - __builtin_clz(nonzero);
-        totalZeros = i + 1 - __builtin_popcount(nonzero);
+        const int highest = i;
         for (;;) {
             level[total] = coef[i];
             nonzero &= ~(1u << i);
@@ -127,6 +142,7 @@ int WriteResidualBlock(BitWriter& bw, const int16_t* coef, int maxCoeff, int nC)
             if (next < 0) break;
             i = next;
         }
+        totalZeros = highest + 1 - total;
     }
     // totalZeros counts every zero below the highest level, including those
     // below the lowest one (run[total - 1], which is never written)
