@@ -48,6 +48,7 @@ struct Coded {
     std::vector<uint8_t> stream;
     std::vector<size_t> pictureBytes; // what each Encode call appended
     std::vector<bool> idr;
+    std::vector<uint8_t> reconY; // the encoder's own luma of every picture, w x h
 };
 
 Coded Encode(const Clip& c, const vcore::EncoderSettings& s, vcore::H264Encoder& enc) {
@@ -63,6 +64,9 @@ Coded Encode(const Clip& c, const vcore::EncoderSettings& s, vcore::H264Encoder&
         if (!enc.Encode(y, c.w, u, cw, v, cw, out.stream, &idr)) return Coded{};
         out.pictureBytes.push_back(out.stream.size() - before);
         out.idr.push_back(idr);
+        int st = 0;
+        const uint8_t* r = enc.ReconPlane(0, &st);
+        for (int row = 0; r && row < c.h; ++row) out.reconY.insert(out.reconY.end(), r + row * st, r + row * st + c.w);
     }
     return out;
 }
@@ -157,6 +161,7 @@ TEST_P(Corpus, DecodesHoldsRateBufferAndKeyFrames) {
     vcore::H264Encoder enc;
     const Coded c = Encode(clip, s, enc);
     ASSERT_EQ(c.idr.size(), static_cast<size_t>(row.frames));
+    ASSERT_EQ(c.reconY.size(), static_cast<size_t>(row.w) * row.h * static_cast<size_t>(row.frames));
 
     // key frames where configured
     for (int i = 0; i < row.frames; ++i) EXPECT_EQ(c.idr[static_cast<size_t>(i)], i % row.gop == 0) << "picture " << i;
@@ -172,7 +177,8 @@ TEST_P(Corpus, DecodesHoldsRateBufferAndKeyFrames) {
     EXPECT_EQ(BufferViolations(c, level, row.rc == vcore::kRateCbr, row.kbps, row.fps), 0) << "level " << level;
 
     // an independent decoder shows the pictures: every one, at the coded
-    // (even) size, close to the source, none frozen while the source moves
+    // (even) size, as the encoder reconstructed them, close to the source,
+    // none frozen while the source moves
     const std::string in = testtools::TempPath(std::string(row.name) + ".264");
     const std::string out = testtools::TempPath(std::string(row.name) + "_dec.yuv");
     ASSERT_TRUE(vtest::WriteFile(in, c.stream));
@@ -185,10 +191,16 @@ TEST_P(Corpus, DecodesHoldsRateBufferAndKeyFrames) {
     const size_t decFrame = static_cast<size_t>(dw) * dh * 3 / 2;
     ASSERT_EQ(dec.size(), decFrame * static_cast<size_t>(row.frames)) << "decoded size or picture count differs";
     double worst = 99;
-    int frozen = 0;
+    int frozen = 0, unlikeRecon = 0;
     for (int i = 0; i < row.frames; ++i) {
         const uint8_t* d = dec.data() + decFrame * static_cast<size_t>(i);
         const uint8_t* src = clip.Frame(i);
+        const uint8_t* rec = c.reconY.data() + static_cast<size_t>(row.w) * row.h * static_cast<size_t>(i);
+        for (int y = 0; y < row.h; ++y)
+            if (!std::equal(rec + y * row.w, rec + (y + 1) * row.w, d + y * dw)) {
+                ++unlikeRecon;
+                break;
+            }
         double se = 0;
         for (int y = 0; y < row.h; ++y)
             for (int x = 0; x < row.w; ++x) {
@@ -201,6 +213,7 @@ TEST_P(Corpus, DecodesHoldsRateBufferAndKeyFrames) {
             !std::equal(src, src + static_cast<size_t>(row.w) * row.h, clip.Frame(i - 1)))
             ++frozen;
     }
+    EXPECT_EQ(unlikeRecon, 0) << "pictures decoded unlike the encoder's reconstruction";
     EXPECT_GE(worst, row.minPsnr) << "worst picture's luma PSNR";
     EXPECT_EQ(frozen, 0) << "pictures repeated while the source moved";
     EXPECT_EQ(enc.SkippedPictures(), 0u);
@@ -222,7 +235,18 @@ INSTANTIATE_TEST_SUITE_P(
         // zoom in VBR over 4 s
         Row{"zoom_vbr", "mandelbrot=s=176x144:r=25", 176, 144, 25, 100, vcore::kRateVbr, 250, 12, 0.15, 20.0},
         // odd size: coded at the next even size, cropped by the SPS
-        Row{"edges_99x75", "testsrc2=s=99x75:r=25", 99, 75, 25, 50, vcore::kRateCbr, 200, 10, 0.05, 25.0}),
+        Row{"edges_99x75", "testsrc2=s=99x75:r=25", 99, 75, 25, 50, vcore::kRateCbr, 200, 10, 0.05, 25.0},
+        // every picture an IDR on content too hard for QP 51 (a game of
+        // life, 340 Kbps at QP 51): coarser macroblocks hold the rate
+        Row{"life_gop1", "life=s=176x144:r=25:seed=3", 176, 144, 25, 50, vcore::kRateCbr, 250, 1, 0.05, 7.5},
+        // a fast pan too costly at QP 51 (160 Kbps): inter macroblocks with
+        // their prediction alone hold the rate, no picture frozen
+        Row{"bars_pan", "smptehdbars=s=320x176:r=50,scroll=horizontal=0.04", 320, 176, 50, 100, vcore::kRateCbr, 100,
+            50, 0.05, 12.0},
+        // costly pictures between cheap ones (bars moving a sample every
+        // few pictures): planned at their mean, not 20% over
+        Row{"steps_320", "smptehdbars=s=320x176:r=50,scroll=horizontal=0.001", 320, 176, 50, 100, vcore::kRateCbr,
+            200, 50, 0.05, 40.0}),
     [](const ::testing::TestParamInfo<Row>& i) { return std::string(i.param.name); });
 
 // Content moving by one row per picture is found by the motion search at

@@ -319,6 +319,8 @@ public:
     std::vector<uint8_t> qpMb_;   // QP of each macroblock as the decoder sees it
     std::vector<uint8_t> carriesQp_; // 1 where the macroblock has an mb_qp_delta
     std::vector<int> mbCplx_;     // estimated cost of each macroblock before coding
+    std::vector<uint8_t> prevY_;  // luma of the source picture before (rate control)
+    bool havePrevY_ = false;
 
     // frame state
     int sliceQp_ = 26;  // QP in the slice header
@@ -363,10 +365,11 @@ public:
     void LoadSource(const uint8_t* y, int sy, const uint8_t* u, int su, const uint8_t* v, int sv);
     void BuildHalfPlanes(int worker, std::atomic<int>* nextRow);
     void EnsureHalfPlanes();
-    double Analyse(bool intra);
-    void EncodePicture(bool idr, bool intra, double targetBits, double maxBits, ByteSink& out,
+    double Analyse(bool intra, double* motion);
+    void KeepSourceLuma();
+    void EncodePicture(bool idr, bool intra, int qp, double targetBits, double maxBits, ByteSink& out,
                        double* avgQp);
-    int RowQp(int mby, int lag, double targetBits, double maxBits, double cplxTotal);
+    int RowQp(int base, int mby, int lag, double targetBits, double maxBits, double cplxTotal);
     void JoinRow(const MbCoder& c, int mby, bool intra);
     void DeblockRows(int begin, int end) {
         Picture& r = rec_[cur_];
@@ -414,7 +417,8 @@ public:
           dropFrame_(e.dropFrame_), prevWasP_(e.prevWasP_) {}
 
     // shared: other workers code rows at the same time (the row waits for the
-    // one above and tells the one below how far it is)
+    // one above and tells the one below how far it is); qp above 51: coarser
+    // macroblocks at 51 (bare_)
     void CodeRow(int mby, bool intra, int qp, bool shared);
 
     int worker_ = 0; // index of the worker that runs this coder
@@ -449,6 +453,9 @@ public:
     uint64_t dqPos_ = 0;  // where the first mb_qp_delta goes
 
     int qp_ = 26;       // QP of the row
+    // Rows coarser than QP 51: 1 = intra macroblocks keep only their DC
+    // coefficients and inter ones only their chroma DC, 2 = no residual at all
+    int bare_ = 0;
     int lambda_ = 1;
 
     // macroblock workspace
@@ -586,6 +593,8 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
     nnzV_.assign(mbs * 4, 0);
     qpMb_.assign(mbs, 26);
     mbCplx_.assign(mbs, 0);
+    prevY_.clear();
+    havePrevY_ = false;
     carriesQp_.assign(mbs, 0);
     joinedBits_.assign(static_cast<size_t>(mbH_), 0);
     joinedCplx_.assign(static_cast<size_t>(mbH_), 0.0);
@@ -652,11 +661,15 @@ void MbCoder::SetupLambda() {
 // Estimated cost of every macroblock before coding (SATD against the 8x8
 // block means, and for inter pictures against the reference picture where
 // that is lower: a reference coded coarser than this picture costs bits to
-// refine); returns the picture's total.
-double EncoderImpl::Analyse(bool intra) {
+// refine); returns the picture's total. For an intra picture with a source
+// picture before it, *motion gets the same measure against that source
+// picture instead of the reference: what the content itself changes.
+double EncoderImpl::Analyse(bool intra, double* motion) {
     const int ss = src_.y.stride;
     std::atomic<int> nextRow{0};
     alignas(16) static const uint8_t kZero[8 * 8] = {};
+    const bool still = intra && havePrevY_;
+    std::vector<double> rowMotion(still ? static_cast<size_t>(mbH_) : 0, 0.0);
     pool_.Run([&](int) {
         alignas(16) uint8_t flat[256];
         for (int mby; (mby = nextRow.fetch_add(1)) < mbH_;) {
@@ -674,6 +687,9 @@ double EncoderImpl::Analyse(bool intra) {
                     const Plane& ref = rec_[lastRec_].y;
                     c = std::min(c, Satd16x16(s, ss, ref.At(mbx * 16, mby * 16), ref.stride));
                 }
+                if (still)
+                    rowMotion[static_cast<size_t>(mby)] +=
+                        std::min(c, Satd16x16(s, ss, prevY_.data() + static_cast<size_t>(mby * 16) * wp_ + mbx * 16, wp_)) + 64;
                 c += 64; // every macroblock costs a few bits
                 mbCplx_[static_cast<size_t>(mby * mbW_ + mbx)] = c;
             }
@@ -681,7 +697,17 @@ double EncoderImpl::Analyse(bool intra) {
     });
     double total = 0;
     for (int c : mbCplx_) total += c;
+    *motion = 0;
+    for (double m : rowMotion) *motion += m;
     return total;
+}
+
+// Keeps the luma of the picture just loaded for the next intra picture's
+// estimate (rate control, GOPs of more than one picture).
+void EncoderImpl::KeepSourceLuma() {
+    prevY_.resize(static_cast<size_t>(wp_) * hp_);
+    for (int y = 0; y < hp_; ++y) std::memcpy(prevY_.data() + static_cast<size_t>(y) * wp_, src_.y.At(0, y), static_cast<size_t>(wp_));
+    havePrevY_ = true;
 }
 
 // ---------------------------------------------------------------------------
@@ -891,6 +917,10 @@ void MbCoder::EncodeI16Luma(int mbx, int mby) {
         dcm[kBlkY[b] * 4 + kBlkX[b]] = coef[b][0];
         lumaLv_[b][0] = 0;
         lumaNz_[b] = static_cast<uint8_t>(Quant4x4(coef[b], lumaLv_[b], qp_, true, 1));
+        if (bare_ && lumaNz_[b]) {
+            std::memset(lumaLv_[b], 0, sizeof(lumaLv_[b]));
+            lumaNz_[b] = 0;
+        }
         anyAc |= lumaNz_[b] != 0;
     }
     // luma DC: Hadamard, halve, quantise
@@ -903,7 +933,7 @@ void MbCoder::EncodeI16Luma(int mbx, int mby) {
         int c = t[kZigzag4x4[i]];
         c = (c + (c > 0 ? 1 : 0)) >> 1;
         int a = c < 0 ? -c : c;
-        int l = std::min(2047, (a * mf + f) >> qbits);
+        int l = bare_ >= 2 ? 0 : std::min(2047, (a * mf + f) >> qbits);
         lumaDc_[i] = static_cast<int16_t>(c < 0 ? -l : l);
     }
     cbpLuma_ = anyAc ? 15 : 0;
@@ -1053,7 +1083,7 @@ void MbCoder::EncodeChroma(int mbx, int mby, bool intra) {
             chromaAcNz_[pl][b] = static_cast<uint8_t>(Quant4x4(coef[pl][b], chromaAc_[pl][b], qpc, intra, 1));
             if (!intra && chromaAcNz_[pl][b]) score += DecimateScore(chromaAc_[pl][b] + 1, 15);
         }
-        if (!intra && score < 7) {
+        if ((!intra && score < 7) || bare_) {
             for (int b = 0; b < 4; ++b) {
                 if (chromaAcNz_[pl][b]) std::memset(chromaAc_[pl][b], 0, sizeof(chromaAc_[pl][b]));
                 chromaAcNz_[pl][b] = 0;
@@ -1064,7 +1094,7 @@ void MbCoder::EncodeChroma(int mbx, int mby, bool intra) {
                           dc[0] - dc[1] - dc[2] + dc[3]};
         for (int i = 0; i < 4; ++i) {
             int a = t[i] < 0 ? -t[i] : t[i];
-            int l = std::min(2047, (a * mf + f) >> qbits);
+            int l = bare_ >= 2 ? 0 : std::min(2047, (a * mf + f) >> qbits);
             chromaDc_[pl][i] = static_cast<int16_t>(t[i] < 0 ? -l : l);
             anyDc |= l != 0;
         }
@@ -1097,7 +1127,7 @@ void MbCoder::EncodeIntraMb(int mbx, int mby, bool pSlice, int i4Modes, int know
     int mode16 = knownI16Mode;
     int cost16 = knownI16Mode >= 0 && i4Modes == 0 ? 0 : BestI16(mbx, mby, &mode16);
     int kind = kMbI16;
-    if (i4Modes > 0) {
+    if (i4Modes > 0 && !bare_) {
         int cost4 = EncodeI4(mbx, mby, i4Modes, cost16);
         if (cost4 < cost16) kind = kMbI4;
     }
@@ -1545,7 +1575,7 @@ void MbCoder::EncodeInterLuma(int mbx, int mby) {
     const int total = score8[0] + score8[1] + score8[2] + score8[3];
     cbpLuma_ = 0;
     for (int i8 = 0; i8 < 4; ++i8) {
-        const bool drop = total < 6 || score8[i8] < 4;
+        const bool drop = total < 6 || score8[i8] < 4 || bare_;
         for (int k = 0; k < 4; ++k) {
             const int b = i8 * 4 + k;
             if (drop && lumaNz_[b]) {
@@ -1670,7 +1700,7 @@ void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
 
     // partitions, where the single vector leaves enough to gain
     int kind = kMbP16;
-    if (sp_.partitions && interSatd > 32 * lambda_) {
+    if (sp_.partitions && !bare_ && interSatd > 32 * lambda_) {
         const int partCost = SearchPartitions(mbx, mby, interCost, mx, my);
         if (partCost < interCost) {
             kind = partKind_;
@@ -1682,7 +1712,7 @@ void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
     // Intra is worth a look even when inter looks fine: where an object has
     // just moved away, intra from clean neighbours often predicts the
     // uncovered background exactly while inter would drag artefacts along.
-    if (interSatd > 2 * lambda_) {
+    if (interSatd > 2 * lambda_ && !bare_) {
         int mode16;
         const int cost16 = (sp_.satdDecisions ? BestI16(mbx, mby, &mode16) : BestI16Sad(mbx, mby, &mode16)) + 2 * lambda_;
         if (cost16 < interCost) {
@@ -1852,9 +1882,11 @@ void MbCoder::WriteMb(int mbx, int mby, int kind, bool pSlice, int mvdx, int mvd
 // With a rate target the QP is adapted row by row: the bits spent so far are
 // compared with the share of the target planned for the rows done (by their
 // estimated cost), and the rest of the picture is coded finer or coarser;
-// maxBits is the hard limit the picture must stay under.
-void EncoderImpl::EncodePicture(bool idr, bool intra, double targetBits, double maxBits, ByteSink& out,
+// maxBits is the hard limit the picture must stay under. qp is the planned
+// QP; above 51 (the slice's QP then) rows are coded without residual.
+void EncoderImpl::EncodePicture(bool idr, bool intra, int qp, double targetBits, double maxBits, ByteSink& out,
                                 double* avgQp) {
+    sliceQp_ = std::min(qp, 51);
     if (idr) {
         WriteSps(out);
         WritePps(out);
@@ -1880,7 +1912,8 @@ void EncoderImpl::EncodePicture(bool idr, bool intra, double targetBits, double 
     for (RowCounter& r : rowProgress_) r.done.store(0, std::memory_order_relaxed);
     rowsJoined_.store(0);
     nextRow_.store(0);
-    std::vector<int> rowQp(static_cast<size_t>(mbH_), sliceQp_);
+    const int planned = qp;
+    std::vector<int> rowQp(static_cast<size_t>(mbH_), planned);
     // A row starts when the row above is 1/workers of the way along, not as soon as
     // it may (two macroblocks): the rows in flight stay evenly spread, so a
     // macroblock that takes longer than its neighbours, or a worker that loses its
@@ -1891,10 +1924,10 @@ void EncoderImpl::EncodePicture(bool idr, bool intra, double targetBits, double 
         for (int r; (r = nextRow_.fetch_add(1)) < mbH_;) {
             int seen = 0;
             if (workers > 1) WaitRowAbove(r, startLag - 2, &seen, worker);
-            int qp = sliceQp_;
+            int qp = planned;
             if (adapt && r >= lag) {
                 signal_.WaitFor(rowsJoined_, r - lag + 1, worker);
-                qp = RowQp(r, lag, targetBits, maxBits, cplxTotal);
+                qp = RowQp(planned, r, lag, targetBits, maxBits, cplxTotal);
             }
             rowQp[static_cast<size_t>(r)] = qp;
             c.CodeRow(r, intra, qp, workers > 1);
@@ -1915,10 +1948,10 @@ void EncoderImpl::EncodePicture(bool idr, bool intra, double targetBits, double 
 
 // The QP of row mby from the rows joined up to mby - lag: the bits they took
 // against the share of the target planned for them.
-int EncoderImpl::RowQp(int mby, int lag, double targetBits, double maxBits, double cplxTotal) {
+int EncoderImpl::RowQp(int base, int mby, int lag, double targetBits, double maxBits, double cplxTotal) {
     const int done = mby - lag; // last row counted
     const double cplxDone = joinedCplx_[static_cast<size_t>(done)];
-    if (cplxDone <= 0) return sliceQp_;
+    if (cplxDone <= 0) return base;
     const double spent = static_cast<double>(joinedBits_[static_cast<size_t>(done)]);
     const double planned = targetBits * cplxDone / cplxTotal;
     const double rest = targetBits - planned;
@@ -1934,7 +1967,7 @@ int EncoderImpl::RowQp(int mby, int lag, double targetBits, double maxBits, doub
         const double dh = 6.0 * std::log2(restAtQp / std::max(room, restAtQp / 64.0));
         d = std::max(d, dh);
     }
-    return Clip3(kMinRcQp, 51, sliceQp_ + static_cast<int>(std::lround(d)));
+    return Clip3(kMinRcQp, kBareQp, base + static_cast<int>(std::lround(d)));
 }
 
 // Appends a coded row to the slice: the skip run running into it, its bits
@@ -1981,7 +2014,8 @@ void MbCoder::CodeRow(int mby, bool intra, int qp, bool shared) {
     coded_ = hasDq_ = false;
     leadSkips_ = tailSkips_ = 0;
     dqPos_ = 0;
-    qp_ = qp;
+    qp_ = std::min(qp, 51);
+    bare_ = qp <= 51 ? 0 : (qp < kBareQp - 2 || intra ? 1 : 2);
     SetupLambda();
     int skipRun = 0;
     int aboveSeen = 0;
@@ -2018,28 +2052,35 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
 
     if (pool_.Workers() != used_.threads) pool_.Start(used_.threads);
     LoadSource(y, sy, u, su, v, sv);
-    const double complexity = rc_.Enabled() ? Analyse(intra) : 0.0;
-    sliceQp_ = rc_.PickQp(intra, complexity);
+    double motion = 0;
+    const double complexity = rc_.Enabled() ? Analyse(intra, &motion) : 0.0;
+    int qp = rc_.PickQp(intra, complexity, motion);
+    sliceQp_ = std::min(qp, 51);
+    // the source picture just before the next intra picture is kept for it
+    havePrevY_ = false;
+    const bool intraNext = set_.exactGop ? (frames_ + 1) % static_cast<uint64_t>(gop) == 0
+                                         : framesSinceI_ + 1 >= static_cast<uint64_t>(gop);
+    if (rc_.Enabled() && gop > 1 && intraNext) KeepSourceLuma();
     if (idr) frameNum_ = 0;
 
     cur_ = lastRec_ < 0 ? 0 : 1 - lastRec_;
     const size_t startSize = out.size();
     dropFrame_ = !intra && rc_.DropPlanned();
     double avgQp = sliceQp_;
-    EncodePicture(idr, intra, rc_.TargetBits(), rc_.MaxBits(), out, &avgQp);
+    EncodePicture(idr, intra, qp, rc_.TargetBits(), rc_.MaxBits(), out, &avgQp);
     // The decoder's buffer must hold the picture: when even the finest control
-    // inside the picture could not keep it small enough, code it again, as
-    // all-skip (inter) or coarser (intra).
+    // inside the picture could not keep it small enough, code it again,
+    // coarser, and an inter picture as all-skip when even that fails.
     for (int attempt = 0; attempt < 3 && !dropFrame_ && static_cast<double>((out.size() - startSize) * 8) > rc_.MaxBits();
          ++attempt) {
-        if (intra && sliceQp_ >= 51) break; // nothing coarser exists: the picture stays
+        if (intra && qp >= kBareQp) break; // nothing coarser exists: the picture stays
         out.resize(startSize);
-        if (intra) {
-            sliceQp_ = std::min(51, sliceQp_ + 6);
+        if (qp < kBareQp) {
+            qp = std::min(kBareQp, qp + 6);
         } else {
             dropFrame_ = true;
         }
-        EncodePicture(idr, intra, rc_.MaxBits() * 0.5, rc_.MaxBits(), out, &avgQp);
+        EncodePicture(idr, intra, qp, rc_.MaxBits() * 0.5, rc_.MaxBits(), out, &avgQp);
     }
     if (dropFrame_) ++skippedPictures_;
 
@@ -2067,7 +2108,7 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
     ++framesSinceI_;
     frameNum_ = (frameNum_ + 1) & 255;
     if (idr) idrPicId_ = (idrPicId_ + 1) & 0xFFFF;
-    lastQp_ = static_cast<int>(std::lround(avgQp));
+    lastQp_ = std::min(51, static_cast<int>(std::lround(avgQp)));
     if (isIdr) *isIdr = idr;
     return !out.Overflowed();
 }

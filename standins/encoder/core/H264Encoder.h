@@ -38,9 +38,13 @@
 //
 // Rate control (one QP per picture): CBR steers towards bitrate/fps per frame
 // and corrects the running error within about a second; when even QP 51 is
-// too much it codes pictures as all-skip, and when QP 10 is too little it
-// appends filler data NAL units so the rate holds. VBR corrects over a few
-// seconds and lets the QP move slowly. Fixed QP uses `qp` for every picture.
+// too much, rows of macroblocks are coded coarser still (intra ones with
+// their DC coefficients only, inter ones with their prediction alone), and
+// only where the decoder's buffer cannot take even that is a picture coded
+// as all-skip; when the content cannot use the rate (QP 10, or pictures
+// that get cheaper faster than the QP can follow) it appends filler data
+// NAL units so the rate holds. VBR corrects over a few seconds and lets the
+// QP move slowly. Fixed QP uses `qp` for every picture.
 //
 // Odd widths/heights: chroma of an odd-sized I420 picture has (w+1)/2 columns;
 // such pictures are coded and reported with the size rounded up to even (the

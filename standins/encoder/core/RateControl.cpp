@@ -33,6 +33,11 @@ void RateControl::Init(const RateControlConfig& c) {
     kP_ = kInitKInter;
     haveI_ = haveP_ = false;
     lastCplxI_ = lastCplxP_ = 0;
+    aheadCost_ = 0;
+    haveAhead_ = inter_ = false;
+    sinceCostly_ = 1000;
+    qpIKnown_ = qpPKnown_ = false;
+    costlyMask_ = 0;
     qpP_ = qpI_ = lastQp_ = -1;
     lastWasIntra_ = false;
     target_ = 0;
@@ -46,7 +51,7 @@ double RateControl::Predict(bool intra, double complexity, double qp) const {
     return (intra ? kI_ : kP_) * complexity / QStep(qp);
 }
 
-int RateControl::PickQp(bool intra, double complexity) {
+int RateControl::PickQp(bool intra, double complexity, double motion) {
     intra_ = intra;
     drop_ = false;
     cplx_ = std::max(complexity, 1.0);
@@ -71,8 +76,27 @@ int RateControl::PickQp(bool intra, double complexity) {
     // A cut coded as an inter picture is mostly intra macroblocks: planned
     // and modelled like an intra picture, the pictures after it costing what
     // the ones before it did (they predict from it).
-    const bool cut = !intra && lastCplxP_ > 0 && cplx_ > lastCplxP_ * 2.0;
-    const double cPBefore = lastCplxP_;
+    // Costly pictures that come back every few pictures (content that
+    // moves in steps) are not cuts: their fine intra offset would repeat.
+    const bool costly = !intra && lastCplxP_ > 0 && cplx_ > lastCplxP_ * 2.0;
+    const bool cut = costly && sinceCostly_ >= 8;
+    if (!intra) {
+        sinceCostly_ = costly ? 0 : sinceCostly_ + 1;
+        costlyMask_ = ((costlyMask_ << 1) | (costly ? 1u : 0u)) & 0xFFFFu;
+    }
+    // The inter pictures ahead are planned at the cost of the picture in
+    // hand; where costly pictures keep coming between cheap ones, at what
+    // the recent ones cost (bits times quantiser step, moving average): the
+    // content's mean, not whichever kind of picture is in hand.
+    int costlyRecent = 0;
+    for (unsigned m = costlyMask_; m; m &= m - 1) ++costlyRecent;
+    double ahead = haveAhead_ && costlyRecent >= 2 ? aheadCost_ : kP_ * (cut ? lastCplxP_ : cP);
+    // An intra picture's: at most what the source moves from picture to
+    // picture. On content that stands still the inter pictures before it
+    // re-coded the detail the last intra picture lost; after a fine one
+    // they have nothing left to code.
+    if (intra && haveAhead_ && motion > 0) ahead = std::min(ahead, kP_ * motion);
+    inter_ = !intra;
     intra_ = intra || cut;
     if (intra) lastCplxI_ = cplx_;
     else lastCplxP_ = cplx_;
@@ -93,8 +117,9 @@ int RateControl::PickQp(bool intra, double complexity) {
 
     const int dI = IntraOffset(gop);
     const double mI = std::pow(2.0, dI / 6.0);
-    double qs = (nI * kI_ * cI * mI + nP * kP_ * cP) / budget;
-    if (cut) qs = (kI_ * cplx_ * mI + nI * kI_ * cI * mI + std::max(0.0, nP - 1) * kP_ * cPBefore) / budget;
+    double qs = intra ? (nI * kI_ * cI * mI + nP * ahead) / budget
+                      : (nI * kI_ * cI * mI + kP_ * cP + std::max(0.0, nP - 1) * ahead) / budget;
+    if (cut) qs = (kI_ * cplx_ * mI + nI * kI_ * cI * mI + std::max(0.0, nP - 1) * ahead) / budget;
     double qp = QpOfStep(qs) - (intra_ ? dI : 0);
     // The guess gives the first picture most of the bits; where that would
     // make it very fine (finer than QP 20) it need not be finer than inter
@@ -105,9 +130,13 @@ int RateControl::PickQp(bool intra, double complexity) {
         qp = std::max(qp, std::min(kFirstIntraQp, cautious));
     }
 
-    // keep the quality steady between pictures of a kind unless the content changed
+    // keep the quality steady between pictures of a kind unless the content
+    // changed, or the last one was planned on a guess of the model (the
+    // first inter picture: content far costlier than guessed would otherwise
+    // take many pictures to reach its QP, spending the rate of seconds)
     const double last = intra ? qpI_ : qpP_;
-    if (last >= 0 && !sceneChange && !(intra && gop > 1)) {
+    const bool lastKnown = intra ? qpIKnown_ : qpPKnown_;
+    if (last >= 0 && lastKnown && !sceneChange && !(intra && gop > 1)) {
         const double step = cbr ? 4.0 : 2.0;
         qp = std::min(std::max(qp, last - step), last + step);
     }
@@ -120,16 +149,23 @@ int RateControl::PickQp(bool intra, double complexity) {
     // an inter picture much finer than its reference re-codes the whole
     // picture: approach a finer QP over a few pictures
     if (!intra_ && lastQp_ >= 0) qp = std::max(qp, lastQp_ - 4.0);
+    // While the stream is ahead of the rate (repaying an intra picture), an
+    // inter picture is not finer than the intra picture: finer, it re-codes
+    // detail the rate cannot pay for (on still content, over and over).
+    if (!intra_ && qpI_ >= 0 && err > bitsPerFrame_) qp = std::max(qp, qpI_ - 1.0);
     // and the first inter picture after an intra picture is no coarser than
     // the offset between them: what it loses the pictures after it re-code
     if (!intra_ && lastWasIntra_ && qpI_ >= 0) qp = std::min(qp, qpI_ + dI + 1.0);
-    qp = std::min(51.0, std::max(static_cast<double>(cfg_.minQp), qp));
+    // coarser than 51 only on what the model has seen of the kind, and in
+    // VBR only where the buffer asks for it (the average may run over)
+    const double coarsest = (intra_ ? haveI_ : haveP_) ? kBareQp : 51.0;
+    qp = std::min(cbr ? coarsest : 51.0, std::max(static_cast<double>(cfg_.minQp), qp));
 
     // the buffer: plan the picture into a share of what the decoder will hold
     if (cfg_.cpbBits > 0) {
         maxBits_ = std::max(0.0, fullness_);
-        while (qp < 51.0 && Predict(intra_, cplx_, qp) > maxBits_ * kPlanShare) qp += 1.0;
-        if (!intra && Predict(intra_, cplx_, 51.0) > maxBits_ * 2.0) drop_ = true;
+        while (qp < coarsest && Predict(intra_, cplx_, qp) > maxBits_ * kPlanShare) qp += 1.0;
+        if (!intra && Predict(intra_, cplx_, coarsest) > maxBits_ * 2.0) drop_ = true;
     }
     qp_ = static_cast<int>(std::lround(qp));
     target_ = Predict(intra_, cplx_, qp_);
@@ -146,9 +182,15 @@ uint64_t RateControl::Update(uint64_t bits, double qp) {
         const double k = std::min(20.0, std::max(0.02, b * QStep(qp) / cplx_));
         double& model = intra_ ? kI_ : kP_;
         bool& have = intra_ ? haveI_ : haveP_;
+        (intra_ ? qpIKnown_ : qpPKnown_) = have;
         model = have ? 0.5 * model + 0.5 * k : k;
         have = true;
         (intra_ ? qpI_ : qpP_) = qp_;
+    }
+    if (inter_ && !drop_) {
+        const double c = b * QStep(qp);
+        aheadCost_ = haveAhead_ ? 0.75 * aheadCost_ + 0.25 * c : c;
+        haveAhead_ = true;
     }
     lastQp_ = qp;
     lastWasIntra_ = intra_;
@@ -163,12 +205,14 @@ uint64_t RateControl::Update(uint64_t bits, double qp) {
         }
     }
     if (cfg_.mode == 0) {
-        // the content cannot use the bits (the finest QP, or far under the
-        // plan): stuff what the stream lags behind the rate by more than
-        // the pictures ahead could catch up
+        // The stream may lag behind the rate by a little (a few pictures'
+        // worth, which the next intra picture can use), never by more: the
+        // rate has to hold wherever the stream ends, and content that
+        // cannot use the bits (the finest QP, or a QP that cannot come down
+        // as fast as the pictures get cheaper) is padded with filler.
         const double deficit = bitsPerFrame_ * static_cast<double>(frames_) - bitsTotal_;
-        const double allowed = qp_ <= cfg_.minQp ? 8.0 * 64 : bitsPerFrame_ * std::max(4.0, cfg_.fps * 0.25);
-        if ((qp_ <= cfg_.minQp || b < 0.5 * target_) && deficit > allowed)
+        const double allowed = qp_ <= cfg_.minQp ? 8.0 * 64 : bitsPerFrame_ * std::max(2.0, cfg_.fps * 0.05);
+        if (deficit > allowed)
             fillerBits = std::max(fillerBits, static_cast<uint64_t>(std::min(deficit - (qp_ <= cfg_.minQp ? 0.0 : allowed),
                                                                              2.0 * bitsPerFrame_)));
     }

@@ -21,6 +21,12 @@
 
 namespace vcore {
 
+// QPs beyond 51 ask for coarser coding than any quantiser gives, at QP 51:
+// from 52 intra macroblocks keep only their DC coefficients and inter ones
+// only their chroma DC, from 55 inter macroblocks are their prediction
+// alone. The model takes them at their nominal QP.
+constexpr int kBareQp = 57;
+
 struct RateControlConfig {
     int mode = 2;            // RateControlMode
     int bitrateKbps = 0;     // target (CBR/VBR)
@@ -37,9 +43,12 @@ public:
     void Init(const RateControlConfig& c);
     bool Enabled() const { return cfg_.mode != 2; }
 
-    // Plans the next picture. complexity > 0 is the picture's estimated
-    // coding cost (the same measure for every picture of a kind).
-    int PickQp(bool intra, double complexity);
+    // Plans the next picture; a QP above 51 (up to kBareQp) asks for
+    // macroblocks coarser than QP 51 gives. complexity > 0 is the picture's estimated
+    // coding cost (the same measure for every picture of a kind); motion,
+    // for an intra picture, what an inter picture predicting it from the
+    // source before it would cost by the inter measure (0: unknown).
+    int PickQp(bool intra, double complexity, double motion = 0);
     // Bits planned for the picture just picked.
     double TargetBits() const { return target_; }
     // Most bits the picture may take without breaking the buffer (a large
@@ -70,7 +79,13 @@ private:
     double kI_ = 0, kP_ = 0;        // model factors
     bool haveI_ = false, haveP_ = false;
     double lastCplxI_ = 0, lastCplxP_ = 0;
+    double aheadCost_ = 0;          // inter pictures' bits times qstep, moving average
+    bool haveAhead_ = false;
+    bool inter_ = false;            // the picture planned is an inter picture
+    int sinceCostly_ = 1000;        // inter pictures since one at twice the cost of the one before
+    unsigned costlyMask_ = 0;       // which of the last 16 inter pictures were such
     double qpP_ = -1, qpI_ = -1;    // last QPs of each kind
+    bool qpPKnown_ = false, qpIKnown_ = false; // those QPs came from a model learnt from the content
     double lastQp_ = -1;            // average QP of the last picture
     bool lastWasIntra_ = false;
     bool intra_ = false;
