@@ -49,6 +49,13 @@ KINDS = {
                                 f"fade=out:{2 * n // 3}:{max(1, n // 3)}"),
     # scene cuts: three kinds back to back (made from the pieces above)
     "cuts": None,
+    # hard at any QP: a game of life, every cell a sharp edge that changes
+    "life": lambda w, h, r, n: f"life=s={w}x{h}:r={r}:seed=3",
+    # easy: colour bars scrolling down slowly (the rate is reached only with filler)
+    "bars": lambda w, h, r, n: f"smptehdbars=s={w}x{h}:r={r},scroll=vertical=0.01",
+    # colour bars moving a sample every few pictures: cheap and costly
+    # pictures in turn
+    "steps": lambda w, h, r, n: f"smptehdbars=s={w}x{h}:r={r},scroll=horizontal=0.0005",
 }
 
 # name, kind, w, h, fps (string), seconds, mode, gop, kbps
@@ -73,6 +80,10 @@ FULL = DEFAULT + [
     ("cuts-720", "cuts", 1280, 720, "25", 4, "cbr", 250, 2500),
     ("fade-qcif-g1", "fade", 176, 144, "50", 2, "cbr", 1, 800),
     ("noise-852-vbr", "noise", 852, 480, "25", 6, "vbr", 25, 1500),
+    ("life-250-g1", "life", 250, 170, "24", 4, "cbr", 1, 400),
+    ("life-250", "life", 250, 170, "24", 4, "cbr", 24, 400),
+    ("bars-640-60", "bars", 640, 352, "60", 3, "cbr", 60, 400),
+    ("steps-640-60", "steps", 640, 352, "60", 2, "cbr", 60, 400),
 ]
 
 

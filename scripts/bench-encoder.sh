@@ -8,7 +8,9 @@
 #   ultrafast and libx264 veryfast-baseline at the same bitrate: rate against
 #   target, decoder buffer violations, frozen pictures, PSNR/SSIM, BD-rate
 #   (scripts/bench-encoder-quality.py). The default corpus takes a few
-#   minutes; FULL=1 runs the whole one (HD clips, longer clips).
+#   minutes; FULL=1 runs the whole one (HD clips, longer clips, and the
+#   extremes of CBR: a game of life too hard for QP 51, colour bars too easy
+#   to use the rate, bars moving in steps).
 # speed: one 720x576 25 fps clip with motion at the same bitrate, side by side
 #   in one run: libx264 ultrafast and veryfast-baseline (one thread and all
 #   threads), the core built natively at every speed in SPEED (one thread and
