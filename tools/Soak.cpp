@@ -15,7 +15,7 @@
 //             source's playback chain (RenderFile) with its video renderer cut off, our
 //             encoder, then the writer or our decoder and the renderer the graph manager
 //             chooses; a saved graph loaded by the graph manager; the video window shown
-//             (as the dialog shows it)
+//             (as the dialog shows it); GraphEdit attached as "Show graph" attaches it
 //   platform  the platform's part alone: RenderFile of the media file (for a saved graph,
 //             <source> is the media file it reads), a camera rendered by the graph manager,
 //             the video window shown
@@ -34,7 +34,8 @@
 // With QUORLIN_SOAK_BLOCKS set, it ends with the heap blocks each cycle left behind; with
 // QUORLIN_SOAK_SMAPS=<folder>, it saves both hosts' memory maps after every tenth cycle; with
 // QUORLIN_SOAK_SHOW_GRAPH=<n>, the dialog's "Show graph" is pressed in every n-th
-// build/play/stop cycle (GraphEdit attached through the run, closed with the graph).
+// build/play/stop cycle (GraphEdit attached through the run, closed with the graph), and the
+// plain program attaches GraphEdit in the same cycles with plain calls.
 // Before the cycles the counter is checked: 10 events opened must count as 10 more handles.
 // Exit status 0 when every cycle built and played.
 #include <windows.h>
@@ -543,18 +544,142 @@ void ShowVideoWindow(IGraphBuilder* pGraph) {
     if (spWindow) spWindow->put_Visible(OATRUE);
 }
 
+// Every how many build/play/stop cycles "Show graph" is pressed (0: never).
+int g_nShowGraphEvery = 0;
+
+// GraphEdit attached to a graph with plain calls, as "Show graph" does it: the graph
+// registered in the running object table, GraphEdit started and waited for until it accepts
+// input, its connect command and the graph's line chosen in the connect dialog; Close() revokes
+// the registration and ends GraphEdit, serving its calls until it has ended.
+class CPlainGraphEdit {
+public:
+    ~CPlainGraphEdit() { Close(); }
+
+    const char* Attach(IGraphBuilder* pGraph) {
+        CComPtr<IRunningObjectTable> spTable;
+        CComPtr<IMoniker> spMoniker;
+        WCHAR szName[64];
+        ::wsprintfW(szName, L"FilterGraph %08x pid %08x", (DWORD)(DWORD_PTR)pGraph, ::GetCurrentProcessId());
+        if (FAILED(::GetRunningObjectTable(0, &spTable)) || FAILED(::CreateItemMoniker(L"!", szName, &spMoniker)) ||
+            FAILED(spTable->Register(0, pGraph, spMoniker, &m_dwCookie)))
+            return "the graph could not be registered";
+        WCHAR szPath[MAX_PATH] = {};
+        DWORD cb = sizeof szPath - sizeof(WCHAR);
+        if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Shared Tools\\Graphedit", L"Path",
+                           RRF_RT_REG_SZ, NULL, szPath, &cb) != ERROR_SUCCESS)
+            return "GraphEdit is not registered";
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        if (!::CreateProcessW(szPath, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &si, &m_pi))
+            return "GraphEdit did not start";
+        if (::WaitForInputIdle(m_pi.hProcess, 10000) != 0) return "GraphEdit did not accept input";
+        HWND hWndMain = NULL;
+        PumpUntil([&] { return (hWndMain = MainWindow()) != NULL; }, 10000);
+        if (hWndMain == NULL) return "GraphEdit has no main window";
+        ::PostMessageW(hWndMain, WM_COMMAND, MAKEWPARAM(0x8034, 1), 0);
+        WCHAR szLine[64];
+        ::wsprintfW(szLine, L"IFilterGraph = %08x", (DWORD)(DWORD_PTR)pGraph);
+        const bool bChosen = PumpUntil([&] {
+            HWND hList = ConnectList(hWndMain);
+            if (hList == NULL) return false;
+            const int cLines = (int)::SendMessageW(hList, LB_GETCOUNT, 0, 0);
+            for (int i = 0; i < cLines; ++i) {
+                WCHAR sz[256] = {};
+                if ((int)::SendMessageW(hList, LB_GETTEXTLEN, i, 0) >= 256) continue;
+                ::SendMessageW(hList, LB_GETTEXT, i, (LPARAM)sz);
+                if (std::wcsstr(sz, std::wcsstr(szName, L"pid ")) == NULL || std::wcsstr(sz, szLine) == NULL) continue;
+                ::SendMessageW(hList, LB_SETCURSEL, i, 0);
+                ::PostMessageW(::GetParent(hList), WM_COMMAND, IDOK, 0);
+                return true;
+            }
+            return false;
+        }, 10000);
+        if (!bChosen) return "the graph is not in GraphEdit's list";
+        const bool bAttached = PumpUntil([&] {
+            WCHAR sz[256] = {};
+            ::GetWindowTextW(hWndMain, sz, 256);
+            return std::wcsstr(sz, L"attached to") != NULL;
+        }, 30000);
+        return bAttached ? NULL : "GraphEdit did not attach";
+    }
+
+    void Close() {
+        if (m_dwCookie != 0) {
+            CComPtr<IRunningObjectTable> spTable;
+            if (SUCCEEDED(::GetRunningObjectTable(0, &spTable))) spTable->Revoke(m_dwCookie);
+            m_dwCookie = 0;
+        }
+        if (m_pi.hThread != NULL) {
+            ::PostThreadMessageW(m_pi.dwThreadId, WM_QUIT, 0, 0);
+            DWORD dwIndex = 0;
+            ::CoWaitForMultipleHandles(0, 5000, 1, &m_pi.hThread, &dwIndex);
+            ::CloseHandle(m_pi.hThread);
+            ::CloseHandle(m_pi.hProcess);
+            m_pi = PROCESS_INFORMATION();
+        }
+    }
+
+private:
+    HWND MainWindow() const {
+        struct Find {
+            DWORD dwPid;
+            HWND hWnd;
+        } find = {m_pi.dwProcessId, NULL};
+        ::EnumWindows([](HWND hWnd, LPARAM lParam) -> BOOL {
+            Find* pFind = (Find*)lParam;
+            DWORD dwPid = 0;
+            ::GetWindowThreadProcessId(hWnd, &dwPid);
+            const DWORD dwStyle = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME;
+            if (dwPid != pFind->dwPid || ((DWORD)::GetWindowLongW(hWnd, GWL_STYLE) & dwStyle) != dwStyle ||
+                !::IsWindowVisible(hWnd))
+                return TRUE;
+            pFind->hWnd = hWnd;
+            return FALSE;
+        }, (LPARAM)&find);
+        return find.hWnd;
+    }
+
+    // The list box of the connect dialog, a window of GraphEdit's owned by its main window.
+    HWND ConnectList(HWND hWndMain) const {
+        struct Find {
+            DWORD dwPid;
+            HWND hWndMain, hList;
+        } find = {m_pi.dwProcessId, hWndMain, NULL};
+        ::EnumWindows([](HWND hWnd, LPARAM lParam) -> BOOL {
+            Find* pFind = (Find*)lParam;
+            DWORD dwPid = 0;
+            ::GetWindowThreadProcessId(hWnd, &dwPid);
+            if (dwPid != pFind->dwPid || ::GetParent(hWnd) != pFind->hWndMain) return TRUE;
+            pFind->hList = ::FindWindowExW(hWnd, NULL, L"ListBox", NULL);
+            return pFind->hList == NULL;
+        }, (LPARAM)&find);
+        return find.hList;
+    }
+
+    DWORD m_dwCookie = 0;
+    PROCESS_INFORMATION m_pi = {};
+};
+
 int RunPlain(const Job& job, bool bStandIns, int cCycles) {
     for (int bPlay = 0; bPlay < 2; ++bPlay) {
         for (int i = 1; i <= cCycles; ++i) {
             HRESULT hr;
+            const char* pszFailure = NULL;
             {
                 CComPtr<IGraphBuilder> spGraph;
+                CPlainGraphEdit graphEdit;
                 hr = PlainBuild(job, bStandIns, spGraph);
                 if (SUCCEEDED(hr)) ShowVideoWindow(spGraph);
-                if (SUCCEEDED(hr) && bPlay) hr = PlainPlay(spGraph, job.eKind == kCamera);
+                if (SUCCEEDED(hr) && bPlay && bStandIns && g_nShowGraphEvery > 0 && i % g_nShowGraphEvery == 0)
+                    pszFailure = graphEdit.Attach(spGraph);
+                if (SUCCEEDED(hr) && pszFailure == NULL && bPlay) hr = PlainPlay(spGraph, job.eKind == kCamera);
+                graphEdit.Close();
             }
-            if (FAILED(hr)) {
-                std::fprintf(stderr, "%s cycle %d failed: 0x%08lX\n", bPlay ? "play" : "build", i, (unsigned long)hr);
+            if (FAILED(hr) || pszFailure != NULL) {
+                if (pszFailure != NULL)
+                    std::fprintf(stderr, "play cycle %d failed: %s\n", i, pszFailure);
+                else
+                    std::fprintf(stderr, "%s cycle %d failed: 0x%08lX\n", bPlay ? "play" : "build", i, (unsigned long)hr);
                 return 1;
             }
             PumpMessages(50);
@@ -598,9 +723,6 @@ bool SetUp(HWND hDlg, const Job& job) {
     Check(hDlg, IDC_SHOW_PREVIEW, false);
     return true;
 }
-
-// Every how many build/play/stop cycles "Show graph" is pressed (0: never).
-int g_nShowGraphEvery = 0;
 
 int RunDialog(const Job& job, int cCycles) {
     int nResult = 0;
