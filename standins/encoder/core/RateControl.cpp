@@ -82,7 +82,9 @@ int RateControl::PickQp(bool intra, double complexity, double motion) {
     const bool cut = costly && sinceCostly_ >= 8;
     if (!intra) {
         sinceCostly_ = costly ? 0 : sinceCostly_ + 1;
-        costlyMask_ = ((costlyMask_ << 1) | (costly ? 1u : 0u)) & 0xFFFFu;
+        // (steps: the cost swinging by half again or more, either way)
+        const bool swing = lastCplxP_ > 0 && (cplx_ > lastCplxP_ * 1.5 || cplx_ * 1.5 < lastCplxP_);
+        costlyMask_ = ((costlyMask_ << 1) | (swing ? 1u : 0u)) & 0xFFFFu;
     }
     // The inter pictures ahead are planned at the cost of the picture in
     // hand; where costly pictures keep coming between cheap ones, at what
@@ -90,7 +92,7 @@ int RateControl::PickQp(bool intra, double complexity, double motion) {
     // content's mean, not whichever kind of picture is in hand.
     int costlyRecent = 0;
     for (unsigned m = costlyMask_; m; m &= m - 1) ++costlyRecent;
-    double ahead = haveAhead_ && costlyRecent >= 2 ? aheadCost_ : kP_ * (cut ? lastCplxP_ : cP);
+    double ahead = haveAhead_ && costlyRecent >= 3 ? aheadCost_ : kP_ * (cut ? lastCplxP_ : cP);
     // An intra picture's: at most what the source moves from picture to
     // picture. On content that stands still the inter pictures before it
     // re-coded the detail the last intra picture lost; after a fine one

@@ -83,7 +83,7 @@ private:
     bool haveAhead_ = false;
     bool inter_ = false;            // the picture planned is an inter picture
     int sinceCostly_ = 1000;        // inter pictures since one at twice the cost of the one before
-    unsigned costlyMask_ = 0;       // which of the last 16 inter pictures were such
+    unsigned costlyMask_ = 0;       // which of the last 16 inter pictures swung in cost (x1.5 or more)
     double qpP_ = -1, qpI_ = -1;    // last QPs of each kind
     bool qpPKnown_ = false, qpIKnown_ = false; // those QPs came from a model learnt from the content
     double lastQp_ = -1;            // average QP of the last picture
