@@ -24,6 +24,9 @@
 #   RenderFile; 43 for a camera's Render): the system device enumerator leaves every filter's
 #   key it read open (one per registered filter, our four stand-ins' among them), and about
 #   0.5 KB of heap with them;
+#   1 event per "Show graph" (QUORLIN_SOAK_SHOW_GRAPH; the plain program attaches GraphEdit
+#   in the same cycles with plain calls): the platform's WaitForInputIdle leaves the handle
+#   of the started program's idle event open, in any program that waits for one it started;
 #   about 120 bytes of the wineserver's memory per handle left open (its handle entry and
 #   the key object);
 #   the host process's resident memory grows by a few hundred KB per cycle in every way, the

@@ -611,8 +611,11 @@ public:
         }
         if (m_pi.hThread != NULL) {
             ::PostThreadMessageW(m_pi.dwThreadId, WM_QUIT, 0, 0);
+            // Until GraphEdit has ended: one that ends later, with nothing to end its hold on
+            // the graph, keeps the whole graph alive in this process.
             DWORD dwIndex = 0;
-            ::CoWaitForMultipleHandles(0, 5000, 1, &m_pi.hThread, &dwIndex);
+            if (::CoWaitForMultipleHandles(0, 60000, 1, &m_pi.hThread, &dwIndex) != S_OK)
+                std::fprintf(stderr, "GraphEdit did not end within 60 s\n");
             ::CloseHandle(m_pi.hThread);
             ::CloseHandle(m_pi.hProcess);
             m_pi = PROCESS_INFORMATION();
