@@ -159,20 +159,27 @@ private:
     bool overflow_ = false;
 };
 
-// Appends start code + NAL header + payload with emulation prevention bytes.
-template <class Out>
-inline void AppendNal(Out& out, int refIdc, int type, const std::vector<uint8_t>& rbsp) {
-    out.push_back(0); out.push_back(0); out.push_back(0); out.push_back(1);
-    out.push_back(static_cast<uint8_t>((refIdc << 5) | type));
+// Gives put() the start code, the NAL header and the payload with emulation
+// prevention bytes, one byte at a time.
+template <class Put>
+inline void EmitNal(int refIdc, int type, const std::vector<uint8_t>& rbsp, Put put) {
+    put(0); put(0); put(0); put(1);
+    put(static_cast<uint8_t>((refIdc << 5) | type));
     int zeros = 0;
     for (uint8_t b : rbsp) {
         if (zeros >= 2 && b <= 3) {
-            out.push_back(3);
+            put(3);
             zeros = 0;
         }
-        out.push_back(b);
+        put(b);
         zeros = (b == 0) ? zeros + 1 : 0;
     }
+}
+
+// Appends start code + NAL header + payload with emulation prevention bytes.
+template <class Out>
+inline void AppendNal(Out& out, int refIdc, int type, const std::vector<uint8_t>& rbsp) {
+    EmitNal(refIdc, type, rbsp, [&out](uint8_t b) { out.push_back(b); });
 }
 
 // The same into a sink, written in place where it has room for the most the
@@ -185,19 +192,7 @@ inline void AppendNal(ByteSink& out, int refIdc, int type, const std::vector<uin
         return;
     }
     uint8_t* p = d;
-    p[0] = p[1] = p[2] = 0;
-    p[3] = 1;
-    p[4] = static_cast<uint8_t>((refIdc << 5) | type);
-    p += 5;
-    int zeros = 0;
-    for (uint8_t b : rbsp) {
-        if (zeros >= 2 && b <= 3) {
-            *p++ = 3;
-            zeros = 0;
-        }
-        *p++ = b;
-        zeros = (b == 0) ? zeros + 1 : 0;
-    }
+    EmitNal(refIdc, type, rbsp, [&p](uint8_t b) { *p++ = b; });
     out.Unextend(most - static_cast<size_t>(p - d));
 }
 
