@@ -141,15 +141,40 @@ using SysLock = std::mutex;
 using SysCond = std::condition_variable;
 #endif
 
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// Spins until ready() or for about `us` microseconds (by the clock: a pause
+// takes from a few to over a hundred cycles); returns ready().
+template <class Ready> bool SpinFor(int us, Ready ready) {
+    if (ready()) return true;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(us);
+    for (;;) {
+        for (int i = 0; i < 32; ++i) {
+            if (ready()) return true;
+            CpuRelax();
+        }
+        if (std::chrono::steady_clock::now() >= until) return ready();
+    }
+}
+
 // Runs one function on every worker at once (the caller is worker 0) and
-// returns when all have finished.
+// returns when all have finished. A worker that has finished spins a while
+// for the next function before it sleeps, and so does the caller for the
+// last worker: a picture runs several functions one after the other, and
+// waking a sleeping processor costs tens of microseconds on a virtual
+// machine, as much as a worker's share of a small function.
 class WorkerPool {
 public:
     ~WorkerPool() { Stop(); }
     void Start(int workers) {
         Stop();
         stop_ = false;
-        for (int i = 1; i < workers; ++i) threads_.emplace_back([this, i] { Loop(i); });
+        const uint64_t current = generation_; // a worker runs the functions posted after it was made
+        for (int i = 1; i < workers; ++i) threads_.emplace_back([this, i, current] { Loop(i, current); });
     }
     int Workers() const { return static_cast<int>(threads_.size()) + 1; }
     void Run(const std::function<void(int)>& fn) {
@@ -160,29 +185,37 @@ public:
         {
             std::lock_guard<SysLock> l(m_);
             fn_ = &fn;
-            busy_ = static_cast<int>(threads_.size());
+            busy_.store(static_cast<int>(threads_.size()), std::memory_order_relaxed);
             ++generation_;
+            posted_.store(generation_, std::memory_order_release);
         }
         cv_.notify_all();
         fn(0);
+        if (SpinFor(kSpinMicroseconds, [this] { return busy_.load(std::memory_order_acquire) == 0; })) return;
         std::unique_lock<SysLock> l(m_);
-        doneCv_.wait(l, [this] { return busy_ == 0; });
-        fn_ = nullptr;
+        doneCv_.wait(l, [this] { return busy_.load(std::memory_order_acquire) == 0; });
     }
 
 private:
+    // Long enough to span the gaps inside a picture and, when pictures come
+    // back to back, between them; short against a picture's interval when
+    // they come at their frame rate.
+    static constexpr int kSpinMicroseconds = 250;
+
     void Stop() {
         {
             std::lock_guard<SysLock> l(m_);
             stop_ = true;
+            ++generation_;
+            posted_.store(generation_, std::memory_order_release);
         }
         cv_.notify_all();
         for (std::thread& t : threads_) t.join();
         threads_.clear();
     }
-    void Loop(int index) {
-        uint64_t seen = 0;
+    void Loop(int index, uint64_t seen) {
         for (;;) {
+            SpinFor(kSpinMicroseconds, [&] { return posted_.load(std::memory_order_acquire) != seen; });
             const std::function<void(int)>* fn;
             {
                 std::unique_lock<SysLock> l(m_);
@@ -193,15 +226,16 @@ private:
             }
             (*fn)(index);
             std::lock_guard<SysLock> l(m_);
-            if (--busy_ == 0) doneCv_.notify_all();
+            if (busy_.fetch_sub(1, std::memory_order_acq_rel) == 1) doneCv_.notify_all();
         }
     }
     std::vector<std::thread> threads_;
     SysLock m_;
     SysCond cv_, doneCv_;
     const std::function<void(int)>* fn_ = nullptr;
-    uint64_t generation_ = 0;
-    int busy_ = 0;
+    uint64_t generation_ = 0;                 // under m_
+    std::atomic<uint64_t> posted_{0};         // generation_, read while spinning
+    std::atomic<int> busy_{0};                // workers still running the function
     bool stop_ = false;
 };
 
@@ -210,33 +244,18 @@ private:
 // every time, which costs about as much as coding a small macroblock.
 constexpr size_t kCacheLine = 64;
 
-// The macroblocks done in one row, alone on its line: the row's worker stores
-// it after every macroblock, the row below reads it.
-struct alignas(kCacheLine) RowCounter {
-    std::atomic<int> done{0};
-};
-
-inline void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-}
-
-// Waiting for another row to get far enough: a short spin, then sleep until
-// the counter waited for reaches the value. Each worker sleeps on a condition
-// of its own and is woken only when its own counter has got there: waking
-// every sleeper at every change had each of them wake up and sleep again
-// after every macroblock of the row it waited for, a round trip to the
-// system each (on a virtual machine, several microseconds).
+// Waiting for another worker to get far enough: a short spin, then sleep
+// until the counter waited for reaches the value. Each worker sleeps on a
+// condition of its own and is woken only when its own counter has got there.
 class RowSignal {
 public:
     // Waits until counter >= want; worker: the caller's index (< kMaxThreads).
     void WaitFor(const std::atomic<int>& counter, int want, int worker) {
-        // The row above is usually a macroblock or two away (a few microseconds):
-        // a spin of a few macroblocks' time, measured by the clock since a pause
-        // takes from a few to over a hundred cycles. Longer means the other
-        // worker lost its processor (a busy machine): spinning on would burn a
-        // share of the processor that worker waits for, so sleep.
+        // What is waited for is usually a few microseconds away: a short spin,
+        // measured by the clock since a pause takes from a few to over a
+        // hundred cycles. Longer means the other worker lost its processor (a
+        // busy machine): spinning on would burn a share of the processor that
+        // worker waits for, so sleep.
         auto ready = [&] { return counter.load(std::memory_order_acquire) >= want; };
         if (ready()) return;
         const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinMicroseconds);
@@ -324,14 +343,12 @@ public:
 
     // frame state
     int sliceQp_ = 26;  // QP in the slice header
-    int qpPrev_ = 26;   // QP of the last macroblock that carried one (mb_qp_delta base)
     std::vector<uint8_t> mvBitsMem_;
     const uint8_t* mvBits_ = nullptr;
     int mvCostRange_ = 0;
     uint64_t skippedPictures_ = 0;
     int mvYLimit_ = 2048; // vertical vectors in [-limit, limit) quarter samples, by level
     SpeedProfile sp_{};
-    BitWriter bw_;
     int frameNum_ = 0;
     int idrPicId_ = 0;
     uint64_t framesSinceI_ = 0;
@@ -340,20 +357,29 @@ public:
     bool prevWasP_ = false;    // mv_ still holds the previous P picture's vectors
     RateControl rc_;
 
-    // Threads: macroblock rows in a wavefront. A row starts a macroblock once
-    // the row above is two macroblocks ahead; each row is coded into a bit
-    // writer of its own and joined to the slice in order. With more than one
-    // thread, the QP of a row follows the rows finished two rows above
-    // (one row above with one thread), whatever the number of threads.
+    // Threads: one slice per worker, each a band of whole macroblock rows of
+    // about the same estimated cost, coded by its worker alone from top to
+    // bottom. Workers share no picture data while they code: on machines
+    // where a cache line moves between processors slowly (virtual machines
+    // whose processors the host places apart), rows coded in a wavefront
+    // passed every row's pictures and state from one processor to the other
+    // and two threads ran no faster than one. Only the loop filter crosses
+    // the bands: a band is filtered once the band above is.
     WorkerPool pool_;
     std::vector<std::unique_ptr<MbCoder>> coders_;
-    std::vector<RowCounter> rowProgress_; // macroblocks done per row
-    alignas(kCacheLine) std::atomic<int> rowsJoined_{0};
-    alignas(kCacheLine) std::atomic<int> nextRow_{0};
+    struct Band {
+        int top = 0, end = 0;    // macroblock rows [top, end)
+        double cplx = 0;         // estimated cost of its macroblocks
+        BitWriter bw;            // the slice: its header, then the rows joined
+        int qpPrev = 26;         // QP of the last macroblock that carried one
+        int pendingSkips = 0;    // skipped macroblocks not yet written
+        int unfiltered = 0;      // first of its rows not yet loop-filtered
+    };
+    std::vector<Band> bands_;            // one per worker, top to bottom
+    alignas(kCacheLine) std::atomic<int> filteredRows_{0}; // rows loop-filtered, from the top
     RowSignal signal_;
-    std::vector<uint64_t> joinedBits_;  // slice bits after each joined row
-    std::vector<double> joinedCplx_;    // estimated cost of the rows joined
-    int pendingSkips_ = 0;              // skipped macroblocks not yet written
+    std::vector<uint64_t> joinedBits_;  // slice bits after each joined row (in its band)
+    std::vector<double> joinedCplx_;    // estimated cost of the rows joined (in its band)
     std::atomic<bool> planesReady_{false}; // half-sample planes of the reference built
     std::mutex planesLock_;
     std::vector<int16_t> v1Rows_;       // six-tap intermediates, one row per worker
@@ -361,16 +387,18 @@ public:
     // helpers
     void WriteSps(ByteSink& out);
     void WritePps(ByteSink& out);
-    void WriteSliceHeader(bool idr, bool intraSlice);
+    void WriteSliceHeader(BitWriter& bw, int firstMb, bool idr, bool intraSlice);
     void LoadSource(const uint8_t* y, int sy, const uint8_t* u, int su, const uint8_t* v, int sv);
-    void BuildHalfPlanes(int worker, std::atomic<int>* nextRow);
+    void BuildHalfPlanes(int y0, int y1, int worker);
     void EnsureHalfPlanes();
     double Analyse(bool intra, double* motion);
     void KeepSourceLuma();
     void EncodePicture(bool idr, bool intra, int qp, double targetBits, double maxBits, ByteSink& out,
                        double* avgQp);
-    int RowQp(int base, int mby, int lag, double targetBits, double maxBits, double cplxTotal);
-    void JoinRow(const MbCoder& c, int mby, bool intra);
+    void SplitBands(bool intra);
+    void FilterBand(Band& b, int end, int worker, bool wait);
+    int RowQp(const Band& b, int base, int mby, double targetBits, double maxBits);
+    void JoinRow(Band& b, const MbCoder& c, int mby, bool intra);
     void DeblockRows(int begin, int end) {
         Picture& r = rec_[cur_];
         DeblockParams dp{r.y.p, r.y.stride, r.u.p, r.v.p, r.u.stride, mbW_, mbH_, mbIntra_.data(), mv_.data(),
@@ -379,34 +407,11 @@ public:
         dp.rowEnd = end;
         DeblockPicture(dp);
     }
-    // *seen: the progress of the row above last read by this row; the shared
-    // counter is read again only when that is not far enough (the row above
-    // usually runs well ahead, so its line stays with its worker)
-    void WaitRowAbove(int mby, int mbx, int* seen, int worker) {
-        if (mby == 0) return;
-        const int need = std::min(mbx + 2, mbW_);
-        if (*seen >= need) return;
-        const std::atomic<int>& above = rowProgress_[static_cast<size_t>(mby - 1)].done;
-        *seen = above.load(std::memory_order_acquire);
-        if (*seen >= need) return;
-        signal_.WaitFor(above, need, worker);
-        *seen = above.load(std::memory_order_acquire);
-    }
-    // A spinning row sees every macroblock; sleepers are looked for every few
-    // macroblocks and at the end of the row (the look costs a full fence, which
-    // waits for the stores before it: about as much as a small kernel), so a
-    // sleeper wakes at most that many macroblocks late.
-    void RowProgress(int mby, int done) {
-        std::atomic<int>& c = rowProgress_[static_cast<size_t>(mby)].done;
-        c.store(done, std::memory_order_release);
-        if ((done & (kAnnounceEvery - 1)) == 0 || done == mbW_) signal_.Announce(c, done);
-    }
-    static constexpr int kAnnounceEvery = 4;
 };
 
 // Codes the macroblocks of one row into a bit writer of its own; one per
-// worker. The picture's state is the encoder's, shared by all rows: a row
-// reads only what the rows above have finished.
+// worker. The picture's state is the encoder's: a row reads what the rows
+// above it in its slice have left there.
 class MbCoder {
 public:
     explicit MbCoder(EncoderImpl& e)
@@ -416,12 +421,13 @@ public:
           qpMb_(e.qpMb_), carriesQp_(e.carriesQp_), sp_(e.sp_), mvBits_(e.mvBits_), mvYLimit_(e.mvYLimit_),
           dropFrame_(e.dropFrame_), prevWasP_(e.prevWasP_) {}
 
-    // shared: other workers code rows at the same time (the row waits for the
-    // one above and tells the one below how far it is); qp above 51: coarser
-    // macroblocks at 51 (bare_)
-    void CodeRow(int mby, bool intra, int qp, bool shared);
+    // qp above 51: coarser macroblocks at 51 (bare_)
+    void CodeRow(int mby, bool intra, int qp);
 
     int worker_ = 0; // index of the worker that runs this coder
+    // the slice being coded: rows [sliceTop_, sliceEnd_); nothing above it is
+    // a neighbour, nothing below it is read
+    int sliceTop_ = 0, sliceEnd_ = 0;
 
     EncoderImpl& enc_;
     const int &mbW_, &mbH_, &wp_, &hp_;
@@ -598,11 +604,11 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
     carriesQp_.assign(mbs, 0);
     joinedBits_.assign(static_cast<size_t>(mbH_), 0);
     joinedCplx_.assign(static_cast<size_t>(mbH_), 0.0);
-    rowProgress_ = std::vector<RowCounter>(static_cast<size_t>(mbH_));
     int threads = s.threads > 0 ? s.threads : static_cast<int>(std::thread::hardware_concurrency());
     threads = std::max(1, std::min({threads, kMaxThreads, mbH_}));
     used_.threads = threads; // the workers start with the first picture
     coders_.clear();
+    bands_ = std::vector<Band>(static_cast<size_t>(threads));
     for (int t = 0; t < threads; ++t) {
         coders_.emplace_back(new MbCoder(*this));
         coders_.back()->worker_ = t;
@@ -666,13 +672,15 @@ void MbCoder::SetupLambda() {
 // picture instead of the reference: what the content itself changes.
 double EncoderImpl::Analyse(bool intra, double* motion) {
     const int ss = src_.y.stride;
-    std::atomic<int> nextRow{0};
     alignas(16) static const uint8_t kZero[8 * 8] = {};
     const bool still = intra && havePrevY_;
     std::vector<double> rowMotion(still ? static_cast<size_t>(mbH_) : 0, 0.0);
-    pool_.Run([&](int) {
+    const int workers = pool_.Workers();
+    pool_.Run([&](int worker) {
         alignas(16) uint8_t flat[256];
-        for (int mby; (mby = nextRow.fetch_add(1)) < mbH_;) {
+        // each worker the rows it will most likely code
+        const int end = mbH_ * (worker + 1) / workers;
+        for (int mby = mbH_ * worker / workers; mby < end; ++mby) {
             for (int mbx = 0; mbx < mbW_; ++mbx) {
                 const uint8_t* s = src_.y.At(mbx * 16, mby * 16);
                 for (int q = 0; q < 4; ++q) {
@@ -789,8 +797,8 @@ void EncoderImpl::WritePps(ByteSink& out) {
     AppendNal(out, 3, 8, b.Bytes());
 }
 
-void EncoderImpl::WriteSliceHeader(bool idr, bool intraSlice) {
-    bw_.Ue(0);                       // first_mb_in_slice
+void EncoderImpl::WriteSliceHeader(BitWriter& bw_, int firstMb, bool idr, bool intraSlice) {
+    bw_.Ue(static_cast<uint32_t>(firstMb)); // first_mb_in_slice
     bw_.Ue(intraSlice ? 7 : 5);      // slice_type (all slices of the picture alike)
     bw_.Ue(0);                       // pic_parameter_set_id
     bw_.Put(static_cast<uint32_t>(frameNum_), 8);
@@ -837,14 +845,14 @@ void EncoderImpl::LoadSource(const uint8_t* y, int sy, const uint8_t* u, int su,
     load(src_.v, v, sv, inCw, inCh);
 }
 
-// Rows of the half-sample planes, taken in turn by the workers from *nextRow.
-void EncoderImpl::BuildHalfPlanes(int worker, std::atomic<int>* nextRow) {
+// Rows [y0, y1) of the half-sample planes (the planes reach from -kPadY + 2
+// to hp_ + kPadY - 4).
+void EncoderImpl::BuildHalfPlanes(int y0, int y1, int worker) {
     const Plane& f = rec_[lastRec_].y;
     const int x0 = -kPadY + 2, x1 = wp_ + kPadY - 4;
-    const int y0 = -kPadY + 2, y1 = hp_ + kPadY - 4;
     int16_t* v1 = v1Rows_.data() + static_cast<size_t>(worker) * static_cast<size_t>(wp_ + 2 * kPadY) + kPadY;
     const KernelSet& k = Kern();
-    for (int y; (y = y0 + nextRow->fetch_add(1)) < y1;)
+    for (int y = y0; y < y1; ++y)
         k.sixTapRow(f.At(0, y), f.stride, halfH_.At(0, y), halfV_.At(0, y), halfJ_.At(0, y), v1, x0, x1, -kPadY,
                     wp_ + kPadY);
 }
@@ -855,8 +863,7 @@ void EncoderImpl::EnsureHalfPlanes() {
     if (planesReady_.load(std::memory_order_acquire)) return;
     std::lock_guard<std::mutex> l(planesLock_);
     if (planesReady_.load(std::memory_order_relaxed)) return;
-    std::atomic<int> next{0};
-    BuildHalfPlanes(0, &next);
+    BuildHalfPlanes(-kPadY + 2, hp_ + kPadY - 4, 0);
     planesReady_.store(true, std::memory_order_release);
 }
 
@@ -867,7 +874,7 @@ int MbCoder::BestI16(int mbx, int mby, int* mode) {
     Picture& r = rec_[cur_];
     const uint8_t* rec = r.y.At(mbx * 16, mby * 16);
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
-    const bool top = mby > 0, left = mbx > 0;
+    const bool top = mby > sliceTop_, left = mbx > 0;
     int best = 1 << 30;
     *mode = 2;
     for (int m = 0; m < 4; ++m) {
@@ -887,7 +894,7 @@ int MbCoder::BestI16Sad(int mbx, int mby, int* mode) {
     Picture& r = rec_[cur_];
     const uint8_t* rec = r.y.At(mbx * 16, mby * 16);
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
-    const bool top = mby > 0, left = mbx > 0;
+    const bool top = mby > sliceTop_, left = mbx > 0;
     int best = 1 << 30;
     *mode = 2;
     for (int m = 0; m < 3; ++m) {
@@ -908,7 +915,7 @@ void MbCoder::EncodeI16Luma(int mbx, int mby) {
     const int rs = r.y.stride;
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
     const int ss = src_.y.stride;
-    PredIntra16(i16Mode_, rec, rs, mby > 0, mbx > 0, predY_);
+    PredIntra16(i16Mode_, rec, rs, mby > sliceTop_, mbx > 0, predY_);
     int16_t coef[16][16];
     int dcm[16];
     bool anyAc = false;
@@ -976,10 +983,10 @@ int MbCoder::EncodeI4(int mbx, int mby, int nModes, int bestSoFar) {
         const int x4 = mbx * 4 + bx, y4 = mby * 4 + by;
         uint8_t* rec = r.y.At(x4 * 4, y4 * 4);
         const uint8_t* src = src_.y.At(x4 * 4, y4 * 4);
-        const bool left = x4 > 0, top = y4 > 0;
+        const bool left = x4 > 0, top = y4 > sliceTop_ * 4;
         bool topRight;
         if (by == 0)
-            topRight = bx < 3 ? mby > 0 : (mby > 0 && mbx < mbW_ - 1);
+            topRight = bx < 3 ? mby > sliceTop_ : (mby > sliceTop_ && mbx < mbW_ - 1);
         else
             topRight = !(b == 3 || b == 7 || b == 11 || b == 13 || b == 15);
         uint8_t edge[13];
@@ -1026,7 +1033,7 @@ int MbCoder::EncodeI4(int mbx, int mby, int nModes, int bestSoFar) {
 
 void MbCoder::ChooseChromaMode(int mbx, int mby) {
     Picture& r = rec_[cur_];
-    const bool top = mby > 0, left = mbx > 0;
+    const bool top = mby > sliceTop_, left = mbx > 0;
     const uint8_t* ru = r.u.At(mbx * 8, mby * 8);
     const uint8_t* rv = r.v.At(mbx * 8, mby * 8);
     const uint8_t* su = src_.u.At(mbx * 8, mby * 8);
@@ -1162,7 +1169,7 @@ bool MbCoder::Neighbour(int mbx, int mby, int x4, int y4, int done, const int16_
         *mv = own + 2 * blk;
         return true;
     }
-    if (nx < 0 || nx >= mbW_ || ny < 0 || (ny == mby && nx > mbx)) return false;
+    if (nx < 0 || nx >= mbW_ || ny < sliceTop_ || (ny == mby && nx > mbx)) return false;
     const size_t nb = static_cast<size_t>(ny * mbW_ + nx);
     if (!mbIntra_[nb]) {
         *ref = 0;
@@ -1343,7 +1350,7 @@ void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bm
         // the previous picture's vectors here and to the right/below (not yet
         // overwritten in this picture) follow objects that keep moving
         const int mb = mby * mbW_ + mbx;
-        const int later[3] = {mb, mbx + 1 < mbW_ ? mb + 1 : -1, mby + 1 < mbH_ ? mb + mbW_ : -1};
+        const int later[3] = {mb, mbx + 1 < mbW_ ? mb + 1 : -1, mby + 1 < sliceEnd_ ? mb + mbW_ : -1};
         for (int k : later) {
             if (k < 0 || !prevWasP_) continue;
             const int16_t* t = &mv_[static_cast<size_t>(k) * 8];
@@ -1766,7 +1773,7 @@ void MbCoder::StoreMbState(int mbx, int mby, int kind, int mx, int my) {
 
 int MbCoder::NcLuma(int x4, int y4) const {
     const int w4 = mbW_ * 4;
-    const bool a = x4 > 0, b = y4 > 0;
+    const bool a = x4 > 0, b = y4 > sliceTop_ * 4;
     const int nA = a ? nnzY_[static_cast<size_t>(y4 * w4 + x4 - 1)] : 0;
     const int nB = b ? nnzY_[static_cast<size_t>((y4 - 1) * w4 + x4)] : 0;
     if (a && b) return (nA + nB + 1) >> 1;
@@ -1775,7 +1782,7 @@ int MbCoder::NcLuma(int x4, int y4) const {
 
 int MbCoder::NcChroma(const std::vector<uint8_t>& arr, int x2, int y2) const {
     const int w2 = mbW_ * 2;
-    const bool a = x2 > 0, b = y2 > 0;
+    const bool a = x2 > 0, b = y2 > sliceTop_ * 2;
     const int nA = a ? arr[static_cast<size_t>(y2 * w2 + x2 - 1)] : 0;
     const int nB = b ? arr[static_cast<size_t>((y2 - 1) * w2 + x2)] : 0;
     if (a && b) return (nA + nB + 1) >> 1;
@@ -1834,7 +1841,7 @@ void MbCoder::WriteMb(int mbx, int mby, int kind, bool pSlice, int mvdx, int mvd
         for (int b = 0; b < 16; ++b) {
             const int x4 = mbx * 4 + kBlkX[b], y4 = mby * 4 + kBlkY[b];
             int predMode = 2;
-            if (x4 > 0 && y4 > 0) {
+            if (x4 > 0 && y4 > sliceTop_ * 4) {
                 int a = i4Mode_[static_cast<size_t>(y4 * w4 + x4 - 1)];
                 int t = i4Mode_[static_cast<size_t>((y4 - 1) * w4 + x4)];
                 predMode = std::min(a < 0 ? 2 : a, t < 0 ? 2 : t);
@@ -1891,69 +1898,107 @@ void EncoderImpl::EncodePicture(bool idr, bool intra, int qp, double targetBits,
         WriteSps(out);
         WritePps(out);
     }
-    bw_.Reset();
-    qpPrev_ = sliceQp_;
-    pendingSkips_ = 0;
-    WriteSliceHeader(idr, intra);
     const int workers = pool_.Workers();
+    SplitBands(intra);
     planesReady_.store(false);
     if (workers > 1 && !intra && !dropFrame_ && sp_.subpel > 0) {
-        // every row will want them: made by all workers before the rows start
-        std::atomic<int> next{0};
-        pool_.Run([&](int worker) { BuildHalfPlanes(worker, &next); });
+        // every row will want them: each worker makes those around its band
+        pool_.Run([&](int worker) {
+            const Band& b = bands_[static_cast<size_t>(worker)];
+            BuildHalfPlanes(b.top == 0 ? -kPadY + 2 : b.top * 16, b.end == mbH_ ? hp_ + kPadY - 4 : b.end * 16,
+                            worker);
+        });
         planesReady_.store(true);
     }
     const bool adapt = rc_.Enabled() && !dropFrame_ && targetBits > 0;
     double cplxTotal = 0;
     if (adapt)
         for (int c : mbCplx_) cplxTotal += c;
-    // the QP of a row follows the rows joined `lag` rows above
-    const int lag = workers > 1 ? 2 : 1;
-    for (RowCounter& r : rowProgress_) r.done.store(0, std::memory_order_relaxed);
-    rowsJoined_.store(0);
-    nextRow_.store(0);
+    filteredRows_.store(0);
     const int planned = qp;
     std::vector<int> rowQp(static_cast<size_t>(mbH_), planned);
-    // A row starts when the row above is 1/workers of the way along, not as soon as
-    // it may (two macroblocks): the rows in flight stay evenly spread, so a
-    // macroblock that takes longer than its neighbours, or a worker that loses its
-    // processor for a moment, holds up the row below seldom instead of at once.
-    const int startLag = std::max(2, mbW_ / workers);
     pool_.Run([&](int worker) {
         MbCoder& c = *coders_[static_cast<size_t>(worker)];
-        for (int r; (r = nextRow_.fetch_add(1)) < mbH_;) {
-            int seen = 0;
-            if (workers > 1) WaitRowAbove(r, startLag - 2, &seen, worker);
+        Band& b = bands_[static_cast<size_t>(worker)];
+        c.sliceTop_ = b.top;
+        c.sliceEnd_ = b.end;
+        b.bw.Reset();
+        b.qpPrev = sliceQp_;
+        b.pendingSkips = 0;
+        b.unfiltered = b.top;
+        WriteSliceHeader(b.bw, b.top * mbW_, idr, intra);
+        // the band's share of the picture's budget, by its estimated cost
+        const double share = cplxTotal > 0 ? b.cplx / cplxTotal : 1.0;
+        for (int r = b.top; r < b.end; ++r) {
             int qp = planned;
-            if (adapt && r >= lag) {
-                signal_.WaitFor(rowsJoined_, r - lag + 1, worker);
-                qp = RowQp(planned, r, lag, targetBits, maxBits, cplxTotal);
-            }
+            if (adapt && r > b.top) qp = RowQp(b, planned, r, targetBits * share, maxBits * share);
             rowQp[static_cast<size_t>(r)] = qp;
-            c.CodeRow(r, intra, qp, workers > 1);
-            // rows finish in order (each waits for the one above), and are joined in order
-            signal_.WaitFor(rowsJoined_, r, worker);
-            JoinRow(c, r, intra);
-            rowsJoined_.store(r + 1, std::memory_order_release);
-            signal_.Announce(rowsJoined_, r + 1);
+            c.CodeRow(r, intra, qp);
+            JoinRow(b, c, r, intra);
         }
+        if (b.pendingSkips) b.bw.Ue(static_cast<uint32_t>(b.pendingSkips));
+        b.bw.Trailing();
+        FilterBand(b, b.end, worker, true);
+        filteredRows_.store(b.end, std::memory_order_release);
+        signal_.Announce(filteredRows_, b.end);
     });
-    if (pendingSkips_) bw_.Ue(static_cast<uint32_t>(pendingSkips_));
-    bw_.Trailing();
-    AppendNal(out, idr ? 3 : 2, idr ? 5 : 1, bw_.Bytes());
+    for (const Band& b : bands_) AppendNal(out, idr ? 3 : 2, idr ? 5 : 1, b.bw.Bytes());
     double qpSum = 0;
     for (int q : rowQp) qpSum += static_cast<double>(q) * mbW_;
     *avgQp = qpSum / (static_cast<double>(mbW_) * mbH_);
 }
 
-// The QP of row mby from the rows joined up to mby - lag: the bits they took
-// against the share of the target planned for them.
-int EncoderImpl::RowQp(int base, int mby, int lag, double targetBits, double maxBits, double cplxTotal) {
-    const int done = mby - lag; // last row counted
+// The bands of the workers: whole rows, about the same work each, at least one
+// row. Coding a row takes time in proportion to its estimated cost plus about
+// as much again for every row whatever its content (an intra row three times
+// as much): rows split by cost alone gave the band with the detail half as
+// much again to do as the other.
+void EncoderImpl::SplitBands(bool intra) {
+    const int n = static_cast<int>(bands_.size());
+    std::vector<double> rowCost(static_cast<size_t>(mbH_), 0.0);
+    double costs = 0;
+    for (int mby = 0; mby < mbH_; ++mby) {
+        for (int mbx = 0; mbx < mbW_; ++mbx) rowCost[static_cast<size_t>(mby)] += mbCplx_[static_cast<size_t>(mby * mbW_ + mbx)];
+        costs += rowCost[static_cast<size_t>(mby)];
+    }
+    const double perRow = (intra ? 3.0 : 1.0) * costs / mbH_;
+    std::vector<double> above(static_cast<size_t>(mbH_) + 1, 0.0); // work of the rows above each row
+    for (int mby = 0; mby < mbH_; ++mby)
+        above[static_cast<size_t>(mby) + 1] = above[static_cast<size_t>(mby)] + rowCost[static_cast<size_t>(mby)] + perRow;
+    const double total = costs > 0 ? above[static_cast<size_t>(mbH_)] : 0.0;
+    int top = 0;
+    for (int k = 0; k < n; ++k) {
+        int end = mbH_;
+        if (k < n - 1) {
+            if (total > 0) {
+                // the row boundary nearest to the band's share of the cost
+                const double want = total * (k + 1) / n;
+                end = top + 1;
+                while (end < mbH_ && std::fabs(above[static_cast<size_t>(end) + 1] - want) <=
+                                         std::fabs(above[static_cast<size_t>(end)] - want))
+                    ++end;
+            } else {
+                end = mbH_ * (k + 1) / n;
+            }
+            end = std::min(std::max(end, top + 1), mbH_ - (n - 1 - k)); // a row for every band below
+        }
+        Band& b = bands_[static_cast<size_t>(k)];
+        b.top = top;
+        b.end = end;
+        b.cplx = 0;
+        for (int r = top; r < end; ++r) b.cplx += rowCost[static_cast<size_t>(r)];
+        top = end;
+    }
+}
+
+// The QP of row mby of band b from the band's rows joined before it: the bits
+// they took against the share of the band's target planned for them.
+int EncoderImpl::RowQp(const Band& b, int base, int mby, double targetBits, double maxBits) {
+    const int done = mby - 1; // last row counted
     const double cplxDone = joinedCplx_[static_cast<size_t>(done)];
-    if (cplxDone <= 0) return base;
+    if (cplxDone <= 0 || b.cplx <= 0) return base;
     const double spent = static_cast<double>(joinedBits_[static_cast<size_t>(done)]);
-    const double planned = targetBits * cplxDone / cplxTotal;
+    const double planned = targetBits * cplxDone / b.cplx;
     const double rest = targetBits - planned;
     const double ratio = std::min(8.0, std::max(0.25, spent / std::max(planned, 1.0)));
     const double restAtQp = rest * ratio; // what the rest would cost at the slice QP
@@ -1970,46 +2015,60 @@ int EncoderImpl::RowQp(int base, int mby, int lag, double targetBits, double max
     return Clip3(kMinRcQp, kBareQp, base + static_cast<int>(std::lround(d)));
 }
 
-// Appends a coded row to the slice: the skip run running into it, its bits
-// with the first mb_qp_delta against the QP the rows before left, and the
-// QPs of its macroblocks without one.
-void EncoderImpl::JoinRow(const MbCoder& c, int mby, bool intra) {
+// Appends a coded row to its band's slice: the skip run running into it, its
+// bits with the first mb_qp_delta against the QP the rows before left, and
+// the QPs of its macroblocks without one.
+void EncoderImpl::JoinRow(Band& b, const MbCoder& c, int mby, bool intra) {
     bool coded = true;
     if (!intra) {
         if (c.coded_) {
-            bw_.Ue(static_cast<uint32_t>(pendingSkips_ + c.leadSkips_));
-            pendingSkips_ = c.tailSkips_;
+            b.bw.Ue(static_cast<uint32_t>(b.pendingSkips + c.leadSkips_));
+            b.pendingSkips = c.tailSkips_;
         } else {
-            pendingSkips_ += c.tailSkips_;
+            b.pendingSkips += c.tailSkips_;
             coded = false;
         }
     }
     if (coded) {
         const uint64_t end = c.bw_.BitCount();
         if (c.hasDq_) {
-            bw_.Append(c.bw_, 0, c.dqPos_);
-            bw_.Se(c.qp_ - qpPrev_);
-            bw_.Append(c.bw_, c.dqPos_, end);
+            b.bw.Append(c.bw_, 0, c.dqPos_);
+            b.bw.Se(c.qp_ - b.qpPrev);
+            b.bw.Append(c.bw_, c.dqPos_, end);
         } else {
-            bw_.Append(c.bw_, 0, end);
+            b.bw.Append(c.bw_, 0, end);
         }
     }
-    double cplx = mby > 0 ? joinedCplx_[static_cast<size_t>(mby - 1)] : 0.0;
+    double cplx = mby > b.top ? joinedCplx_[static_cast<size_t>(mby - 1)] : 0.0;
     for (int mbx = 0; mbx < mbW_; ++mbx) {
         const size_t mb = static_cast<size_t>(mby * mbW_ + mbx);
         if (carriesQp_[mb])
-            qpPrev_ = qpMb_[mb];
+            b.qpPrev = qpMb_[mb];
         else
-            qpMb_[mb] = static_cast<uint8_t>(qpPrev_);
+            qpMb_[mb] = static_cast<uint8_t>(b.qpPrev);
         cplx += mbCplx_[mb];
     }
-    // The row above is final now: loop-filtered while the next rows are coded.
-    if (mby > 0) DeblockRows(mby - 1, mby);
-    joinedBits_[static_cast<size_t>(mby)] = bw_.BitCount();
+    // The rows above are final now: loop-filtered while the next rows are
+    // coded, once the band above is.
+    FilterBand(b, mby, -1, false);
+    joinedBits_[static_cast<size_t>(mby)] = b.bw.BitCount();
     joinedCplx_[static_cast<size_t>(mby)] = cplx;
 }
 
-void MbCoder::CodeRow(int mby, bool intra, int qp, bool shared) {
+// Loop-filters the rows of band b up to end (not included), in order after
+// every row above: rows of a band below wait for the band above to be filtered
+// (with wait, else they are left for later). worker: the caller's index.
+void EncoderImpl::FilterBand(Band& b, int end, int worker, bool wait) {
+    if (b.unfiltered >= end) return;
+    if (b.top > 0 && filteredRows_.load(std::memory_order_acquire) < b.top) {
+        if (!wait) return;
+        signal_.WaitFor(filteredRows_, b.top, worker);
+    }
+    DeblockRows(b.unfiltered, end);
+    b.unfiltered = end;
+}
+
+void MbCoder::CodeRow(int mby, bool intra, int qp) {
     bw_.Reset();
     coded_ = hasDq_ = false;
     leadSkips_ = tailSkips_ = 0;
@@ -2018,14 +2077,11 @@ void MbCoder::CodeRow(int mby, bool intra, int qp, bool shared) {
     bare_ = qp <= 51 ? 0 : (qp < kBareQp - 2 || intra ? 1 : 2);
     SetupLambda();
     int skipRun = 0;
-    int aboveSeen = 0;
     for (int mbx = 0; mbx < mbW_; ++mbx) {
-        if (shared) enc_.WaitRowAbove(mby, mbx, &aboveSeen, worker_);
         if (intra)
             EncodeIntraMb(mbx, mby, false, sp_.i4ModesI);
         else
             EncodePMb(mbx, mby, &skipRun);
-        if (shared) enc_.RowProgress(mby, mbx + 1);
     }
     tailSkips_ = skipRun;
 }
@@ -2084,10 +2140,8 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
     }
     if (dropFrame_) ++skippedPictures_;
 
-    // loop filter, then the picture becomes the reference
-    // (the rows above the last were filtered as the rows below them were joined)
+    // loop-filtered as it was coded: the picture becomes the reference
     Picture& r = rec_[cur_];
-    DeblockRows(mbH_ - 1, mbH_);
     r.y.ExtendEdges();
     r.u.ExtendEdges();
     r.v.ExtendEdges();

@@ -50,12 +50,13 @@
 // such pictures are coded and reported with the size rounded up to even (the
 // last column/row is repeated), since 4:2:0 cropping works in 2-pixel units.
 //
-// Threads: the macroblock rows of a picture are coded in a wavefront (a row
-// is two macroblocks behind the row above), so the stream of several threads
-// decodes like one slice. With one thread the QP adapted inside a picture
-// follows the rows coded up to the row above; with more it follows the rows
-// up to two rows above, the same for any number of threads (a fixed QP gives
-// the same stream for every number of threads).
+// Threads: each thread codes one slice of a picture, a band of whole
+// macroblock rows of about the same work (bands follow the pictures'
+// estimated cost, so their boundaries move from picture to picture). One
+// thread gives one slice, the stream it always gave; n threads give n slices
+// per picture (fewer rows than threads: one slice per row), and the same
+// stream on every run. Slices cost some compression (no prediction across
+// them): the speed benchmark prints how much against one thread.
 //
 // One instance per stream; its calls come from one thread at a time.
 #pragma once
