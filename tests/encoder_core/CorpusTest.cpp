@@ -372,4 +372,64 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitMotion{"quarters_apart", {{1, 0}, {0, 1}, {-1, 0}, {0, -1}}, 0.6}),
     [](const ::testing::TestParamInfo<SplitMotion>& i) { return std::string(i.param.name); });
 
+// Colour bars moving sideways over a plain grey luma: the luma gives the
+// motion search nothing to follow, so the vector stays put while the
+// colours move. Macroblocks predicted from the picture itself (the bars are
+// the same all the way down) keep the colours; predicted from the picture
+// before at the luma's vector, the chroma is coded again every picture and
+// drifts as its residual is quantised away.
+TEST(ChromaMotion, ColoursTheLumaDoesNotCarryStayIntact) {
+    if (!testtools::ToolAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg not available";
+    const int w = 176, h = 144, cw = w / 2, ch = h / 2, frames = 12;
+    static const uint8_t kU[6] = {60, 200, 110, 160, 30, 230}, kV[6] = {190, 50, 140, 90, 220, 20};
+    Clip clip;
+    clip.w = w;
+    clip.h = h;
+    clip.frames = frames;
+    for (int t = 0; t < frames; ++t) {
+        std::vector<uint8_t> f(clip.FrameSize(), 128);
+        for (int y = 0; y < ch; ++y)
+            for (int x = 0; x < cw; ++x) {
+                const int bar = ((x + t) / 11) % 6; // one chroma sample per picture
+                f[static_cast<size_t>(w * h + y * cw + x)] = kU[bar];
+                f[static_cast<size_t>(w * h + cw * ch + y * cw + x)] = kV[bar];
+            }
+        clip.data.insert(clip.data.end(), f.begin(), f.end());
+    }
+    vcore::EncoderSettings s;
+    s.width = w;
+    s.height = h;
+    s.rateControl = vcore::kRateFixedQp;
+    s.qp = 32;
+    s.gopSize = 100;
+    for (int speed : {3, 4, 7}) {
+        SCOPED_TRACE("speed " + std::to_string(speed));
+        s.speedQuality = speed;
+        vcore::H264Encoder enc;
+        const Coded c = Encode(clip, s, enc);
+        ASSERT_EQ(c.pictureBytes.size(), static_cast<size_t>(frames));
+        const std::string in = testtools::TempPath("chroma_bars.264");
+        const std::string out = testtools::TempPath("chroma_bars.yuv");
+        ASSERT_TRUE(vtest::WriteFile(in, c.stream));
+        std::string log;
+        ASSERT_TRUE(vtest::DecodeWithFfmpeg(in, out, &log)) << log;
+        const std::vector<uint8_t> dec = vtest::ReadFile(out);
+        std::remove(in.c_str());
+        std::remove(out.c_str());
+        ASSERT_EQ(dec.size(), clip.data.size());
+        // the chroma of the last picture, where drift has added up
+        const size_t last = clip.FrameSize() * (frames - 1), luma = static_cast<size_t>(w) * h;
+        double se = 0;
+        for (size_t i = luma; i < clip.FrameSize(); ++i) {
+            const double e = static_cast<double>(dec[last + i]) - clip.data[last + i];
+            se += e * e;
+        }
+        const double mse = se / static_cast<double>(clip.FrameSize() - luma);
+        EXPECT_GE(mse > 0 ? 10.0 * std::log10(255.0 * 255.0 / mse) : 99.0, 40.0) << "chroma PSNR of the last picture";
+        const auto lastRecon = c.reconY.end() - static_cast<std::ptrdiff_t>(luma);
+        EXPECT_TRUE(std::equal(lastRecon, c.reconY.end(), dec.begin() + static_cast<std::ptrdiff_t>(last)))
+            << "decoded luma differs from the reconstruction";
+    }
+}
+
 } // namespace

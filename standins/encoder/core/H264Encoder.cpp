@@ -500,6 +500,7 @@ public:
     int EncodeI4(int mbx, int mby, int nModes, int bestSoFar);
     void EncodeI16Luma(int mbx, int mby);
     void ChooseChromaMode(int mbx, int mby);
+    int ChromaIntraCost(int mbx, int mby);
     void EncodeChroma(int mbx, int mby, bool intra);
     void EncodeInterLuma(int mbx, int mby);
     void EncodePMb(int mbx, int mby, int* skipRun);
@@ -1029,6 +1030,26 @@ int MbCoder::EncodeI4(int mbx, int mby, int nModes, int bestSoFar) {
         if (total > bestSoFar) return 1 << 30;
     }
     return total;
+}
+
+// The cost of the best chroma intra prediction (both planes), as
+// ChooseChromaMode decides it.
+int MbCoder::ChromaIntraCost(int mbx, int mby) {
+    Picture& r = rec_[cur_];
+    const bool top = mby > 0, left = mbx > 0;
+    const uint8_t* ru = r.u.At(mbx * 8, mby * 8);
+    const uint8_t* rv = r.v.At(mbx * 8, mby * 8);
+    const uint8_t* su = src_.u.At(mbx * 8, mby * 8);
+    const uint8_t* sv = src_.v.At(mbx * 8, mby * 8);
+    alignas(16) uint8_t pu[64], pv[64];
+    int best = 1 << 30;
+    for (int m = 0; m < 4; ++m) {
+        if ((m == 1 && !left) || (m == 2 && !top) || (m == 3 && !(top && left))) continue;
+        PredChroma8(m, ru, r.u.stride, top, left, pu);
+        PredChroma8(m, rv, r.v.stride, top, left, pv);
+        best = std::min(best, Satd8x8(su, src_.u.stride, pu, 8) + Satd8x8(sv, src_.v.stride, pv, 8) + lambda_ * (m == 0 ? 1 : 3));
+    }
+    return best;
 }
 
 void MbCoder::ChooseChromaMode(int mbx, int mby) {
@@ -1716,20 +1737,32 @@ void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
     }
     if (kind == kMbP16) Copy16x16(predY_, 16, p, st); // p may live in scratch memory reused below
     else PartitionPred(mbx, mby);
+    // Where SATD decides, the chroma counts too: a vector that predicts the
+    // luma well may still miss the colours (colour edges moving otherwise
+    // than the luma's vectors carry them, chroma drifting over a long GOP),
+    // which intra prediction from the picture itself does not.
+    const bool withChroma = sp_.satdDecisions && !bare_;
+    int chromaInter = 0;
+    if (withChroma) {
+        if (kind == kMbP16) ChromaPred(mbx, mby, mx, my);
+        chromaInter = Satd8x8(src_.u.At(mbx * 8, mby * 8), src_.u.stride, predU_, 8) +
+                      Satd8x8(src_.v.At(mbx * 8, mby * 8), src_.v.stride, predV_, 8);
+    }
     // Intra is worth a look even when inter looks fine: where an object has
     // just moved away, intra from clean neighbours often predicts the
     // uncovered background exactly while inter would drag artefacts along.
-    if (interSatd > 2 * lambda_ && !bare_) {
+    if (interSatd + chromaInter > 2 * lambda_ && !bare_) {
         int mode16;
-        const int cost16 = (sp_.satdDecisions ? BestI16(mbx, mby, &mode16) : BestI16Sad(mbx, mby, &mode16)) + 2 * lambda_;
-        if (cost16 < interCost) {
+        int cost16 = (sp_.satdDecisions ? BestI16(mbx, mby, &mode16) : BestI16Sad(mbx, mby, &mode16)) + 2 * lambda_;
+        if (withChroma) cost16 += ChromaIntraCost(mbx, mby);
+        if (cost16 < interCost + chromaInter) {
             PutSkipRun(skipRun);
             EncodeIntraMb(mbx, mby, true, sp_.i4ModesP, mode16);
             return;
         }
     }
 
-    if (kind == kMbP16) ChromaPred(mbx, mby, mx, my);
+    if (kind == kMbP16 && !withChroma) ChromaPred(mbx, mby, mx, my);
     EncodeInterLuma(mbx, mby);
     EncodeChroma(mbx, mby, false);
     if (kind == kMbP16 && cbpLuma_ == 0 && cbpChroma_ == 0 && mx == smx && my == smy && skipOk) {
