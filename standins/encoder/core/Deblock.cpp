@@ -151,7 +151,7 @@ void DeblockPicture(const DeblockParams& p) {
             }
             // horizontal edges
             for (int e = 0; e < 4; ++e) {
-                if (e == 0 && mby == 0) continue;
+                if (e == 0 && mby == p.sliceTop) continue;
                 qp = edgeQp(e, mb - p.mbW, &qpc);
                 if (intra) {
                     bS[0] = bS[1] = bS[2] = bS[3] = (e == 0) ? 4 : 3;

@@ -21,6 +21,9 @@ struct DeblockParams {
     // Rows are filtered in order: row r after row r - 1.
     int rowBegin = 0;
     int rowEnd = -1;
+    // The first macroblock row of the slice the rows are in: its top edge is
+    // not filtered (disable_deblocking_filter_idc 2: not across slice edges).
+    int sliceTop = 0;
 };
 
 void DeblockPicture(const DeblockParams& p);

@@ -239,67 +239,6 @@ private:
     bool stop_ = false;
 };
 
-// What workers on different processors write is kept this far apart: a line
-// written by one and read or written by another moves between their caches
-// every time, which costs about as much as coding a small macroblock.
-constexpr size_t kCacheLine = 64;
-
-// Waiting for another worker to get far enough: a short spin, then sleep
-// until the counter waited for reaches the value. Each worker sleeps on a
-// condition of its own and is woken only when its own counter has got there.
-class RowSignal {
-public:
-    // Waits until counter >= want; worker: the caller's index (< kMaxThreads).
-    void WaitFor(const std::atomic<int>& counter, int want, int worker) {
-        // What is waited for is usually a few microseconds away: a short spin,
-        // measured by the clock since a pause takes from a few to over a
-        // hundred cycles. Longer means the other worker lost its processor (a
-        // busy machine): spinning on would burn a share of the processor that
-        // worker waits for, so sleep.
-        auto ready = [&] { return counter.load(std::memory_order_acquire) >= want; };
-        if (ready()) return;
-        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinMicroseconds);
-        for (;;) {
-            for (int i = 0; i < 32; ++i) {
-                if (ready()) return;
-                CpuRelax();
-            }
-            if (std::chrono::steady_clock::now() >= until) break;
-        }
-        Sleeper& me = sleepers_[worker];
-        std::unique_lock<SysLock> l(m_);
-        me.counter = &counter;
-        me.want = want;
-        // counted in before the counter is read again; Announce reads the
-        // count after its change, so one of the two sees the other
-        sleeping_.fetch_add(1);
-        me.cv.wait(l, ready);
-        sleeping_.fetch_sub(1);
-        me.counter = nullptr;
-    }
-    // Called after counter (a release store) has become value.
-    void Announce(const std::atomic<int>& counter, int value) {
-        std::atomic_thread_fence(std::memory_order_seq_cst);
-        if (sleeping_.load() == 0) return;
-        std::lock_guard<SysLock> l(m_);
-        for (Sleeper& s : sleepers_)
-            if (s.counter == &counter && value >= s.want) s.cv.notify_all();
-    }
-
-private:
-    static constexpr int kSpinMicroseconds = 15;
-    struct Sleeper {
-        const std::atomic<int>* counter = nullptr; // what it waits for, under m_
-        int want = 0;
-        SysCond cv;
-    };
-    // read after every macroblock by every worker: on a line of its own, not
-    // on the lock's, which a sleeper takes
-    alignas(kCacheLine) std::atomic<int> sleeping_{0};
-    alignas(kCacheLine) SysLock m_;
-    Sleeper sleepers_[kMaxThreads];
-};
-
 } // namespace
 
 class MbCoder;
@@ -358,13 +297,14 @@ public:
     RateControl rc_;
 
     // Threads: one slice per worker, each a band of whole macroblock rows of
-    // about the same estimated cost, coded by its worker alone from top to
-    // bottom. Workers share no picture data while they code: on machines
-    // where a cache line moves between processors slowly (virtual machines
-    // whose processors the host places apart), rows coded in a wavefront
-    // passed every row's pictures and state from one processor to the other
-    // and two threads ran no faster than one. Only the loop filter crosses
-    // the bands: a band is filtered once the band above is.
+    // about the same estimated cost, coded and loop-filtered by its worker
+    // alone from top to bottom (the loop filter stops at the slices' edges).
+    // Workers share no picture data while they code: on machines where a
+    // cache line moves between processors slowly (virtual machines whose
+    // processors the host places apart), rows coded in a wavefront passed
+    // every row's pictures and state from one processor to the other and two
+    // threads ran no faster than one; a loop filter across the bands made
+    // each band below wait for the band above, a tenth of a picture's time.
     WorkerPool pool_;
     std::vector<std::unique_ptr<MbCoder>> coders_;
     struct Band {
@@ -376,8 +316,6 @@ public:
         int unfiltered = 0;      // first of its rows not yet loop-filtered
     };
     std::vector<Band> bands_;            // one per worker, top to bottom
-    alignas(kCacheLine) std::atomic<int> filteredRows_{0}; // rows loop-filtered, from the top
-    RowSignal signal_;
     std::vector<uint64_t> joinedBits_;  // slice bits after each joined row (in its band)
     std::vector<double> joinedCplx_;    // estimated cost of the rows joined (in its band)
     std::atomic<bool> planesReady_{false}; // half-sample planes of the reference built
@@ -396,15 +334,17 @@ public:
     void EncodePicture(bool idr, bool intra, int qp, double targetBits, double maxBits, ByteSink& out,
                        double* avgQp);
     void SplitBands(bool intra);
-    void FilterBand(Band& b, int end, int worker, bool wait);
+    void FilterBand(Band& b, int end);
     int RowQp(const Band& b, int base, int mby, double targetBits, double maxBits);
     void JoinRow(Band& b, const MbCoder& c, int mby, bool intra);
-    void DeblockRows(int begin, int end) {
+    // rows [begin, end) of the slice starting at row sliceTop
+    void DeblockRows(int begin, int end, int sliceTop) {
         Picture& r = rec_[cur_];
         DeblockParams dp{r.y.p, r.y.stride, r.u.p, r.v.p, r.u.stride, mbW_, mbH_, mbIntra_.data(), mv_.data(),
                          nnzY_.data(), sliceQp_, qpMb_.data()};
         dp.rowBegin = begin;
         dp.rowEnd = end;
+        dp.sliceTop = sliceTop;
         DeblockPicture(dp);
     }
 };
@@ -815,7 +755,9 @@ void EncoderImpl::WriteSliceHeader(BitWriter& bw_, int firstMb, bool idr, bool i
         bw_.Bit(0); // adaptive_ref_pic_marking_mode_flag
     }
     bw_.Se(sliceQp_ - 26);
-    bw_.Ue(0); // disable_deblocking_filter_idc: filter on
+    // disable_deblocking_filter_idc: filter on, and with several slices not
+    // across their edges (each worker filters its own band as it goes)
+    bw_.Ue(bands_.size() > 1 ? 2 : 0);
     bw_.Se(0); // slice_alpha_c0_offset_div2
     bw_.Se(0); // slice_beta_offset_div2
 }
@@ -1947,7 +1889,6 @@ void EncoderImpl::EncodePicture(bool idr, bool intra, int qp, double targetBits,
     double cplxTotal = 0;
     if (adapt)
         for (int c : mbCplx_) cplxTotal += c;
-    filteredRows_.store(0);
     const int planned = qp;
     std::vector<int> rowQp(static_cast<size_t>(mbH_), planned);
     pool_.Run([&](int worker) {
@@ -1971,9 +1912,7 @@ void EncoderImpl::EncodePicture(bool idr, bool intra, int qp, double targetBits,
         }
         if (b.pendingSkips) b.bw.Ue(static_cast<uint32_t>(b.pendingSkips));
         b.bw.Trailing();
-        FilterBand(b, b.end, worker, true);
-        filteredRows_.store(b.end, std::memory_order_release);
-        signal_.Announce(filteredRows_, b.end);
+        FilterBand(b, b.end);
     });
     for (const Band& b : bands_) AppendNal(out, idr ? 3 : 2, idr ? 5 : 1, b.bw.Bytes());
     double qpSum = 0;
@@ -2082,22 +2021,16 @@ void EncoderImpl::JoinRow(Band& b, const MbCoder& c, int mby, bool intra) {
         cplx += mbCplx_[mb];
     }
     // The rows above are final now: loop-filtered while the next rows are
-    // coded, once the band above is.
-    FilterBand(b, mby, -1, false);
+    // coded.
+    FilterBand(b, mby);
     joinedBits_[static_cast<size_t>(mby)] = b.bw.BitCount();
     joinedCplx_[static_cast<size_t>(mby)] = cplx;
 }
 
-// Loop-filters the rows of band b up to end (not included), in order after
-// every row above: rows of a band below wait for the band above to be filtered
-// (with wait, else they are left for later). worker: the caller's index.
-void EncoderImpl::FilterBand(Band& b, int end, int worker, bool wait) {
+// Loop-filters the rows of band b up to end (not included).
+void EncoderImpl::FilterBand(Band& b, int end) {
     if (b.unfiltered >= end) return;
-    if (b.top > 0 && filteredRows_.load(std::memory_order_acquire) < b.top) {
-        if (!wait) return;
-        signal_.WaitFor(filteredRows_, b.top, worker);
-    }
-    DeblockRows(b.unfiltered, end);
+    DeblockRows(b.unfiltered, end, b.top);
     b.unfiltered = end;
 }
 

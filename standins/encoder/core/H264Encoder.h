@@ -55,8 +55,10 @@
 // estimated cost, so their boundaries move from picture to picture). One
 // thread gives one slice, the stream it always gave; n threads give n slices
 // per picture (fewer rows than threads: one slice per row), and the same
-// stream on every run. Slices cost some compression (no prediction across
-// them): the speed benchmark prints how much against one thread.
+// stream on every run. Each slice is loop-filtered on its own (not across
+// slice edges), so no thread waits for another. Slices cost some compression
+// (no prediction across them): the speed benchmark prints how much against
+// one thread.
 //
 // One instance per stream; its calls come from one thread at a time.
 #pragma once
