@@ -39,12 +39,14 @@
 #   scripts/bench-soak.sh                      # a generated 1 s clip, 20 cycles
 #   CYCLES=50 GRAPHS="render camera" scripts/bench-soak.sh
 #   SOURCE=/path/clip.mp4 scripts/bench-soak.sh
+#   WAYS="dialog plain" QUORLIN_SOAK_SHOW_GRAPH=1 GRAPHS=render scripts/bench-soak.sh
 set -uo pipefail
 source "$(dirname "$0")/common.sh"
 
 CYCLES=${CYCLES:-20}
 WARMUP=${WARMUP:-5}
 GRAPHS=${GRAPHS:-writer render grf camera}
+WAYS=${WAYS:-dialog plain platform}
 CAMERA=${CAMERA:-Test Pattern Camera}
 WORK=${BENCH_DIR:-$QUORLIN_BUILD/soak}
 mkdir -p "$WORK"
@@ -74,7 +76,7 @@ fi
 echo "== source $SOURCE, $CYCLES cycles of each kind, growth from cycle $WARMUP"
 status=0
 for graph in $GRAPHS; do
-  for way in dialog plain platform; do
+  for way in $WAYS; do
     case $graph in
       writer) args=("$src" "$CYCLES" "$(quorlin_winpath "$WORK/out-$way.mp4")") ;;
       render) args=("$src" "$CYCLES") ;;
@@ -97,10 +99,10 @@ for graph in $GRAPHS; do
   done
 done
 
-python3 - "$WORK" "$WARMUP" $GRAPHS <<'EOF'
+python3 - "$WORK" "$WARMUP" "$WAYS" $GRAPHS <<'EOF'
 import sys
-work, warmup, graphs = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
-ways = ["dialog", "plain", "platform"]
+work, warmup, graphs = sys.argv[1], int(sys.argv[2]), sys.argv[4:]
+ways = [w for w in ("dialog", "plain", "platform") if w in sys.argv[3].split()]
 
 def read(path):
     rows = {}

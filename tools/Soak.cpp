@@ -32,7 +32,8 @@
 // libraries); the wineserver's holds the objects the server keeps for the process (handles,
 // windows, registry keys), and for every other process of the prefix.
 // With QUORLIN_SOAK_BLOCKS set, it ends with the heap blocks each cycle left behind; with
-// QUORLIN_SOAK_SMAPS=<folder>, it saves both hosts' memory maps after every tenth cycle; with
+// QUORLIN_SOAK_SMAPS=<folder>, it saves both hosts' memory maps and the Windows address space
+// after every tenth cycle; with
 // QUORLIN_SOAK_SHOW_GRAPH=<n>, the dialog's "Show graph" is pressed in every n-th
 // build/play/stop cycle (GraphEdit attached through the run, closed with the graph), and the
 // plain program attaches GraphEdit in the same cycles with plain calls.
@@ -198,6 +199,7 @@ struct Block {
     bool operator<(const Block& o) const { return p < o.p || (p == o.p && cb < o.cb); }
 };
 std::vector<std::vector<Block>> g_blockCensus;
+std::vector<std::string> g_censusPhases;  // the phase of each census
 bool g_bBlockCensus = false;
 
 std::vector<Block> BusyBlocks() {
@@ -228,6 +230,8 @@ std::wstring ModuleOf(ULONG_PTR u) {
     return pName ? pName + 1 : szPath;
 }
 
+std::string Utf8(const wchar_t* psz);
+
 // Prints the blocks each cycle from the second on left behind: size, the first 32 bytes,
 // and the modules that pointers inside them point into (a vtable names its class's module).
 void ReportSurvivingBlocks() {
@@ -251,6 +255,31 @@ void ReportSurvivingBlocks() {
             }
             std::fprintf(stderr, "\n");
         }
+    }
+    // The same blocks by phase, size and the modules they point into: a leaked object shows
+    // as a kind left every cycle, its vtable naming its module.
+    std::map<std::string, unsigned> byKind;
+    std::map<std::string, unsigned> cCycles;
+    for (size_t c = 1; c + 1 < g_blockCensus.size(); ++c) {
+        if (g_censusPhases[c] != g_censusPhases[c - 1]) continue;
+        ++cCycles[g_censusPhases[c]];
+        std::vector<Block> fresh, kept;
+        std::set_difference(g_blockCensus[c].begin(), g_blockCensus[c].end(), g_blockCensus[c - 1].begin(),
+                            g_blockCensus[c - 1].end(), std::back_inserter(fresh));
+        std::set_intersection(fresh.begin(), fresh.end(), last.begin(), last.end(), std::back_inserter(kept));
+        for (const Block& b : kept) {
+            std::string kind = g_censusPhases[c] + " " + std::to_string(b.cb) + " bytes";
+            for (DWORD i = 0; !::IsBadReadPtr(b.p, b.cb) && i + sizeof(ULONG_PTR) <= b.cb && i < 256; i += sizeof(ULONG_PTR)) {
+                const std::wstring module = ModuleOf(*(const ULONG_PTR*)(b.p + i));
+                if (!module.empty()) kind += " +" + std::to_string(i) + ":" + Utf8(module.c_str());
+            }
+            ++byKind[kind];
+        }
+    }
+    for (const auto& k : byKind) {
+        const unsigned n = cCycles[k.first.substr(0, k.first.find(' '))];
+        if (n > 0 && k.second * 2 >= n)
+            std::fprintf(stderr, "left per cycle: %.2f %s\n", k.second / double(n), k.first.c_str());
     }
     std::fprintf(stderr, "blocks left per cycle over %u cycles by size:", (unsigned)(g_blockCensus.size() - 2));
     for (const auto& s : bySize)
@@ -339,17 +368,56 @@ unsigned long AnonymousResidentKB(const std::wstring& proc) {
 std::wstring HostProc() { return HostPid() ? L"/proc/" + std::to_wstring(HostPid()) : L"/proc/0"; }
 
 // With QUORLIN_SOAK_SMAPS=<folder>, the memory maps of this program's host process and of
-// the wineserver after every tenth cycle (<folder>\\<phase>-<cycle>.smaps and
-// <phase>-<cycle>-server.smaps), for finding which mappings grow.
+// the wineserver, and the Windows address space and heaps, after every tenth cycle
+// (<folder>\\<way>-<graph>-<phase>-<cycle>.smaps, ...-server.smaps and ....windows), for
+// finding which mappings grow.
 std::wstring g_smapsFolder;
+std::wstring g_smapsTag;  // "<way>-<graph>-", so that the ways of one run can share the folder
+
+// The Windows side of the same: the heaps (busy and committed bytes of each) and every
+// allocation of the address space with committed private pages (its base, committed bytes,
+// and the module of an image), one line each, for diffing two cycles' files.
+std::string WindowsMap() {
+    std::string text;
+    char szLine[600];
+    HANDLE rghHeaps[256];
+    const DWORD cHeaps = ::GetProcessHeaps(256, rghHeaps);
+    for (DWORD i = 0; i < cHeaps && i < 256; ++i) {
+        unsigned long long cbBusy = 0, cbCommitted = 0, cBlocks = 0;
+        if (!::HeapLock(rghHeaps[i])) continue;
+        PROCESS_HEAP_ENTRY entry = {};
+        while (::HeapWalk(rghHeaps[i], &entry)) {
+            if (entry.wFlags & PROCESS_HEAP_REGION) cbCommitted += entry.Region.dwCommittedSize;
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) cbBusy += entry.cbData, ++cBlocks;
+        }
+        ::HeapUnlock(rghHeaps[i]);
+        std::snprintf(szLine, sizeof szLine, "heap %p busy %llu blocks %llu committed %llu\n", (void*)rghHeaps[i],
+                      cbBusy, cBlocks, cbCommitted);
+        text += szLine;
+    }
+    std::map<const BYTE*, SIZE_T> committed;
+    MEMORY_BASIC_INFORMATION mbi;
+    for (BYTE* p = NULL; ::VirtualQuery(p, &mbi, sizeof mbi) == sizeof mbi; p = (BYTE*)mbi.BaseAddress + mbi.RegionSize) {
+        if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) committed[(const BYTE*)mbi.AllocationBase] += mbi.RegionSize;
+        if ((BYTE*)mbi.BaseAddress + mbi.RegionSize <= p) break;
+    }
+    for (const auto& a : committed) {
+        std::snprintf(szLine, sizeof szLine, "alloc %p committed %llu %ls\n", (const void*)a.first,
+                      (unsigned long long)a.second, ModuleOf((ULONG_PTR)a.first).c_str());
+        text += szLine;
+    }
+    return text;
+}
 
 void SaveMemoryMaps(const char* pszPhase, int nCycle) {
     if (g_smapsFolder.empty() || nCycle % 10 != 0) return;
-    // Both read whole before a file is written: the files written must not show in the maps.
-    const std::string rgText[2] = {ReadHostFile(HostProc() + L"/smaps"), ReadHostFile(L"/proc/self/smaps")};
-    for (int i = 0; i < 2; ++i) {
+    // All read whole before a file is written: the files written must not show in the maps.
+    const std::string rgText[3] = {ReadHostFile(HostProc() + L"/smaps"), ReadHostFile(L"/proc/self/smaps"),
+                                   WindowsMap()};
+    for (int i = 0; i < 3; ++i) {
         WCHAR szName[64];
-        std::swprintf(szName, 64, L"\\%hs-%d%ls.smaps", pszPhase, nCycle, i ? L"-server" : L"");
+        std::swprintf(szName, 64, L"\\%ls%hs-%d%ls", g_smapsTag.c_str(), pszPhase, nCycle,
+                      i == 0 ? L".smaps" : i == 1 ? L"-server.smaps" : L".windows");
         HANDLE hOut = ::CreateFileW((g_smapsFolder + szName).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
         if (hOut == INVALID_HANDLE_VALUE) continue;
         DWORD cbWritten = 0;
@@ -364,7 +432,10 @@ void Report(const char* pszPhase, int nCycle) {
     CountHandles(byType, cHandles);
     CountGdiObjects(byType);
     byType[L"window"] = CountWindows();
-    if (g_bBlockCensus && nCycle > 0) g_blockCensus.push_back(BusyBlocks());
+    if (g_bBlockCensus && nCycle > 0) {
+        g_blockCensus.push_back(BusyBlocks());
+        g_censusPhases.push_back(pszPhase);
+    }
     std::printf("%s %d %u %llu %llu %lu %lu", pszPhase, nCycle, cHandles, HeapBytes(),
                 (unsigned long long)PrivateBytes(), AnonymousResidentKB(HostProc()),
                 AnonymousResidentKB(L"/proc/self"));
@@ -550,12 +621,14 @@ int g_nShowGraphEvery = 0;
 // GraphEdit attached to a graph with plain calls, as "Show graph" does it: the graph
 // registered in the running object table, GraphEdit started and waited for until it accepts
 // input, its connect command and the graph's line chosen in the connect dialog; Close() revokes
-// the registration and ends GraphEdit, serving its calls until it has ended.
+// the registration and ends GraphEdit, serving its calls until it has ended, then cuts off
+// the graph's objects from what GraphEdit may have left holding them.
 class CPlainGraphEdit {
 public:
     ~CPlainGraphEdit() { Close(); }
 
     const char* Attach(IGraphBuilder* pGraph) {
+        m_spGraph = pGraph;
         CComPtr<IRunningObjectTable> spTable;
         CComPtr<IMoniker> spMoniker;
         WCHAR szName[64];
@@ -620,6 +693,24 @@ public:
             ::CloseHandle(m_pi.hProcess);
             m_pi = PROCESS_INFORMATION();
         }
+        // A GraphEdit that ended in the middle of a read ended holding proxies of the graph,
+        // its filters or pins, and the platform never lets their stubs go: the whole graph
+        // would stay alive in this process (seen about once in 30 cycles). Cut off, as the
+        // dialog cuts them off.
+        if (m_spGraph) {
+            CComPtr<IEnumFilters> spFilters;
+            if (SUCCEEDED(m_spGraph->EnumFilters(&spFilters))) {
+                for (CComPtr<IBaseFilter> spFilter; spFilters->Next(1, &spFilter, NULL) == S_OK; spFilter.Release()) {
+                    CComPtr<IEnumPins> spPins;
+                    if (SUCCEEDED(spFilter->EnumPins(&spPins)))
+                        for (CComPtr<IPin> spPin; spPins->Next(1, &spPin, NULL) == S_OK; spPin.Release())
+                            ::CoDisconnectObject(spPin, 0);
+                    ::CoDisconnectObject(spFilter, 0);
+                }
+            }
+            ::CoDisconnectObject(m_spGraph, 0);
+            m_spGraph.Release();
+        }
     }
 
 private:
@@ -661,6 +752,7 @@ private:
 
     DWORD m_dwCookie = 0;
     PROCESS_INFORMATION m_pi = {};
+    CComPtr<IGraphBuilder> m_spGraph;
 };
 
 int RunPlain(const Job& job, bool bStandIns, int cCycles) {
@@ -808,6 +900,7 @@ int wmain(int argc, wchar_t** argv) {
     const auto set = [](const wchar_t* pszName) { return _wgetenv(pszName) && *_wgetenv(pszName); };
     g_bBlockCensus = set(L"QUORLIN_SOAK_BLOCKS");
     if (set(L"QUORLIN_SOAK_SMAPS")) g_smapsFolder = _wgetenv(L"QUORLIN_SOAK_SMAPS");
+    g_smapsTag = way + L"-" + argv[2] + L"-";
     if (set(L"QUORLIN_SOAK_SHOW_GRAPH")) g_nShowGraphEvery = _wtoi(_wgetenv(L"QUORLIN_SOAK_SHOW_GRAPH"));
     if (FAILED(::CoInitialize(NULL))) return 1;
     Report("start", 0);
