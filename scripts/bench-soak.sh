@@ -15,7 +15,8 @@
 # Windows address space), anonymous resident memory of the host process and of the
 # wineserver of each way since its first cycle, then
 # the growth per cycle from cycle WARMUP on (least squares, with the standard error of each
-# slope after the "±"), what each way adds beyond the next one, and which handle types grow.
+# slope after the "±"), what each way adds beyond the next one, and which handle types grow
+# (with the GDI objects, windows and threads).
 # Each way has a wineserver of its own, started afresh.
 #
 # What the platform leaves behind per cycle here (the same in all three ways, so not ours):
