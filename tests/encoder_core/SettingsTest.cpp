@@ -56,13 +56,16 @@ TEST(UsedSettings, UnsupportedRequestsAreReplaced) {
     EXPECT_EQ(u.bitrateKbps, 0); // fixed QP has no target
 }
 
-TEST(UsedSettings, ThreadsAreOnePerProcessorAtMostOnePerRow) {
+TEST(UsedSettings, ThreadsAreOnePerProcessorWithSlicesOfEightRowsOrAsAskedAtMostOnePerRow) {
     const int processors = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     struct {
         int height, threads, expected;
     } cases[] = {
-        {48, 0, std::min(processors, 3)},  // automatic, three rows
-        {576, 0, std::min(processors, 16)},
+        {48, 0, 1},                        // automatic: slices of 8 rows at least
+        {256, 0, std::min(processors, 2)},
+        {576, 0, std::min(processors, 4)},
+        {2160, 0, std::min(processors, 16)},
+        {48, 3, 3},                        // asked for: one per row at most
         {576, 4, 4},
         {576, 64, 16},
         {16, 8, 1},   // one row

@@ -34,6 +34,7 @@ constexpr int kPadY = 32;
 constexpr int kPadC = 16;
 constexpr int kMinRcQp = 10;
 constexpr int kMaxThreads = 16;
+constexpr int kAutoSliceRows = 8; // macroblock rows per slice at least, with automatic threads
 
 struct Plane {
     std::vector<uint8_t> mem;
@@ -545,7 +546,11 @@ bool EncoderImpl::Open(const EncoderSettings& s) {
     carriesQp_.assign(mbs, 0);
     joinedBits_.assign(static_cast<size_t>(mbH_), 0);
     joinedCplx_.assign(static_cast<size_t>(mbH_), 0.0);
-    int threads = s.threads > 0 ? s.threads : static_cast<int>(std::thread::hardware_concurrency());
+    // Automatic: one per processor, but slices of at least kAutoSliceRows rows
+    // (a slice boundary costs compression; thin slices cost more than a
+    // processor more gains).
+    int threads = s.threads > 0 ? s.threads
+                                : std::min(static_cast<int>(std::thread::hardware_concurrency()), mbH_ / kAutoSliceRows);
     threads = std::max(1, std::min({threads, kMaxThreads, mbH_}));
     used_.threads = threads; // the workers start with the first picture
     coders_.clear();

@@ -87,7 +87,7 @@ struct EncoderSettings {
     int bFrames = 0;            // requested B frames (Baseline: always 0)
     bool cavlc = true;          // requested entropy coder (Baseline: CAVLC)
     int speedQuality = 4;       // 1 = fastest ... 7 = best quality
-    int threads = 1;            // threads coding a picture, 0 = one per processor
+    int threads = 1;            // threads coding a picture, 0 = one per processor with slices of 8 rows at least
 };
 
 struct UsedSettings {
