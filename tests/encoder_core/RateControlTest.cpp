@@ -364,4 +364,23 @@ TEST(RateModel, FirstIntraPictureNotFarCoarserThanLaterOnes) {
     }
 }
 
+TEST(RateModel, FirstIntraPictureInVbrNotPlannedOnTheGuessAlone) {
+    // VBR plans the first picture with the inter pictures of two seconds,
+    // guessed cheap. Where they turn out as costly as the intra picture
+    // (content that moves all over), the first picture is not coded many
+    // steps finer than the inter pictures after it (on the guess alone: QP
+    // 12, eleven steps finer, and the next picture four steps coarser still
+    // fine): it would take the rate of several pictures, which the rest of
+    // the stream pays back coarser.
+    const ModelRun r = RunModel(vcore::kRateVbr, [](int n) { return n == 0 ? 4.0e5 : 3.6e5; });
+    double qpP = 0;
+    for (int n = 10; n < 50; ++n) qpP += r.qp[static_cast<size_t>(n)];
+    qpP /= 40;
+    EXPECT_GE(r.qp[0], qpP - 6) << "inter pictures at QP " << qpP;
+    EXPECT_GE(r.qp[1], qpP - 4) << "inter pictures at QP " << qpP;
+    double spent = 0;
+    for (double b : r.bits) spent += b;
+    EXPECT_NEAR(spent / 50, 600000 / 25.0, 0.15 * 600000 / 25.0);
+}
+
 } // namespace

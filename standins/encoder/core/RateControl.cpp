@@ -127,9 +127,14 @@ int RateControl::PickQp(bool intra, double complexity, double motion) {
     // make it very fine (finer than QP 20) it need not be finer than inter
     // pictures at a third of its complexity would leave it: what the inter
     // pictures after it are short of costs more than the first picture gains.
+    // In VBR not at all: planned with the inter pictures of two seconds on a
+    // guess, a first picture finer than that took the rate of several
+    // pictures (QP 10 on HD content whose inter pictures were not cheap),
+    // and the rest of the stream paid it back coarser than the picture had
+    // gained.
     if (intra && lastCplxP_ <= 0 && qp < kFirstIntraQp) {
         const double cautious = QpOfStep((nI * kI_ * cI * mI + nP * kP_ * cplx_ * 0.35) / budget) - dI;
-        qp = std::max(qp, std::min(kFirstIntraQp, cautious));
+        qp = std::max(qp, cbr || gop == 1 ? std::min(kFirstIntraQp, cautious) : kFirstIntraQp);
     }
 
     // keep the quality steady between pictures of a kind unless the content
