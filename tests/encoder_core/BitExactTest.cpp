@@ -113,6 +113,9 @@ TEST(Threads, SlicesPerThreadDecodeToReconstructionAndAreTheSameEveryRun) {
         {100, 60, vcore::kRateVbr, 200, 6, 8},     // four rows
         {176, 144, vcore::kRateFixedQp, 30, 7, 8}, // fixed QP: slices of equal rows
         {33, 17, vcore::kRateFixedQp, 20, 3, 6},   // two rows, odd size
+        // intra against inter at every slice's first row: the decisions there
+        // must not look at the row above, another worker's, being coded
+        {333, 199, vcore::kRateFixedQp, 40, 3, 20},
     };
     for (const ThreadCase& c : cases) {
         vcore::EncoderSettings s;

@@ -367,8 +367,10 @@ public:
 
     int worker_ = 0; // index of the worker that runs this coder
     // the slice being coded: rows [sliceTop_, sliceEnd_); nothing above it is
-    // a neighbour, nothing below it is read
+    // a neighbour, nothing below it is read. Another worker writes the rows
+    // above meanwhile: whatever looks at the macroblock above asks HasTop.
     int sliceTop_ = 0, sliceEnd_ = 0;
+    bool HasTop(int mby) const { return mby > sliceTop_; }
 
     EncoderImpl& enc_;
     const int &mbW_, &mbH_, &wp_, &hp_;
@@ -822,7 +824,7 @@ int MbCoder::BestI16(int mbx, int mby, int* mode) {
     Picture& r = rec_[cur_];
     const uint8_t* rec = r.y.At(mbx * 16, mby * 16);
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
-    const bool top = mby > sliceTop_, left = mbx > 0;
+    const bool top = HasTop(mby), left = mbx > 0;
     int best = 1 << 30;
     *mode = 2;
     for (int m = 0; m < 4; ++m) {
@@ -842,7 +844,7 @@ int MbCoder::BestI16Sad(int mbx, int mby, int* mode) {
     Picture& r = rec_[cur_];
     const uint8_t* rec = r.y.At(mbx * 16, mby * 16);
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
-    const bool top = mby > sliceTop_, left = mbx > 0;
+    const bool top = HasTop(mby), left = mbx > 0;
     int best = 1 << 30;
     *mode = 2;
     for (int m = 0; m < 3; ++m) {
@@ -863,7 +865,7 @@ void MbCoder::EncodeI16Luma(int mbx, int mby) {
     const int rs = r.y.stride;
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
     const int ss = src_.y.stride;
-    PredIntra16(i16Mode_, rec, rs, mby > sliceTop_, mbx > 0, predY_);
+    PredIntra16(i16Mode_, rec, rs, HasTop(mby), mbx > 0, predY_);
     int16_t coef[16][16];
     int dcm[16];
     bool anyAc = false;
@@ -934,7 +936,7 @@ int MbCoder::EncodeI4(int mbx, int mby, int nModes, int bestSoFar) {
         const bool left = x4 > 0, top = y4 > sliceTop_ * 4;
         bool topRight;
         if (by == 0)
-            topRight = bx < 3 ? mby > sliceTop_ : (mby > sliceTop_ && mbx < mbW_ - 1);
+            topRight = bx < 3 ? HasTop(mby) : (HasTop(mby) && mbx < mbW_ - 1);
         else
             topRight = !(b == 3 || b == 7 || b == 11 || b == 13 || b == 15);
         uint8_t edge[13];
@@ -983,7 +985,7 @@ int MbCoder::EncodeI4(int mbx, int mby, int nModes, int bestSoFar) {
 // ChooseChromaMode decides it.
 int MbCoder::ChromaIntraCost(int mbx, int mby) {
     Picture& r = rec_[cur_];
-    const bool top = mby > 0, left = mbx > 0;
+    const bool top = HasTop(mby), left = mbx > 0;
     const uint8_t* ru = r.u.At(mbx * 8, mby * 8);
     const uint8_t* rv = r.v.At(mbx * 8, mby * 8);
     const uint8_t* su = src_.u.At(mbx * 8, mby * 8);
@@ -1001,7 +1003,7 @@ int MbCoder::ChromaIntraCost(int mbx, int mby) {
 
 void MbCoder::ChooseChromaMode(int mbx, int mby) {
     Picture& r = rec_[cur_];
-    const bool top = mby > sliceTop_, left = mbx > 0;
+    const bool top = HasTop(mby), left = mbx > 0;
     const uint8_t* ru = r.u.At(mbx * 8, mby * 8);
     const uint8_t* rv = r.v.At(mbx * 8, mby * 8);
     const uint8_t* su = src_.u.At(mbx * 8, mby * 8);
