@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Dsp.h"
 #include "Kernels.h"
 #include "TestUtil.h"
 
@@ -83,6 +84,14 @@ TEST(Kernels, PixelCostsMatchReference) {
                     ASSERT_EQ(k->satd[s](a.At(oa), stride, b.At(ob), stride - 2),
                               Ref().satd[s](a.At(oa), stride, b.At(ob), stride - 2)) << "SATD " << w;
                 }
+                int s1[16], s2[16];
+                k->sad4x4x16(a.At(oa), stride, b.At(ob), stride - 2, s1);
+                Ref().sad4x4x16(a.At(oa), stride, b.At(ob), stride - 2, s2);
+                ASSERT_EQ(0, std::memcmp(s1, s2, sizeof s1)) << "SADs of the 4x4 blocks " << Where(k, f, i);
+                for (int q = 0; q < 16; ++q)
+                    ASSERT_EQ(s2[q], Ref().sad[vcore::kBlock4x4](a.At(oa) + (q / 4) * 4 * stride + (q % 4) * 4, stride,
+                                                                b.At(ob) + (q / 4) * 4 * (stride - 2) + (q % 4) * 4, stride - 2))
+                        << "4x4 block " << q << " " << Where(k, f, i);
                 uint8_t d1[16 * 17] = {}, d2[16 * 17] = {};
                 k->avg16x16(d1 + 1, 17, a.At(oa), b.At(ob), stride);
                 Ref().avg16x16(d2 + 1, 17, a.At(oa), b.At(ob), stride);
@@ -147,6 +156,54 @@ TEST(Kernels, TransformsAndQuantisationMatchReference) {
                 Ref().idctDcAdd(r2 + 2, 9, pred.At(9), 64, dc);
                 ASSERT_EQ(0, std::memcmp(r1, r2, sizeof r1)) << "inverse DC " << dc << " " << w;
             }
+}
+
+// The encoder leaves a block out of the transform when its SAD is at most
+// ZeroBlockSad: every residual block of that SAD must quantise to nothing,
+// the worst ones being those with all of it on one sample (the coefficients
+// where the transform's factors are 2 and 4 get the most of it); one more
+// than the limit may leave a level (the bound is tight enough to be of use).
+TEST(Kernels, BlocksUnderTheZeroBlockSadQuantiseToNothing) {
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> pos(0, 15), parts(1, 4), sign(0, 1);
+    for (int qp = 0; qp <= 51; ++qp)
+        for (int intra = 0; intra < 2; ++intra) {
+            const int limit = vcore::ZeroBlockSad(qp, intra != 0);
+            ASSERT_GE(limit, 0);
+            bool leftLevel = false;
+            for (int i = 0; i < 400; ++i) {
+                for (int extra = 0; extra < 2; ++extra) {
+                    // the SAD spread over a few samples, each within what bytes allow
+                    int rest = limit + extra;
+                    int r[16] = {};
+                    const int n = i < 32 ? 1 : parts(rng);
+                    for (int k = 0; k < n && rest > 0; ++k) {
+                        const int p = i < 32 ? i % 16 : pos(rng);
+                        const int room = 255 - std::abs(r[p]);
+                        const int v = std::min(rest, k == n - 1 ? room : std::min(room, rest / 2 + 1));
+                        r[p] += (i < 32 ? (i / 16 ? -1 : 1) : (sign(rng) ? -1 : 1)) * v;
+                        rest -= v;
+                    }
+                    if (rest > 0) continue; // more than 16 * 255: nothing to check at this qp
+                    uint8_t src[16], pred[16];
+                    for (int p = 0; p < 16; ++p) {
+                        pred[p] = static_cast<uint8_t>(r[p] < 0 ? 255 : 0);
+                        src[p] = static_cast<uint8_t>(pred[p] + r[p]);
+                    }
+                    int16_t c[16], l[16];
+                    Ref().fdct4x4(c, src, 4, pred, 4);
+                    const int nz = Ref().quant4x4(c, l, qp, intra != 0, 0);
+                    if (!extra) {
+                        ASSERT_EQ(0, nz) << "qp " << qp << " intra " << intra << " limit " << limit << " block " << i;
+                    } else {
+                        leftLevel = leftLevel || nz > 0;
+                    }
+                }
+            }
+            if (limit + 1 <= 255) {
+                EXPECT_TRUE(leftLevel) << "qp " << qp << ": the limit is loose";
+            }
+        }
 }
 
 TEST(Kernels, IntraPredictionMatchesReference) {

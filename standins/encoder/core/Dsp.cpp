@@ -57,6 +57,11 @@ int Sad8x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SadWxH<8
 int Sad8x4(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SadWxH<8, 4>(a, sa, b, sb); }
 int Sad4x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SadWxH<4, 8>(a, sa, b, sb); }
 int Sad4x4(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SadWxH<4, 4>(a, sa, b, sb); }
+void Sad4x4x16(const uint8_t* a, int sa, const uint8_t* b, int sb, int sad[16]) {
+    for (int by = 0; by < 4; ++by)
+        for (int bx = 0; bx < 4; ++bx)
+            sad[by * 4 + bx] = SadWxH<4, 4>(a + by * 4 * sa + bx * 4, sa, b + by * 4 * sb + bx * 4, sb);
+}
 
 int Satd4x4(const uint8_t* a, int sa, const uint8_t* b, int sb) {
     int d[16];

@@ -26,6 +26,20 @@ inline constexpr int kDequantV[6][3] = {{10, 16, 13}, {11, 18, 14}, {13, 20, 16}
 // position class for raster index 0..15: 0 = (even,even), 1 = (odd,odd), 2 = mixed
 inline constexpr uint8_t kPosClass[16] = {0, 2, 0, 2, 2, 1, 2, 1, 0, 2, 0, 2, 2, 1, 2, 1};
 
+// The largest SAD of a 4x4 residual block that quantises to nothing at qp:
+// a coefficient is at most g * SAD (g = 1, 2 or 4 by its position, the
+// transform's row sums of absolute values multiplied), and its level is 0
+// while g * SAD * mf + f stays under 1 << qbits, mf the quantiser's factor
+// for that position. The encoder leaves such blocks out of the transform;
+// their levels are exactly the quantiser's.
+inline int ZeroBlockSad(int qp, bool intra) {
+    const int qbits = 15 + qp / 6;
+    const int f = intra ? (1 << qbits) / 3 : (1 << qbits) / 6;
+    const int* mf = kQuantMf[qp % 6];
+    const int worst = mf[0] > 4 * mf[1] ? (mf[0] > 2 * mf[2] ? mf[0] : 2 * mf[2]) : (4 * mf[1] > 2 * mf[2] ? 4 * mf[1] : 2 * mf[2]);
+    return ((1 << qbits) - f - 1) / worst;
+}
+
 // The kernels below run the set chosen at start (Kernels.h); all sets give
 // the same results.
 
@@ -36,6 +50,7 @@ inline int Satd4x4(const uint8_t* a, int sa, const uint8_t* b, int sb) { return 
 inline int Satd16x16(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Kern().satd[kBlock16x16](a, sa, b, sb); }
 inline int Satd8x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Kern().satd[kBlock8x8](a, sa, b, sb); }
 inline void Avg16x16(uint8_t* dst, int sd, const uint8_t* a, const uint8_t* b, int s) { Kern().avg16x16(dst, sd, a, b, s); }
+inline void Sad4x4x16(const uint8_t* a, int sa, const uint8_t* b, int sb, int sad[16]) { Kern().sad4x4x16(a, sa, b, sb, sad); }
 
 // --- transforms ---
 // residual (src - pred) -> forward core transform (coefficients in raster order)

@@ -104,6 +104,26 @@ int Sad8x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Sad8xH<8
 int Sad8x4(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Sad8xH<4>(a, sa, b, sb); }
 int Sad4x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Sad4xH<8>(a, sa, b, sb); }
 int Sad4x4(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Sad4xH<4>(a, sa, b, sb); }
+// Four rows at a time: the absolute differences of a row, masked to the bytes
+// of columns 0 and 2 (and of 1 and 3), summed by psadbw per half.
+void Sad4x4x16(const uint8_t* a, int sa, const uint8_t* b, int sb, int sad[16]) {
+    const __m128i even = _mm_setr_epi32(-1, 0, -1, 0);
+    const __m128i z = _mm_setzero_si128();
+    for (int by = 0; by < 4; ++by) {
+        __m128i s02 = z, s13 = z;
+        for (int y = 0; y < 4; ++y) {
+            const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + (by * 4 + y) * sa));
+            const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + (by * 4 + y) * sb));
+            const __m128i d = _mm_or_si128(_mm_subs_epu8(va, vb), _mm_subs_epu8(vb, va));
+            s02 = _mm_add_epi64(s02, _mm_sad_epu8(_mm_and_si128(d, even), z));
+            s13 = _mm_add_epi64(s13, _mm_sad_epu8(_mm_andnot_si128(even, d), z));
+        }
+        sad[by * 4 + 0] = _mm_cvtsi128_si32(s02);
+        sad[by * 4 + 1] = _mm_cvtsi128_si32(s13);
+        sad[by * 4 + 2] = _mm_cvtsi128_si32(_mm_unpackhi_epi64(s02, s02));
+        sad[by * 4 + 3] = _mm_cvtsi128_si32(_mm_unpackhi_epi64(s13, s13));
+    }
+}
 
 int Satd16x16(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SatdWxH<16, 16>(a, sa, b, sb); }
 int Satd16x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SatdWxH<16, 8>(a, sa, b, sb); }

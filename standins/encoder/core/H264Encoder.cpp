@@ -109,6 +109,32 @@ void FdctLuma16(int16_t coef[16][16], const uint8_t* src, int ss, const uint8_t*
         Fdct8x4(coef[b], coef[b + 1], src + oy * ss + ox, ss, pred + oy * ps + ox, ps);
     }
 }
+// Forward transforms and quantisation of the 16 luma blocks of an inter
+// macroblock (coding order), of those blocks only whose SAD can leave a
+// level (most, at usual rates, cannot): the others get zero levels. nz: the
+// levels' count per block.
+void TransformInterLuma(int16_t levels[16][16], uint8_t nz[16], const uint8_t* src, int ss, const uint8_t* pred,
+                        int ps, int qp) {
+    int sad[16];
+    Sad4x4x16(src, ss, pred, ps, sad);
+    const int zeroSad = ZeroBlockSad(qp, false);
+    int16_t coef[2][16];
+    for (int b = 0; b < 16; b += 2) {
+        const int ox = kBlkX[b] * 4, oy = kBlkY[b] * 4;
+        const bool zero0 = sad[kBlkY[b] * 4 + kBlkX[b]] <= zeroSad;
+        const bool zero1 = sad[kBlkY[b + 1] * 4 + kBlkX[b + 1]] <= zeroSad;
+        if (!(zero0 && zero1)) Fdct8x4(coef[0], coef[1], src + oy * ss + ox, ss, pred + oy * ps + ox, ps);
+        for (int k = 0; k < 2; ++k) {
+            if (k ? zero1 : zero0) {
+                std::memset(levels[b + k], 0, sizeof(levels[b + k]));
+                nz[b + k] = 0;
+            } else {
+                nz[b + k] = static_cast<uint8_t>(Quant4x4(coef[k], levels[b + k], qp, false, 0));
+            }
+        }
+    }
+}
+
 void FdctChroma8(int16_t coef[4][16], const uint8_t* src, int ss, const uint8_t* pred, int ps) {
     Fdct8x4(coef[0], coef[1], src, ss, pred, ps);
     Fdct8x4(coef[2], coef[3], src + 4 * ss, ss, pred + 4 * ps, ps);
@@ -1543,12 +1569,9 @@ void MbCoder::EncodeInterLuma(int mbx, int mby) {
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
     const int ss = src_.y.stride;
     int score8[4] = {0, 0, 0, 0};
-    int16_t coef[16][16];
-    FdctLuma16(coef, src, ss, predY_, 16);
-    for (int b = 0; b < 16; ++b) {
-        lumaNz_[b] = static_cast<uint8_t>(Quant4x4(coef[b], lumaLv_[b], qp_, false, 0));
+    TransformInterLuma(lumaLv_, lumaNz_, src, ss, predY_, 16, qp_);
+    for (int b = 0; b < 16; ++b)
         if (lumaNz_[b]) score8[b >> 2] += DecimateScore(lumaLv_[b], 16);
-    }
     const int total = score8[0] + score8[1] + score8[2] + score8[3];
     cbpLuma_ = 0;
     for (int i8 = 0; i8 < 4; ++i8) {
@@ -1580,11 +1603,12 @@ bool MbCoder::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred,
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
     const int ss = src_.y.stride;
     int total = 0;
-    int16_t coef[16][16], lv[16];
-    FdctLuma16(coef, src, ss, pred, ps);
+    int16_t coef[16][16], lvY[16][16], lv[16];
+    uint8_t nz[16];
+    TransformInterLuma(lvY, nz, src, ss, pred, ps, qp_);
     for (int b = 0; b < 16; ++b) {
-        if (Quant4x4(coef[b], lv, qp_, false, 0)) {
-            total += DecimateScore(lv, 16);
+        if (nz[b]) {
+            total += DecimateScore(lvY[b], 16);
             if (total >= 4) return false; // would survive decimation somewhere
         }
     }

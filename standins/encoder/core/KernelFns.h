@@ -20,6 +20,7 @@ namespace ref {
 VCORE_PIXEL_COST_SIZES(Sad);
 VCORE_PIXEL_COST_SIZES(Satd);
 void Avg16x16(uint8_t* dst, int sd, const uint8_t* a, const uint8_t* b, int s);
+void Sad4x4x16(const uint8_t* a, int sa, const uint8_t* b, int sb, int sad[16]);
 void Fdct4x4(int16_t out[16], const uint8_t* src, int ss, const uint8_t* pred, int sp);
 void Fdct8x4(int16_t out0[16], int16_t out1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp);
 void Idct4x4Add(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef[16]);
@@ -45,6 +46,7 @@ namespace sse2 {
 VCORE_PIXEL_COST_SIZES(Sad);
 VCORE_PIXEL_COST_SIZES(Satd);
 void Avg16x16(uint8_t* dst, int sd, const uint8_t* a, const uint8_t* b, int s);
+void Sad4x4x16(const uint8_t* a, int sa, const uint8_t* b, int sb, int sad[16]);
 void Fdct4x4(int16_t out[16], const uint8_t* src, int ss, const uint8_t* pred, int sp);
 void Fdct8x4(int16_t out0[16], int16_t out1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp);
 void Idct4x4Add(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef[16]);

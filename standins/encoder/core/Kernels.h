@@ -28,6 +28,8 @@ struct KernelSet {
     PixelCostFn satd[kBlockSizes];
     // rounded average of two 16x16 blocks sharing stride s
     void (*avg16x16)(uint8_t* dst, int sd, const uint8_t* a, const uint8_t* b, int s);
+    // SAD of each 4x4 block of a 16x16 block, raster order
+    void (*sad4x4x16)(const uint8_t* a, int sa, const uint8_t* b, int sb, int sad[16]);
 
     // 4x4 transforms and quantisation (see Dsp.h for the contracts)
     void (*fdct4x4)(int16_t out[16], const uint8_t* src, int ss, const uint8_t* pred, int sp);
