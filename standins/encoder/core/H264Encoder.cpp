@@ -469,7 +469,7 @@ public:
     int EncodeI4(int mbx, int mby, int nModes, int bestSoFar);
     void EncodeI16Luma(int mbx, int mby);
     void ChooseChromaMode(int mbx, int mby);
-    int ChromaIntraCost(int mbx, int mby);
+    int BestChromaMode(int mbx, int mby, int* pMode);
     void EncodeChroma(int mbx, int mby, bool intra);
     void EncodeInterLuma(int mbx, int mby);
     void EncodePMb(int mbx, int mby, int* skipRun);
@@ -1007,9 +1007,9 @@ int MbCoder::EncodeI4(int mbx, int mby, int nModes, int bestSoFar) {
     return total;
 }
 
-// The cost of the best chroma intra prediction (both planes), as
-// ChooseChromaMode decides it.
-int MbCoder::ChromaIntraCost(int mbx, int mby) {
+// The best chroma intra prediction (both planes) by SATD plus its mode's
+// cost; its mode goes to *pMode.
+int MbCoder::BestChromaMode(int mbx, int mby, int* pMode) {
     Picture& r = rec_[cur_];
     const bool top = HasTop(mby), left = mbx > 0;
     const uint8_t* ru = r.u.At(mbx * 8, mby * 8);
@@ -1018,36 +1018,26 @@ int MbCoder::ChromaIntraCost(int mbx, int mby) {
     const uint8_t* sv = src_.v.At(mbx * 8, mby * 8);
     alignas(16) uint8_t pu[64], pv[64];
     int best = 1 << 30;
+    *pMode = 0;
     for (int m = 0; m < 4; ++m) {
         if ((m == 1 && !left) || (m == 2 && !top) || (m == 3 && !(top && left))) continue;
         PredChroma8(m, ru, r.u.stride, top, left, pu);
         PredChroma8(m, rv, r.v.stride, top, left, pv);
-        best = std::min(best, Satd8x8(su, src_.u.stride, pu, 8) + Satd8x8(sv, src_.v.stride, pv, 8) + lambda_ * (m == 0 ? 1 : 3));
+        const int c = Satd8x8(su, src_.u.stride, pu, 8) + Satd8x8(sv, src_.v.stride, pv, 8) + lambda_ * (m == 0 ? 1 : 3);
+        if (c < best) {
+            best = c;
+            *pMode = m;
+        }
     }
     return best;
 }
 
 void MbCoder::ChooseChromaMode(int mbx, int mby) {
+    BestChromaMode(mbx, mby, &chromaMode_);
     Picture& r = rec_[cur_];
     const bool top = HasTop(mby), left = mbx > 0;
-    const uint8_t* ru = r.u.At(mbx * 8, mby * 8);
-    const uint8_t* rv = r.v.At(mbx * 8, mby * 8);
-    const uint8_t* su = src_.u.At(mbx * 8, mby * 8);
-    const uint8_t* sv = src_.v.At(mbx * 8, mby * 8);
-    int best = 1 << 30;
-    chromaMode_ = 0;
-    for (int m = 0; m < 4; ++m) {
-        if ((m == 1 && !left) || (m == 2 && !top) || (m == 3 && !(top && left))) continue;
-        PredChroma8(m, ru, r.u.stride, top, left, tmp_);
-        PredChroma8(m, rv, r.v.stride, top, left, tmp2_);
-        int c = Satd8x8(su, src_.u.stride, tmp_, 8) + Satd8x8(sv, src_.v.stride, tmp2_, 8) + lambda_ * (m == 0 ? 1 : 3);
-        if (c < best) {
-            best = c;
-            chromaMode_ = m;
-        }
-    }
-    PredChroma8(chromaMode_, ru, r.u.stride, top, left, predU_);
-    PredChroma8(chromaMode_, rv, r.v.stride, top, left, predV_);
+    PredChroma8(chromaMode_, r.u.At(mbx * 8, mby * 8), r.u.stride, top, left, predU_);
+    PredChroma8(chromaMode_, r.v.At(mbx * 8, mby * 8), r.v.stride, top, left, predV_);
 }
 
 static int DecimateScore(const int16_t* lv, int n) {
@@ -1727,7 +1717,10 @@ void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
     if (interSatd + chromaInter > 2 * lambda_ && !bare_) {
         int mode16;
         int cost16 = (sp_.satdDecisions ? BestI16(mbx, mby, &mode16) : BestI16Sad(mbx, mby, &mode16)) + 2 * lambda_;
-        if (withChroma) cost16 += ChromaIntraCost(mbx, mby);
+        if (withChroma) {
+            int modeC;
+            cost16 += BestChromaMode(mbx, mby, &modeC);
+        }
         if (cost16 < interCost + chromaInter) {
             PutSkipRun(skipRun);
             EncodeIntraMb(mbx, mby, true, sp_.i4ModesP, mode16);
