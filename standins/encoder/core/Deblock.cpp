@@ -1,6 +1,7 @@
 #include "Deblock.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "Dsp.h"
 #include "KernelFns.h"
@@ -90,6 +91,29 @@ inline bool MvDiffers(const int16_t* a, const int16_t* b) {
 // vector of 8x8 block blk (raster order) of macroblock mb
 inline const int16_t* BlockMv(const int16_t* mv, int mb, int blk) { return mv + 8 * mb + 2 * blk; }
 
+// One bit per 4x4 block of a row of four coefficient counts: bit c = column c
+// has coefficients (counts are at most 16, so no byte carries into the next).
+inline uint32_t RowBits(const uint8_t* nz) {
+    uint32_t w;
+    std::memcpy(&w, nz, 4);
+    return ((((w + 0x7F7F7F7Fu) & 0x80808080u) >> 7) * 0x10204080u) >> 28;
+}
+
+// 4x4 bit matrix (bit 4 * row + column) transposed.
+inline uint32_t Transpose4x4Bits(uint32_t x) {
+    uint32_t t = (x ^ (x >> 3)) & 0x0A0Au;
+    x ^= t ^ (t << 3);
+    t = (x ^ (x >> 6)) & 0x00CCu;
+    return x ^ t ^ (t << 6);
+}
+
+// Four boundary strengths as the bytes of a word (byte k = bS[k]): 2 where
+// nz has bit k, else 1 where mvd has it, else 0.
+inline uint32_t StrengthWord(uint32_t nz, uint32_t mvd) {
+    const auto spread = [](uint32_t x) { return (x * 0x204081u) & 0x01010101u; };
+    return (spread(nz) << 1) | spread(mvd & ~nz);
+}
+
 } // namespace
 
 namespace ref {
@@ -109,67 +133,88 @@ void DeblockPicture(const DeblockParams& p) {
     const KernelSet& k = Kern();
     auto mbQp = [&](int mb) { return p.mbQp ? static_cast<int>(p.mbQp[mb]) : p.qp; };
     const int rowEnd = p.rowEnd < 0 ? p.mbH : p.rowEnd;
+    const uint32_t kIntraEdge = 0x04040404u, kIntraInner = 0x03030303u;
     for (int mby = p.rowBegin; mby < rowEnd; ++mby) {
         for (int mbx = 0; mbx < p.mbW; ++mbx) {
             const int mb = mby * p.mbW + mbx;
             const bool intra = p.mbIntra[mb] != 0;
+            const bool hasLeft = mbx > 0, hasTop = mby != p.sliceTop;
             uint8_t* y0 = p.y + mby * 16 * p.strideY + mbx * 16;
             uint8_t* u0 = p.u + mby * 8 * p.strideC + mbx * 8;
             uint8_t* v0 = p.v + mby * 8 * p.strideC + mbx * 8;
             const uint8_t* nz = p.nnzY + (mby * 4) * w4 + mbx * 4;
-            uint8_t bS[4];
-            const int qpQ = mbQp(mb);
-            // an edge between two macroblocks is filtered with their average QP
-            auto edgeQp = [&](int e, int nb, int* qpc) {
-                const int qpP = e == 0 ? mbQp(nb) : qpQ;
-                *qpc = (kChromaQp[qpP] + kChromaQp[qpQ] + 1) >> 1;
-                return (qpP + qpQ + 1) >> 1;
-            };
-            int qp, qpc;
-            // vertical edges
-            for (int e = 0; e < 4; ++e) {
-                if (e == 0 && mbx == 0) continue;
-                qp = edgeQp(e, mb - 1, &qpc);
-                if (intra) {
-                    bS[0] = bS[1] = bS[2] = bS[3] = (e == 0) ? 4 : 3;
-                } else if (e == 0 && p.mbIntra[mb - 1]) {
-                    bS[0] = bS[1] = bS[2] = bS[3] = 4;
-                } else {
-                    // vectors differ only across 8x8 block edges
-                    for (int k = 0; k < 4; ++k) {
-                        const int q = nz[k * w4 + e];
-                        const int pn = nz[k * w4 + e - 1];
-                        const int row = (k >> 1) * 2;
-                        const bool mvd = e == 0 ? MvDiffers(BlockMv(p.mv, mb, row), BlockMv(p.mv, mb - 1, row + 1))
-                                                : e == 2 && MvDiffers(BlockMv(p.mv, mb, row), BlockMv(p.mv, mb, row + 1));
-                        bS[k] = (q || pn) ? 2 : (mvd ? 1 : 0);
-                    }
+            // boundary strengths, bytes of a word per edge: [0] vertical, [1] horizontal
+            uint32_t bs[2][4];
+            if (intra) {
+                bs[0][0] = bs[1][0] = kIntraEdge;
+                bs[0][1] = bs[0][2] = bs[0][3] = bs[1][1] = bs[1][2] = bs[1][3] = kIntraInner;
+            } else {
+                // rows[r]: bit c = 4x4 block (column c, row r) has coefficients
+                uint32_t rows[4];
+                for (int r = 0; r < 4; ++r) rows[r] = RowBits(nz + r * w4);
+                const uint32_t all = rows[0] | (rows[1] << 4) | (rows[2] << 8) | (rows[3] << 12);
+                const uint32_t cols = Transpose4x4Bits(all); // bit 4 * c + r
+                // vectors differ only across 8x8 block edges; the masks cover the
+                // two lines of 4x4 blocks each 8x8 block spans
+                const int16_t* mv = BlockMv(p.mv, mb, 0);
+                const bool mvInner = std::memcmp(mv, mv + 2, 4) != 0 || std::memcmp(mv, mv + 4, 4) != 0 ||
+                                     std::memcmp(mv, mv + 6, 4) != 0;
+                uint32_t mvdV2 = 0, mvdH2 = 0;
+                if (mvInner) {
+                    mvdV2 = (MvDiffers(mv, mv + 2) ? 3u : 0u) | (MvDiffers(mv + 4, mv + 6) ? 12u : 0u);
+                    mvdH2 = (MvDiffers(mv, mv + 4) ? 3u : 0u) | (MvDiffers(mv + 2, mv + 6) ? 12u : 0u);
                 }
-                if (!(bS[0] | bS[1] | bS[2] | bS[3])) continue;
-                k.deblockLuma(y0 + 4 * e, p.strideY, true, bS, qp);
-                if (!(e & 1)) k.deblockChroma(u0 + 2 * e, v0 + 2 * e, p.strideC, true, bS, qpc);
+                if (!hasLeft) {
+                    bs[0][0] = 0;
+                } else if (p.mbIntra[mb - 1]) {
+                    bs[0][0] = kIntraEdge;
+                } else {
+                    uint32_t left = 0; // bit r: column 3 of the left macroblock, row r
+                    for (int r = 0; r < 4; ++r) left |= (nz[r * w4 - 1] != 0 ? 1u : 0u) << r;
+                    const int16_t* lmv = BlockMv(p.mv, mb - 1, 0);
+                    const uint32_t mvd = (MvDiffers(mv, lmv + 2) ? 3u : 0u) | (MvDiffers(mv + 4, lmv + 6) ? 12u : 0u);
+                    bs[0][0] = StrengthWord((cols & 15u) | left, mvd);
+                }
+                if (!hasTop) {
+                    bs[1][0] = 0;
+                } else if (p.mbIntra[mb - p.mbW]) {
+                    bs[1][0] = kIntraEdge;
+                } else {
+                    const uint32_t top = RowBits(nz - w4);
+                    const int16_t* tmv = BlockMv(p.mv, mb - p.mbW, 0);
+                    const uint32_t mvd = (MvDiffers(mv, tmv + 4) ? 3u : 0u) | (MvDiffers(mv + 2, tmv + 6) ? 12u : 0u);
+                    bs[1][0] = StrengthWord(rows[0] | top, mvd);
+                }
+                for (int e = 1; e < 4; ++e) {
+                    bs[0][e] = StrengthWord(((cols >> (4 * e)) | (cols >> (4 * e - 4))) & 15u, e == 2 ? mvdV2 : 0);
+                    bs[1][e] = StrengthWord(rows[e] | rows[e - 1], e == 2 ? mvdH2 : 0);
+                }
             }
-            // horizontal edges
-            for (int e = 0; e < 4; ++e) {
-                if (e == 0 && mby == p.sliceTop) continue;
-                qp = edgeQp(e, mb - p.mbW, &qpc);
-                if (intra) {
-                    bS[0] = bS[1] = bS[2] = bS[3] = (e == 0) ? 4 : 3;
-                } else if (e == 0 && p.mbIntra[mb - p.mbW]) {
-                    bS[0] = bS[1] = bS[2] = bS[3] = 4;
-                } else {
-                    for (int k = 0; k < 4; ++k) {
-                        const int q = nz[e * w4 + k];
-                        const int pn = nz[(e - 1) * w4 + k];
-                        const int col = k >> 1;
-                        const bool mvd = e == 0 ? MvDiffers(BlockMv(p.mv, mb, col), BlockMv(p.mv, mb - p.mbW, col + 2))
-                                                : e == 2 && MvDiffers(BlockMv(p.mv, mb, col), BlockMv(p.mv, mb, col + 2));
-                        bS[k] = (q || pn) ? 2 : (mvd ? 1 : 0);
+            if (!hasLeft) bs[0][0] = 0;
+            if (!hasTop) bs[1][0] = 0;
+            // an edge between two macroblocks is filtered with their average QP
+            const int qpQ = mbQp(mb);
+            const int qpcQ = kChromaQp[qpQ];
+            for (int dir = 0; dir < 2; ++dir) {
+                const bool vertical = dir == 0;
+                for (int e = 0; e < 4; ++e) {
+                    if (!bs[dir][e]) continue;
+                    int qp = qpQ, qpc = qpcQ;
+                    if (e == 0) {
+                        const int qpP = mbQp(vertical ? mb - 1 : mb - p.mbW);
+                        qp = (qpP + qpQ + 1) >> 1;
+                        qpc = (kChromaQp[qpP] + qpcQ + 1) >> 1;
+                    }
+                    uint8_t bS[4];
+                    std::memcpy(bS, &bs[dir][e], 4);
+                    if (vertical) {
+                        k.deblockLuma(y0 + 4 * e, p.strideY, true, bS, qp);
+                        if (!(e & 1)) k.deblockChroma(u0 + 2 * e, v0 + 2 * e, p.strideC, true, bS, qpc);
+                    } else {
+                        k.deblockLuma(y0 + 4 * e * p.strideY, p.strideY, false, bS, qp);
+                        if (!(e & 1)) k.deblockChroma(u0 + 2 * e * p.strideC, v0 + 2 * e * p.strideC, p.strideC, false, bS, qpc);
                     }
                 }
-                if (!(bS[0] | bS[1] | bS[2] | bS[3])) continue;
-                k.deblockLuma(y0 + 4 * e * p.strideY, p.strideY, false, bS, qp);
-                if (!(e & 1)) k.deblockChroma(u0 + 2 * e * p.strideC, v0 + 2 * e * p.strideC, p.strideC, false, bS, qpc);
             }
         }
     }
