@@ -2,7 +2,9 @@
 // sets that differ only in how lanes are selected. Included inside an
 // anonymous namespace of a file compiled for the set's instructions, after
 // VCORE_DEBLOCK_SELECT(mask, a, b) (lanes of a where mask is set, else b) is
-// defined. No include guard on purpose.
+// defined; or after VCORE_DEBLOCK_OWN_FILTER is defined and Filter16 is
+// declared, for a set that filters the 16 lanes its own way. No include guard
+// on purpose.
 
 // Lines are lanes: p[0..3] = p3 p2 p1 p0, q[0..3] = q0 q1 q2 q3 (16 lanes
 // each). bs and tc0 hold per-lane values. Luma and chroma rules as in the plain
@@ -10,6 +12,7 @@
 struct Lanes {
     __m128i lo, hi;
 };
+#ifndef VCORE_DEBLOCK_OWN_FILTER
 inline Lanes Widen(__m128i v) {
     const __m128i z = _mm_setzero_si128();
     return {_mm_unpacklo_epi8(v, z), _mm_unpackhi_epi8(v, z)};
@@ -81,17 +84,17 @@ void FilterHalf(__m128i* P3, __m128i* P2, __m128i* P1, __m128i* P0, __m128i* Q0,
 }
 
 // Filters 16 lanes given as 8 byte vectors (index 0 = p3 ... 7 = q3).
-void Filter16(__m128i v[8], const int16_t bsLane[16], const int16_t tc0Lane[16], int alpha, int beta, bool chroma) {
+// bs and tc0 hold a byte per lane.
+void Filter16(__m128i v[8], __m128i bs, __m128i tc0, int alpha, int beta, bool chroma) {
     Lanes w[8];
     for (int k = 0; k < 8; ++k) w[k] = Widen(v[k]);
-    const __m128i bsLo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bsLane));
-    const __m128i bsHi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bsLane + 8));
-    const __m128i tcLo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tc0Lane));
-    const __m128i tcHi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tc0Lane + 8));
+    const Lanes b = Widen(bs), t = Widen(tc0);
+    const __m128i bsLo = b.lo, bsHi = b.hi, tcLo = t.lo, tcHi = t.hi;
     FilterHalf(&w[0].lo, &w[1].lo, &w[2].lo, &w[3].lo, &w[4].lo, &w[5].lo, &w[6].lo, &w[7].lo, bsLo, tcLo, alpha, beta, chroma);
     FilterHalf(&w[0].hi, &w[1].hi, &w[2].hi, &w[3].hi, &w[4].hi, &w[5].hi, &w[6].hi, &w[7].hi, bsHi, tcHi, alpha, beta, chroma);
     for (int k = 1; k < 7; ++k) v[k] = Narrow(w[k]);
 }
+#endif // VCORE_DEBLOCK_OWN_FILTER
 
 // 16 rows of 8 bytes starting at p[-4] <-> 8 vectors of 16 lanes.
 void LoadTransposed(const uint8_t* const rows[16], __m128i v[8]) {
@@ -140,11 +143,24 @@ void StoreTransposed(uint8_t* const rows[16], const __m128i v[8]) {
     }
 }
 
-void LaneParams(const uint8_t bS[4], int qp, int lanesPerBs, int16_t bs[16], int16_t tc[16]) {
-    for (int i = 0; i < 16; ++i) {
-        const int b = bS[(i / lanesPerBs) & 3];
-        bs[i] = static_cast<int16_t>(b);
-        tc[i] = static_cast<int16_t>(b > 0 && b < 4 ? kDeblockTc0[qp][b - 1] : 0);
+// The boundary strength and tc0 of every lane as bytes: each bS covers four
+// consecutive luma lines, or two chroma lines of both planes (U in lanes 0-7,
+// V in lanes 8-15).
+void LaneParams(const uint8_t bS[4], int qp, bool chroma, __m128i* bs, __m128i* tc) {
+    const uint8_t* t0 = kDeblockTc0[qp];
+    const uint8_t tcOf[5] = {0, t0[0], t0[1], t0[2], 0}; // bS 4 takes the strong filter
+    uint32_t bw;
+    std::memcpy(&bw, bS, 4);
+    const uint32_t tw = tcOf[bS[0]] | (tcOf[bS[1]] << 8) | (tcOf[bS[2]] << 16) | (static_cast<uint32_t>(tcOf[bS[3]]) << 24);
+    __m128i b = _mm_cvtsi32_si128(static_cast<int>(bw)), t = _mm_cvtsi32_si128(static_cast<int>(tw));
+    b = _mm_unpacklo_epi8(b, b);
+    t = _mm_unpacklo_epi8(t, t);
+    if (chroma) {
+        *bs = _mm_unpacklo_epi64(b, b);
+        *tc = _mm_unpacklo_epi64(t, t);
+    } else {
+        *bs = _mm_unpacklo_epi16(b, b);
+        *tc = _mm_unpacklo_epi16(t, t);
     }
 }
 
@@ -152,8 +168,8 @@ void LaneParams(const uint8_t bS[4], int qp, int lanesPerBs, int16_t bs[16], int
 void DeblockLumaEdge(uint8_t* pix, int stride, bool vertical, const uint8_t bS[4], int qp) {
     const int alpha = kDeblockAlpha[qp], beta = kDeblockBeta[qp];
     if (alpha == 0 || beta == 0) return;
-    int16_t bs[16], tc[16];
-    LaneParams(bS, qp, 4, bs, tc);
+    __m128i bs, tc;
+    LaneParams(bS, qp, false, &bs, &tc);
     __m128i v[8];
     if (vertical) {
         uint8_t* rows[16];
@@ -172,8 +188,8 @@ void DeblockLumaEdge(uint8_t* pix, int stride, bool vertical, const uint8_t bS[4
 void DeblockChromaEdge(uint8_t* u, uint8_t* vp, int stride, bool vertical, const uint8_t bS[4], int qp) {
     const int alpha = kDeblockAlpha[qp], beta = kDeblockBeta[qp];
     if (alpha == 0 || beta == 0) return;
-    int16_t bs[16], tc[16];
-    LaneParams(bS, qp, 2, bs, tc);
+    __m128i bs, tc;
+    LaneParams(bS, qp, true, &bs, &tc);
     __m128i v[8];
     if (vertical) {
         uint8_t* rows[16];

@@ -189,5 +189,90 @@ int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int f
     return 16 - __builtin_popcount(zeros) / 2;
 }
 
+// Deblocking: the 16 lanes of an edge in one vector of 16-bit lanes (the
+// 128-bit sets filter them as two halves). Same rules as the plain filter.
+namespace deblock {
+inline __m256i Abs16(__m256i a, __m256i b) { return _mm256_abs_epi16(_mm256_sub_epi16(a, b)); }
+inline __m256i Sel(__m256i m, __m256i a, __m256i b) { return _mm256_blendv_epi8(b, a, m); }
+inline __m256i Clip(__m256i v, __m256i lo, __m256i hi) { return _mm256_max_epi16(_mm256_min_epi16(v, hi), lo); }
+inline __m256i Sra(__m256i v, int n) { return _mm256_srai_epi16(v, n); }
+inline __m256i Add(__m256i a, __m256i b) { return _mm256_add_epi16(a, b); }
+inline __m256i Sub(__m256i a, __m256i b) { return _mm256_sub_epi16(a, b); }
+inline __m256i Twice(__m256i a) { return _mm256_add_epi16(a, a); }
+} // namespace deblock
+
+} // namespace avx2
+
+namespace {
+// v: 16 lanes as 8 byte vectors (index 0 = p3 ... 7 = q3); bs, tc0: a byte per lane.
+void Filter16(__m128i v[8], __m128i bsBytes, __m128i tcBytes, int alpha, int beta, bool chroma) {
+    using namespace avx2::deblock;
+    const __m256i z = _mm256_setzero_si256();
+    const __m256i one = _mm256_set1_epi16(1), two = _mm256_set1_epi16(2), four = _mm256_set1_epi16(4);
+    const __m256i va = _mm256_set1_epi16(static_cast<int16_t>(alpha)), vb = _mm256_set1_epi16(static_cast<int16_t>(beta));
+    const __m256i bs = _mm256_cvtepu8_epi16(bsBytes);
+    const __m256i p1 = _mm256_cvtepu8_epi16(v[2]), p0 = _mm256_cvtepu8_epi16(v[3]);
+    const __m256i q0 = _mm256_cvtepu8_epi16(v[4]), q1 = _mm256_cvtepu8_epi16(v[5]);
+    const __m256i d0 = Abs16(p0, q0);
+    __m256i m = _mm256_and_si256(_mm256_cmpgt_epi16(va, d0), _mm256_cmpgt_epi16(vb, Abs16(p1, p0)));
+    m = _mm256_and_si256(m, _mm256_cmpgt_epi16(vb, Abs16(q1, q0)));
+    m = _mm256_and_si256(m, _mm256_cmpgt_epi16(bs, z));
+    if (_mm256_testz_si256(m, m)) return;
+    const __m256i tc0 = _mm256_cvtepu8_epi16(tcBytes);
+    const __m256i strong = _mm256_cmpeq_epi16(bs, four);
+    const __m256i ms = _mm256_and_si256(m, strong), mn = _mm256_andnot_si256(strong, m);
+    // normal filter
+    __m256i delta = Add(_mm256_slli_epi16(Sub(q0, p0), 2), Sub(p1, q1));
+    const __m256i weakP0 = Sra(Add(Add(Twice(p1), p0), Add(q1, two)), 2);
+    const __m256i weakQ0 = Sra(Add(Add(Twice(q1), q0), Add(p1, two)), 2);
+    auto narrow = [](__m256i x) {
+        return _mm_packus_epi16(_mm256_castsi256_si128(x), _mm256_extracti128_si256(x, 1));
+    };
+    if (chroma) {
+        const __m256i tc = Add(tc0, one);
+        delta = Clip(Sra(Add(delta, four), 3), Sub(z, tc), tc);
+        v[3] = narrow(Sel(ms, weakP0, Sel(mn, Add(p0, delta), p0))); // packus clips
+        v[4] = narrow(Sel(ms, weakQ0, Sel(mn, Sub(q0, delta), q0)));
+        return;
+    }
+    const __m256i p2 = _mm256_cvtepu8_epi16(v[1]), q2 = _mm256_cvtepu8_epi16(v[6]);
+    const __m256i ap = _mm256_cmpgt_epi16(vb, Abs16(p2, p0)), aq = _mm256_cmpgt_epi16(vb, Abs16(q2, q0));
+    const __m256i tc = Sub(Sub(tc0, ap), aq); // masks are -1
+    delta = Clip(Sra(Add(delta, four), 3), Sub(z, tc), tc);
+    const __m256i np0 = Add(p0, delta), nq0 = Sub(q0, delta);
+    const __m256i avg = Sra(Add(Add(p0, q0), one), 1);
+    const __m256i ntc0 = Sub(z, tc0);
+    const __m256i np1 = Sel(ap, Add(p1, Clip(Sra(Sub(Add(p2, avg), Twice(p1)), 1), ntc0, tc0)), p1);
+    const __m256i nq1 = Sel(aq, Add(q1, Clip(Sra(Sub(Add(q2, avg), Twice(q1)), 1), ntc0, tc0)), q1);
+    // strong filter (bS 4)
+    const __m256i p3 = _mm256_cvtepu8_epi16(v[0]), q3 = _mm256_cvtepu8_epi16(v[7]);
+    const __m256i small = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<int16_t>((alpha >> 2) + 2)), d0);
+    const __m256i sP = _mm256_and_si256(ap, small), sQ = _mm256_and_si256(aq, small);
+    const __m256i pq = Add(p0, q0);
+    const __m256i sp0 = Sel(sP, Sra(Add(Add(p2, Twice(Add(p1, pq))), Add(q1, four)), 3), weakP0);
+    const __m256i sp1 = Sel(sP, Sra(Add(Add(p2, p1), Add(pq, two)), 2), p1);
+    const __m256i sp2 = Sel(sP, Sra(Add(Add(Twice(p3), Add(Twice(p2), p2)), Add(Add(p1, pq), four)), 3), p2);
+    const __m256i sq0 = Sel(sQ, Sra(Add(Add(q2, Twice(Add(q1, pq))), Add(p1, four)), 3), weakQ0);
+    const __m256i sq1 = Sel(sQ, Sra(Add(Add(q2, q1), Add(pq, two)), 2), q1);
+    const __m256i sq2 = Sel(sQ, Sra(Add(Add(Twice(q3), Add(Twice(q2), q2)), Add(Add(q1, pq), four)), 3), q2);
+    v[1] = narrow(Sel(ms, sp2, p2));
+    v[2] = narrow(Sel(ms, sp1, Sel(mn, np1, p1)));
+    v[3] = narrow(Sel(ms, sp0, Sel(mn, np0, p0)));
+    v[4] = narrow(Sel(ms, sq0, Sel(mn, nq0, q0)));
+    v[5] = narrow(Sel(ms, sq1, Sel(mn, nq1, q1)));
+    v[6] = narrow(Sel(ms, sq2, q2));
+}
+#define VCORE_DEBLOCK_OWN_FILTER
+#include "DeblockSimd.h"
+#undef VCORE_DEBLOCK_OWN_FILTER
+} // namespace
+
+namespace avx2 {
+void DeblockLuma(uint8_t* pix, int stride, bool vertical, const uint8_t bS[4], int qp) {
+    DeblockLumaEdge(pix, stride, vertical, bS, qp);
+}
+void DeblockChroma(uint8_t* u, uint8_t* v, int stride, bool vertical, const uint8_t bS[4], int qpc) {
+    DeblockChromaEdge(u, v, stride, vertical, bS, qpc);
+}
 } // namespace avx2
 } // namespace vcore

@@ -85,6 +85,8 @@ VCORE_PIXEL_COST(Satd16x8);
 void SixTapRow(const uint8_t* s, int st, uint8_t* dh, uint8_t* dv, uint8_t* dj, int16_t* v1, int x0, int x1, int v0,
                int v1end);
 int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first);
+void DeblockLuma(uint8_t* pix, int stride, bool vertical, const uint8_t bS[4], int qp);
+void DeblockChroma(uint8_t* u, uint8_t* v, int stride, bool vertical, const uint8_t bS[4], int qpc);
 } // namespace avx2
 
 // Per-QP quantisation multipliers and dequantisation scales in raster order.

@@ -55,7 +55,7 @@ const KernelSet kKernelsAvx2 = {
     sse2::Fdct4x4, sse2::Fdct8x4, sse2::Idct4x4Add, sse2::IdctDcAdd, avx2::Quant4x4, ssse3::Dequant4x4,
     sse2::PredIntra16, sse2::PredChroma8, ref::PredIntra4,
     avx2::SixTapRow, sse2::ChromaMc8x8,
-    sse41::DeblockLuma, sse41::DeblockChroma,
+    avx2::DeblockLuma, avx2::DeblockChroma,
     ssse3::RgbToY, ref::RgbToUv, sse2::Yuy2ToY, sse2::Yuy2ToUv, sse2::SplitUv,
 };
 
