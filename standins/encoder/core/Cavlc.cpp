@@ -118,22 +118,28 @@ int WriteResidualBlock(BitWriter& bw, const int16_t* coef, int maxCoeff, int nC)
     // one bit per nonzero coefficient, walked from the highest down
     uint32_t nonzero = 0;
 #if defined(__SSE2__)
-    if (maxCoeff == 16) {
-        const __m128i z = _mm_setzero_si128();
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 8));
-        const __m128i zero = _mm_packs_epi16(_mm_cmpeq_epi16(a, z), _mm_cmpeq_epi16(b, z));
-        nonzero = ~static_cast<uint32_t>(_mm_movemask_epi8(zero)) & 0xFFFFu;
-    } else
-#endif
     {
-        for (int i = 0; i < maxCoeff; ++i) nonzero |= static_cast<uint32_t>(coef[i] != 0) << i;
+        const __m128i z = _mm_setzero_si128();
+        if (maxCoeff == 4) {
+            const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(coef));
+            nonzero = ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(a, z), z))) & 0xFu;
+        } else {
+            const int16_t* c = maxCoeff == 16 ? coef : coef - 1; // AC: the entry before is the block's DC
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 8));
+            const __m128i zero = _mm_packs_epi16(_mm_cmpeq_epi16(a, z), _mm_cmpeq_epi16(b, z));
+            nonzero = ~static_cast<uint32_t>(_mm_movemask_epi8(zero)) & 0xFFFFu;
+            if (maxCoeff == 15) nonzero >>= 1;
+        }
     }
+#else
+    for (int i = 0; i < maxCoeff; ++i) nonzero |= static_cast<uint32_t>(coef[i] != 0) << i;
+#endif
     int total = 0;
     int totalZeros = 0;
     if (nonzero) {
         int i = 31 - __builtin_clz(nonzero);
-        const int highest = i;
+        totalZeros = i + 1 - __builtin_popcount(nonzero);
         for (;;) {
             level[total] = coef[i];
             nonzero &= ~(1u << i);
@@ -142,55 +148,51 @@ int WriteResidualBlock(BitWriter& bw, const int16_t* coef, int maxCoeff, int nC)
             if (next < 0) break;
             i = next;
         }
-        totalZeros = highest + 1 - total;
     }
     // totalZeros counts every zero below the highest level, including those
     // below the lowest one (run[total - 1], which is never written)
     int t1 = 0;
-    while (t1 < total && t1 < 3 && (level[t1] == 1 || level[t1] == -1)) ++t1;
+    uint32_t signs = 0; // of the trailing ones, the highest first
+    while (t1 < total && t1 < 3 && static_cast<unsigned>(level[t1] + 1) <= 2u) {
+        signs = (signs << 1) | (level[t1] < 0 ? 1u : 0u);
+        ++t1;
+    }
 
-    // coeff_token
+    // coeff_token, then the trailing ones' signs
+    int code, len;
     if (nC < 0) {
-        bw.Put(kChromaDcTokenCode[total * 4 + t1], kChromaDcTokenLen[total * 4 + t1]);
+        code = kChromaDcTokenCode[total * 4 + t1];
+        len = kChromaDcTokenLen[total * 4 + t1];
     } else {
         const int tab = nC < 2 ? 0 : nC < 4 ? 1 : nC < 8 ? 2 : 3;
-        bw.Put(kTokenCode[tab][total * 4 + t1], kTokenLen[tab][total * 4 + t1]);
+        code = kTokenCode[tab][total * 4 + t1];
+        len = kTokenLen[tab][total * 4 + t1];
     }
+    bw.Put((static_cast<uint32_t>(code) << t1) | signs, len + t1);
     if (!total) return 0;
 
-    if (t1) {
-        uint32_t signs = 0;
-        for (int i = 0; i < t1; ++i) signs = (signs << 1) | (level[i] < 0 ? 1u : 0u);
-        bw.Put(signs, t1);
-    }
-
+    // levels: prefix (zeros and a one) and suffix in one write each
     int suffixLen = (total > 10 && t1 < 3) ? 1 : 0;
     for (int i = t1; i < total; ++i) {
         const int lv = level[i];
         const int mag = lv < 0 ? -lv : lv;
-        int code = lv > 0 ? 2 * lv - 2 : -2 * lv - 1;
-        if (i == t1 && t1 < 3) code -= 2;
+        int c = 2 * mag - 2 + (lv < 0);
+        if (i == t1 && t1 < 3) c -= 2;
         if (suffixLen == 0) {
-            if (code < 14) {
-                bw.Put(1, code + 1);
-            } else if (code < 30) {
-                bw.Put(1, 15);
-                bw.Put(static_cast<uint32_t>(code - 14), 4);
-            } else {
-                bw.Put(1, 16);
-                bw.Put(static_cast<uint32_t>(code - 30), 12);
-            }
+            if (c < 14)
+                bw.Put(1, c + 1);
+            else if (c < 30)
+                bw.Put((1u << 4) | static_cast<uint32_t>(c - 14), 19);
+            else
+                bw.Put((1u << 12) | (static_cast<uint32_t>(c - 30) & 0xFFFu), 28);
+            suffixLen = 1;
         } else {
-            const int prefix = code >> suffixLen;
-            if (prefix < 15) {
-                bw.Put(1, prefix + 1);
-                bw.Put(static_cast<uint32_t>(code & ((1 << suffixLen) - 1)), suffixLen);
-            } else {
-                bw.Put(1, 16);
-                bw.Put(static_cast<uint32_t>(code - (15 << suffixLen)), 12);
-            }
+            const int prefix = c >> suffixLen;
+            if (prefix < 15)
+                bw.Put(static_cast<uint32_t>((1 << suffixLen) | (c & ((1 << suffixLen) - 1))), prefix + 1 + suffixLen);
+            else
+                bw.Put((1u << 12) | (static_cast<uint32_t>(c - (15 << suffixLen)) & 0xFFFu), 28);
         }
-        if (suffixLen == 0) suffixLen = 1;
         if (mag > (3 << (suffixLen - 1)) && suffixLen < 6) ++suffixLen;
     }
 
@@ -200,13 +202,24 @@ int WriteResidualBlock(BitWriter& bw, const int16_t* coef, int maxCoeff, int nC)
         else
             bw.Put(kTotalZerosCode[total - 1][totalZeros], kTotalZerosLen[total - 1][totalZeros]);
     }
+    // run_before, gathered into writes of up to 32 bits
     int zerosLeft = totalZeros;
+    uint32_t runBits = 0;
+    int runLen = 0;
     for (int i = 0; i < total - 1 && zerosLeft > 0; ++i) {
         const int r = run[i];
         const int t = (zerosLeft > 7 ? 7 : zerosLeft) - 1;
-        bw.Put(kRunCode[t][r], kRunLen[t][r]);
+        const int l = kRunLen[t][r];
+        if (runLen + l > 32) {
+            bw.Put(runBits, runLen);
+            runBits = 0;
+            runLen = 0;
+        }
+        runBits = (runBits << l) | kRunCode[t][r];
+        runLen += l;
         zerosLeft -= r;
     }
+    if (runLen) bw.Put(runBits, runLen);
     return total;
 }
 

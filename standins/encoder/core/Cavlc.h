@@ -8,7 +8,8 @@
 namespace vcore {
 
 // Writes one residual block. `coef` holds maxCoeff levels in scan order
-// (maxCoeff is 4 for chroma DC, 15 for AC blocks, 16 otherwise); nC is the
+// (maxCoeff is 4 for chroma DC, 15 for AC blocks, 16 otherwise; an AC block
+// is the last 15 entries of a 16-entry block: coef[-1] is read, not coded); nC is the
 // predicted coefficient count of the block (-1 selects the chroma DC table).
 // Returns the number of non-zero levels written (TotalCoeff).
 int WriteResidualBlock(BitWriter& bw, const int16_t* coef, int maxCoeff, int nC);
