@@ -58,10 +58,9 @@ inline void HadamardPass(__m256i r[4]) {
     r[2] = _mm256_sub_epi16(d01, d23);
     r[3] = _mm256_add_epi16(d01, d23);
 }
-inline __m256i Satd16x4Acc(const uint8_t* a, int sa, const uint8_t* b, int sb) {
-    __m256i r[4];
-    for (int i = 0; i < 4; ++i)
-        r[i] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(L128(a + i * sa)), _mm256_cvtepu8_epi16(L128(b + i * sb)));
+// Absolute Hadamard coefficients of the four 4x4 blocks of r, summed in
+// 32-bit lanes (not halved).
+inline __m256i HadamardAbsAcc(__m256i r[4]) {
     HadamardPass(r);
     Transpose4x4x4(r);
     HadamardPass(r);
@@ -69,6 +68,23 @@ inline __m256i Satd16x4Acc(const uint8_t* a, int sa, const uint8_t* b, int sb) {
     const __m256i s = _mm256_add_epi16(_mm256_add_epi16(_mm256_abs_epi16(r[0]), _mm256_abs_epi16(r[1])),
                                        _mm256_add_epi16(_mm256_abs_epi16(r[2]), _mm256_abs_epi16(r[3])));
     return _mm256_madd_epi16(s, _mm256_set1_epi16(1));
+}
+inline __m256i Satd16x4Acc(const uint8_t* a, int sa, const uint8_t* b, int sb) {
+    __m256i r[4];
+    for (int i = 0; i < 4; ++i)
+        r[i] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(L128(a + i * sa)), _mm256_cvtepu8_epi16(L128(b + i * sb)));
+    return HadamardAbsAcc(r);
+}
+// An 8x8 block as a 16x4 one: rows 0-3 in the low halves, rows 4-7 in the high.
+inline __m128i Rows8(const uint8_t* p, int s) {
+    return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
+                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 4 * s)));
+}
+inline __m256i Satd8x8Acc(const uint8_t* a, int sa, const uint8_t* b, int sb) {
+    __m256i r[4];
+    for (int i = 0; i < 4; ++i)
+        r[i] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(Rows8(a + i * sa, sa)), _mm256_cvtepu8_epi16(Rows8(b + i * sb, sb)));
+    return HadamardAbsAcc(r);
 }
 template <int H>
 int Satd16xH(const uint8_t* a, int sa, const uint8_t* b, int sb) {
@@ -100,6 +116,19 @@ int Sad16x16(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Sad16x
 int Sad16x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Sad16xH<8>(a, sa, b, sb); }
 int Satd16x16(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Satd16xH<16>(a, sa, b, sb); }
 int Satd16x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Satd16xH<8>(a, sa, b, sb); }
+int Satd8x16(const uint8_t* a, int sa, const uint8_t* b, int sb) {
+    return Sum32x8(_mm256_add_epi32(Satd8x8Acc(a, sa, b, sb), Satd8x8Acc(a + 8 * sa, sa, b + 8 * sb, sb))) >> 1;
+}
+int Satd8x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Sum32x8(Satd8x8Acc(a, sa, b, sb)) >> 1; }
+
+void Avg16x16(uint8_t* dst, int sd, const uint8_t* a, const uint8_t* b, int s) {
+    for (int y = 0; y < 16; y += 2) {
+        const __m256i v = _mm256_avg_epu8(TwoRows(a, s), TwoRows(b, s));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm256_castsi256_si128(v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + sd), _mm256_extracti128_si256(v, 1));
+        dst += 2 * sd; a += 2 * s; b += 2 * s;
+    }
+}
 
 void SixTapRow(const uint8_t* s, int st, uint8_t* dh, uint8_t* dv, uint8_t* dj, int16_t* v1, int x0, int x1, int v0,
                int v1end) {

@@ -82,6 +82,9 @@ VCORE_PIXEL_COST(Sad16x16);
 VCORE_PIXEL_COST(Sad16x8);
 VCORE_PIXEL_COST(Satd16x16);
 VCORE_PIXEL_COST(Satd16x8);
+VCORE_PIXEL_COST(Satd8x16);
+VCORE_PIXEL_COST(Satd8x8);
+void Avg16x16(uint8_t* dst, int sd, const uint8_t* a, const uint8_t* b, int s);
 void SixTapRow(const uint8_t* s, int st, uint8_t* dh, uint8_t* dv, uint8_t* dj, int16_t* v1, int x0, int x1, int v0,
                int v1end);
 int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first);
