@@ -10,11 +10,6 @@ const uint8_t kChromaQp[52] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 1
                                18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 29, 30, 31, 32, 32, 33,
                                34, 34, 35, 35, 36, 36, 37, 37, 37, 38, 38, 38, 39, 39, 39, 39};
 namespace {
-// Per-QP multipliers / scales in raster order, built at compile time.
-struct QuantTables {
-    int16_t mf[52][16];
-    int16_t dq[52][16];
-};
 constexpr QuantTables MakeQuantTables() {
     QuantTables t{};
     for (int qp = 0; qp < 52; ++qp)
@@ -24,8 +19,11 @@ constexpr QuantTables MakeQuantTables() {
         }
     return t;
 }
-constexpr QuantTables kQuantTables = MakeQuantTables();
+} // namespace
+// built at compile time
+extern const QuantTables kQuantTables = MakeQuantTables();
 
+namespace {
 template <int W, int H>
 int SadWxH(const uint8_t* a, int sa, const uint8_t* b, int sb) {
     int s = 0;
@@ -44,9 +42,6 @@ int SatdWxH(const uint8_t* a, int sa, const uint8_t* b, int sb) {
     return s;
 }
 } // namespace
-
-const int16_t* QuantMfRaster(int qp) { return kQuantTables.mf[qp]; }
-const int16_t* DequantScaleRaster(int qp) { return kQuantTables.dq[qp]; }
 
 namespace ref {
 

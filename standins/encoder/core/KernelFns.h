@@ -93,7 +93,12 @@ void DeblockChroma(uint8_t* u, uint8_t* v, int stride, bool vertical, const uint
 } // namespace avx2
 
 // Per-QP quantisation multipliers and dequantisation scales in raster order.
-const int16_t* QuantMfRaster(int qp);
-const int16_t* DequantScaleRaster(int qp);
+struct QuantTables {
+    int16_t mf[52][16];
+    int16_t dq[52][16];
+};
+extern const QuantTables kQuantTables;
+inline const int16_t* QuantMfRaster(int qp) { return kQuantTables.mf[qp]; }
+inline const int16_t* DequantScaleRaster(int qp) { return kQuantTables.dq[qp]; }
 
 } // namespace vcore
