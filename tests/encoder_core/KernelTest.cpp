@@ -227,7 +227,8 @@ TEST(Kernels, IntraPredictionMatchesReference) {
                         ASSERT_EQ(0, std::memcmp(d1, d2, 64)) << "chroma mode " << mode << " " << Where(k, f, i);
                     }
                     uint8_t edge[13];
-                    for (uint8_t& e : edge) e = static_cast<uint8_t>(rng());
+                    for (uint8_t& e : edge)
+                        e = static_cast<uint8_t>(f == Fill::Extremes ? (rng() & 1 ? 255 : 0) : rng());
                     for (int mode = 0; mode < 9; ++mode) {
                         uint8_t d1[4 * 7] = {}, d2[4 * 7] = {};
                         k->predIntra4(mode, edge, top, left, d1, 7);

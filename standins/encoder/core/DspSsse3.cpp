@@ -39,9 +39,96 @@ int SatdWxH(const uint8_t* a, int sa, const uint8_t* b, int sb) {
 #define W2B(w) static_cast<char>((w) < 0 ? -128 : 2 * (w)), static_cast<char>((w) < 0 ? -128 : 2 * (w) + 1)
 #define WORDS(a, b, c, d, e, f, g, h) _mm_setr_epi8(W2B(a), W2B(b), W2B(c), W2B(d), W2B(e), W2B(f), W2B(g), W2B(h))
 
+// Intra 4x4 prediction. Every directional mode is a selection from three
+// rows of 16 bytes made from the neighbours
+//   E[j] = e[j - 1] extended at both ends: L3 L3 L2 L1 L0 M T0 .. T7 T7 T7
+//   F2[j] = (E[j] + E[j + 1] + 1) >> 1
+//   F3[j] = (E[j - 1] + 2 E[j] + E[j + 1] + 2) >> 2
+// (the ends of the extension give the modes' special corner values).
+struct I4Shuffles {
+    // per mode: byte indices into E, F2 and F3 for the 16 output bytes (raster
+    // order); -128 where the byte comes from another row
+    int8_t m[9][3][16];
+};
+constexpr I4Shuffles MakeI4Shuffles() {
+    I4Shuffles t{};
+    for (int mode = 0; mode < 9; ++mode)
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x) {
+                int src = 0, j = 0; // 0 = E, 1 = F2, 2 = F3
+                switch (mode) {
+                case 0: j = 6 + x; break;             // vertical: T(x)
+                case 1: j = 4 - y; break;             // horizontal: L(y)
+                case 2: break;                        // DC: not shuffled
+                case 3: src = 2; j = 7 + x + y; break; // diagonal down left
+                case 4: src = 2; j = 5 + x - y; break; // diagonal down right
+                case 5: {                             // vertical right
+                    const int z = 2 * x - y, k = x - (y >> 1);
+                    if (z >= 0 && !(z & 1)) { src = 1; j = 5 + k; }
+                    else if (z >= 0) { src = 2; j = 5 + k; }
+                    else if (z == -1) { src = 2; j = 5; }
+                    else { src = 2; j = 6 - y; }
+                    break;
+                }
+                case 6: {                             // horizontal down
+                    const int z = 2 * y - x, k = y - (x >> 1);
+                    if (z >= 0 && !(z & 1)) { src = 1; j = 4 - k; }
+                    else if (z >= 0) { src = 2; j = 5 - k; }
+                    else if (z == -1) { src = 2; j = 5; }
+                    else { src = 2; j = 4 + x; }
+                    break;
+                }
+                case 7: {                             // vertical left
+                    const int i = x + (y >> 1);
+                    if (y & 1) { src = 2; j = 7 + i; }
+                    else { src = 1; j = 6 + i; }
+                    break;
+                }
+                default: {                            // horizontal up
+                    const int z = x + 2 * y, k = y + (x >> 1);
+                    if (z > 5) { src = 0; j = 1; }
+                    else if (z == 5) { src = 2; j = 1; }
+                    else if (z & 1) { src = 2; j = 3 - k; }
+                    else { src = 1; j = 3 - k; }
+                    break;
+                }
+                }
+                for (int r = 0; r < 3; ++r) t.m[mode][r][y * 4 + x] = static_cast<int8_t>(r == src ? j : -128);
+            }
+    return t;
+}
+constexpr I4Shuffles kI4Shuffles = MakeI4Shuffles();
+
 } // namespace
 
 namespace ssse3 {
+
+void PredIntra4(int mode, const uint8_t e[13], bool top, bool left, uint8_t* d, int ds) {
+    if (mode == 2) {
+        ref::PredIntra4(mode, e, top, left, d, ds);
+        return;
+    }
+    // e[0..7] and e[5..12] side by side, then E
+    const __m128i v = _mm_unpacklo_epi64(Load64(e), Load64(e + 5));
+    const __m128i E = _mm_shuffle_epi8(v, _mm_setr_epi8(0, 0, 1, 2, 3, 4, 5, 6, 7, 11, 12, 13, 14, 15, 15, 15));
+    const auto* m = kI4Shuffles.m[mode];
+    __m128i out;
+    if (mode < 2) {
+        out = _mm_shuffle_epi8(E, Load128(m[0]));
+    } else {
+        const __m128i prev = _mm_slli_si128(E, 1), next = _mm_srli_si128(E, 1);
+        const __m128i f2 = _mm_avg_epu8(E, next);
+        // (a + 2b + c + 2) >> 2 = avg(b, (a + c) >> 1), exactly
+        const __m128i half = _mm_sub_epi8(_mm_avg_epu8(prev, next), _mm_and_si128(_mm_xor_si128(prev, next), _mm_set1_epi8(1)));
+        const __m128i f3 = _mm_avg_epu8(E, half);
+        out = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(E, Load128(m[0])), _mm_shuffle_epi8(f2, Load128(m[1]))),
+                           _mm_shuffle_epi8(f3, Load128(m[2])));
+    }
+    Store32(d, out);
+    Store32(d + ds, _mm_srli_si128(out, 4));
+    Store32(d + 2 * ds, _mm_srli_si128(out, 8));
+    Store32(d + 3 * ds, _mm_srli_si128(out, 12));
+}
 
 int Satd16x16(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SatdWxH<16, 16>(a, sa, b, sb); }
 int Satd16x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return SatdWxH<16, 8>(a, sa, b, sb); }

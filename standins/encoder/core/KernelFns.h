@@ -69,6 +69,7 @@ namespace ssse3 {
 VCORE_PIXEL_COST_SIZES(Satd);
 int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first);
 void Dequant4x4(const int16_t levels[16], int16_t out[16], int qp, int first);
+void PredIntra4(int mode, const uint8_t edge[13], bool top, bool left, uint8_t* dst, int ds);
 void RgbToY(const uint8_t* s, int bpp, uint8_t* y, int width);
 } // namespace ssse3
 

@@ -32,7 +32,7 @@ const KernelSet kKernelsSse2 = {
 const KernelSet kKernelsSsse3 = {
     "ssse3", CpuLevel::Ssse3, VCORE_SIZES(sse2, Sad), VCORE_SIZES(ssse3, Satd), sse2::Avg16x16, sse2::Sad4x4x16,
     sse2::Fdct4x4, sse2::Fdct8x4, sse2::Idct4x4Add, sse2::IdctDcAdd, ssse3::Quant4x4, ssse3::Dequant4x4,
-    sse2::PredIntra16, sse2::PredChroma8, ref::PredIntra4,
+    sse2::PredIntra16, sse2::PredChroma8, ssse3::PredIntra4,
     sse2::SixTapRow, sse2::ChromaMc8x8,
     sse2::DeblockLuma, sse2::DeblockChroma,
     ssse3::RgbToY, ref::RgbToUv, sse2::Yuy2ToY, sse2::Yuy2ToUv, sse2::SplitUv,
@@ -41,7 +41,7 @@ const KernelSet kKernelsSsse3 = {
 const KernelSet kKernelsSse41 = {
     "sse41", CpuLevel::Sse41, VCORE_SIZES(sse2, Sad), VCORE_SIZES(ssse3, Satd), sse2::Avg16x16, sse2::Sad4x4x16,
     sse2::Fdct4x4, sse2::Fdct8x4, sse2::Idct4x4Add, sse2::IdctDcAdd, ssse3::Quant4x4, ssse3::Dequant4x4,
-    sse2::PredIntra16, sse2::PredChroma8, ref::PredIntra4,
+    sse2::PredIntra16, sse2::PredChroma8, ssse3::PredIntra4,
     sse2::SixTapRow, sse2::ChromaMc8x8,
     sse41::DeblockLuma, sse41::DeblockChroma,
     ssse3::RgbToY, ref::RgbToUv, sse2::Yuy2ToY, sse2::Yuy2ToUv, sse2::SplitUv,
@@ -53,7 +53,7 @@ const KernelSet kKernelsAvx2 = {
     {avx2::Satd16x16, avx2::Satd16x8, avx2::Satd8x16, avx2::Satd8x8, ssse3::Satd8x4, ssse3::Satd4x8, ssse3::Satd4x4},
     avx2::Avg16x16, sse2::Sad4x4x16,
     sse2::Fdct4x4, sse2::Fdct8x4, sse2::Idct4x4Add, sse2::IdctDcAdd, avx2::Quant4x4, ssse3::Dequant4x4,
-    sse2::PredIntra16, sse2::PredChroma8, ref::PredIntra4,
+    sse2::PredIntra16, sse2::PredChroma8, ssse3::PredIntra4,
     avx2::SixTapRow, sse2::ChromaMc8x8,
     avx2::DeblockLuma, avx2::DeblockChroma,
     ssse3::RgbToY, ref::RgbToUv, sse2::Yuy2ToY, sse2::Yuy2ToUv, sse2::SplitUv,
