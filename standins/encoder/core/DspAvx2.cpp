@@ -30,12 +30,13 @@ inline int Sum32x8(__m256i v) {
 
 template <int H>
 int Sad16xH(const uint8_t* a, int sa, const uint8_t* b, int sb) {
-    __m256i acc = _mm256_setzero_si256();
-    for (int y = 0; y < H; y += 2) {
-        acc = _mm256_add_epi64(acc, _mm256_sad_epu8(TwoRows(a, sa), TwoRows(b, sb)));
-        a += 2 * sa; b += 2 * sb;
+    __m256i acc0 = _mm256_setzero_si256(), acc1 = acc0;
+    for (int y = 0; y < H; y += 4) {
+        acc0 = _mm256_add_epi64(acc0, _mm256_sad_epu8(TwoRows(a, sa), TwoRows(b, sb)));
+        acc1 = _mm256_add_epi64(acc1, _mm256_sad_epu8(TwoRows(a + 2 * sa, sa), TwoRows(b + 2 * sb, sb)));
+        a += 4 * sa; b += 4 * sb;
     }
-    return Sum64x4(acc);
+    return Sum64x4(_mm256_add_epi64(acc0, acc1));
 }
 
 // Four 4x4 blocks side by side (16x4); each 128-bit half is laid out like the
@@ -63,11 +64,12 @@ inline void HadamardPass(__m256i r[4]) {
 inline __m256i HadamardAbsAcc(__m256i r[4]) {
     HadamardPass(r);
     Transpose4x4x4(r);
-    HadamardPass(r);
-    // four absolute coefficients of at most 4080 each still fit 16 bits
-    const __m256i s = _mm256_add_epi16(_mm256_add_epi16(_mm256_abs_epi16(r[0]), _mm256_abs_epi16(r[1])),
-                                       _mm256_add_epi16(_mm256_abs_epi16(r[2]), _mm256_abs_epi16(r[3])));
-    return _mm256_madd_epi16(s, _mm256_set1_epi16(1));
+    // the last pass only for its absolute sum: |a + b| + |a - b| = 2 max(|a|, |b|)
+    const __m256i s01 = _mm256_add_epi16(r[0], r[1]), d01 = _mm256_sub_epi16(r[0], r[1]);
+    const __m256i s23 = _mm256_add_epi16(r[2], r[3]), d23 = _mm256_sub_epi16(r[2], r[3]);
+    const __m256i m = _mm256_add_epi16(_mm256_max_epi16(_mm256_abs_epi16(s01), _mm256_abs_epi16(s23)),
+                                       _mm256_max_epi16(_mm256_abs_epi16(d01), _mm256_abs_epi16(d23)));
+    return _mm256_madd_epi16(m, _mm256_set1_epi16(2));
 }
 inline __m256i Satd16x4Acc(const uint8_t* a, int sa, const uint8_t* b, int sb) {
     __m256i r[4];

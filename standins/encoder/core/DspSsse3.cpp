@@ -15,10 +15,12 @@ namespace {
 inline int HadamardAbsSum(__m128i r[4]) {
     HadamardPass(r);
     Transpose2x4x4(r);
-    HadamardPass(r);
-    const __m128i a = _mm_add_epi16(_mm_abs_epi16(r[0]), _mm_abs_epi16(r[1])); // <= 2 * 4080 per lane
-    const __m128i b = _mm_add_epi16(_mm_abs_epi16(r[2]), _mm_abs_epi16(r[3]));
-    __m128i acc = _mm_add_epi32(_mm_madd_epi16(a, _mm_set1_epi16(1)), _mm_madd_epi16(b, _mm_set1_epi16(1)));
+    // the last pass only for its absolute sum: |a + b| + |a - b| = 2 max(|a|, |b|)
+    const __m128i s01 = _mm_add_epi16(r[0], r[1]), d01 = _mm_sub_epi16(r[0], r[1]);
+    const __m128i s23 = _mm_add_epi16(r[2], r[3]), d23 = _mm_sub_epi16(r[2], r[3]);
+    const __m128i m = _mm_add_epi16(_mm_max_epi16(_mm_abs_epi16(s01), _mm_abs_epi16(s23)),
+                                    _mm_max_epi16(_mm_abs_epi16(d01), _mm_abs_epi16(d23))); // <= 2 * 2040 per lane
+    __m128i acc = _mm_madd_epi16(m, _mm_set1_epi16(2));
     acc = _mm_add_epi32(acc, _mm_srli_si128(acc, 8));
     acc = _mm_add_epi32(acc, _mm_srli_si128(acc, 4));
     return _mm_cvtsi128_si32(acc);
