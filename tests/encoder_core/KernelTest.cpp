@@ -117,6 +117,18 @@ TEST(Kernels, TransformsAndQuantisationMatchReference) {
                 Ref().fdct8x4(o2, p2, src.At(5), 63, pred.At(2), 64);
                 ASSERT_EQ(0, std::memcmp(o1, o2, sizeof o1)) << "forward 8x4 left " << w;
                 ASSERT_EQ(0, std::memcmp(p1, p2, sizeof p1)) << "forward 8x4 right " << w;
+                for (int intra = 0; intra < 2; ++intra) {
+                    // the fused pair against the reference transform and quantiser
+                    const int qp = (i * 7 + intra * 13) % 52;
+                    int16_t l[2][16], want[2][16];
+                    const int n = k->fdctQuant8x4(l[0], l[1], src.At(5), 63, pred.At(2), 64, qp, intra != 0);
+                    int16_t c0[16], c1[16];
+                    Ref().fdct8x4(c0, c1, src.At(5), 63, pred.At(2), 64);
+                    const int n0 = Ref().quant4x4(c0, want[0], qp, intra != 0, 0);
+                    const int n1 = Ref().quant4x4(c1, want[1], qp, intra != 0, 0);
+                    ASSERT_EQ(n0 | (n1 << 8), n) << "transform and quantiser counts qp " << qp << " " << w;
+                    ASSERT_EQ(0, std::memcmp(l, want, sizeof l)) << "transform and quantiser levels qp " << qp << " " << w;
+                }
 
                 // coefficients: full range, small, mostly zero, saturated
                 int16_t c[16];

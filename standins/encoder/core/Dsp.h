@@ -74,6 +74,12 @@ inline void IdctDcAdd(uint8_t* dst, int sd, const uint8_t* pred, int sp, int dc)
 inline int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first) {
     return Kern().quant4x4(in, levels, qp, intra, first);
 }
+// Fdct8x4 and Quant4x4 (from 0) of both blocks: the levels' counts, of the
+// left block in bits 0-7, of the right one in bits 8-15.
+inline int FdctQuant8x4(int16_t levels0[16], int16_t levels1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp,
+                        int qp, bool intra) {
+    return Kern().fdctQuant8x4(levels0, levels1, src, ss, pred, sp, qp, intra);
+}
 // Dequantises scan-order levels into raster-order coefficients (from `first`).
 inline void Dequant4x4(const int16_t levels[16], int16_t out[16], int qp, int first) {
     Kern().dequant4x4(levels, out, qp, first);

@@ -8,6 +8,7 @@
 
 #include "Dsp.h"
 #include "KernelFns.h"
+#include "SimdCommon.h"
 
 namespace vcore {
 namespace {
@@ -182,21 +183,29 @@ void SixTapRow(const uint8_t* s, int st, uint8_t* dh, uint8_t* dv, uint8_t* dj, 
     }
 }
 
+} // namespace avx2
+
+namespace {
 // One block in one register: the same arithmetic as the SSSE3 kernel on both
 // halves at once, and the zigzag order across the halves by a lane swap.
-int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first) {
-    const int qbits = 15 + qp / 6;
-    const int f = intra ? (1 << qbits) / 3 : (1 << qbits) / 6;
-    const __m256i c = L256(in);
-    const __m256i m = L256(QuantMfRaster(qp));
+struct QuantParams {
+    __m256i mf, f;
+    __m128i shift;
+    QuantParams(int qp, bool intra) {
+        const int qbits = 15 + qp / 6;
+        mf = L256(QuantMfRaster(qp));
+        f = _mm256_set1_epi32(intra ? (1 << qbits) / 3 : (1 << qbits) / 6);
+        shift = _mm_cvtsi32_si128(qbits);
+    }
+};
+// raster coefficients -> levels in scan order
+inline __m256i QuantScan(__m256i c, const QuantParams& qp) {
     const __m256i a = _mm256_abs_epi16(c); // -32768 stays 0x8000 = 32768 unsigned
-    const __m256i plo = _mm256_mullo_epi16(a, m);
-    const __m256i phi = _mm256_mulhi_epu16(a, m);
-    const __m256i fv = _mm256_set1_epi32(f);
-    const __m128i sh = _mm_cvtsi32_si128(qbits);
+    const __m256i plo = _mm256_mullo_epi16(a, qp.mf);
+    const __m256i phi = _mm256_mulhi_epu16(a, qp.mf);
     // per half: words 0-3 in lo, 4-7 in hi; packing puts them back in order
-    const __m256i lo = _mm256_srl_epi32(_mm256_add_epi32(_mm256_unpacklo_epi16(plo, phi), fv), sh);
-    const __m256i hi = _mm256_srl_epi32(_mm256_add_epi32(_mm256_unpackhi_epi16(plo, phi), fv), sh);
+    const __m256i lo = _mm256_srl_epi32(_mm256_add_epi32(_mm256_unpacklo_epi16(plo, phi), qp.f), qp.shift);
+    const __m256i hi = _mm256_srl_epi32(_mm256_add_epi32(_mm256_unpackhi_epi16(plo, phi), qp.f), qp.shift);
     const __m256i q = _mm256_sign_epi16(_mm256_min_epi16(_mm256_packs_epi32(lo, hi), _mm256_set1_epi16(2047)), c);
     // raster -> scan order: 0 1 4 8 5 2 3 6 | 9 12 13 10 7 11 14 15 (8 and 7 cross the halves)
     const __m256i swapped = _mm256_permute4x64_epi64(q, 0x4E);
@@ -208,16 +217,47 @@ int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int f
                                                   WORDS(-1, -1, -1, -1, 7, -1, -1, -1), 1);
 #undef WORDS
 #undef W2B
-    const __m256i scan = _mm256_or_si256(_mm256_shuffle_epi8(q, own), _mm256_shuffle_epi8(swapped, other));
+    return _mm256_or_si256(_mm256_shuffle_epi8(q, own), _mm256_shuffle_epi8(swapped, other));
+}
+// two bits per level: set where it is zero
+inline uint32_t ZeroLevels(__m256i scan) {
+    return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(scan, _mm256_setzero_si256())));
+}
+} // namespace
+
+namespace avx2 {
+int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first) {
+    const __m256i scan = QuantScan(L256(in), QuantParams(qp, intra));
     const int16_t keep = levels[0];
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(levels), scan);
-    // two bits per level: set where it is zero; the first is not counted when skipped
-    uint32_t zeros = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(scan, _mm256_setzero_si256())));
+    // the first is not counted when skipped
+    uint32_t zeros = ZeroLevels(scan);
     if (first) {
         levels[0] = keep;
         zeros |= 3u;
     }
     return 16 - __builtin_popcount(zeros) / 2;
+}
+
+int FdctQuant8x4(int16_t levels0[16], int16_t levels1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp,
+                 int qp, bool intra) {
+    __m128i r[4];
+    LoadDiff8x4(r, src, ss, pred, sp);
+    DctPass(r);
+    Transpose2x4x4(r);
+    DctPass(r);
+    Transpose2x4x4(r);
+    // rows of the left block in the low halves, of the right one in the high
+    const __m256i c0 = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi64(r[0], r[1])),
+                                               _mm_unpacklo_epi64(r[2], r[3]), 1);
+    const __m256i c1 = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpackhi_epi64(r[0], r[1])),
+                                               _mm_unpackhi_epi64(r[2], r[3]), 1);
+    const QuantParams q(qp, intra);
+    const __m256i s0 = QuantScan(c0, q), s1 = QuantScan(c1, q);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(levels0), s0);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(levels1), s1);
+    const int n0 = 16 - __builtin_popcount(ZeroLevels(s0)) / 2, n1 = 16 - __builtin_popcount(ZeroLevels(s1)) / 2;
+    return n0 | (n1 << 8);
 }
 
 // Deblocking: the 16 lanes of an edge in one vector of 16-bit lanes (the

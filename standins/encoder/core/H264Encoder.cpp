@@ -118,19 +118,18 @@ void TransformInterLuma(int16_t levels[16][16], uint8_t nz[16], const uint8_t* s
     int sad[16];
     Sad4x4x16(src, ss, pred, ps, sad);
     const int zeroSad = ZeroBlockSad(qp, false);
-    int16_t coef[2][16];
     for (int b = 0; b < 16; b += 2) {
         const int ox = kBlkX[b] * 4, oy = kBlkY[b] * 4;
         const bool zero0 = sad[kBlkY[b] * 4 + kBlkX[b]] <= zeroSad;
         const bool zero1 = sad[kBlkY[b + 1] * 4 + kBlkX[b + 1]] <= zeroSad;
-        if (!(zero0 && zero1)) Fdct8x4(coef[0], coef[1], src + oy * ss + ox, ss, pred + oy * ps + ox, ps);
-        for (int k = 0; k < 2; ++k) {
-            if (k ? zero1 : zero0) {
-                std::memset(levels[b + k], 0, sizeof(levels[b + k]));
-                nz[b + k] = 0;
-            } else {
-                nz[b + k] = static_cast<uint8_t>(Quant4x4(coef[k], levels[b + k], qp, false, 0));
-            }
+        if (zero0 && zero1) {
+            std::memset(levels[b], 0, 2 * sizeof(levels[b]));
+            nz[b] = nz[b + 1] = 0;
+        } else {
+            // a block of the pair under the bound quantises to nothing as well
+            const int n = FdctQuant8x4(levels[b], levels[b + 1], src + oy * ss + ox, ss, pred + oy * ps + ox, ps, qp, false);
+            nz[b] = static_cast<uint8_t>(n & 0xFF);
+            nz[b + 1] = static_cast<uint8_t>(n >> 8);
         }
     }
 }

@@ -15,6 +15,16 @@ namespace vcore {
     VCORE_PIXEL_COST(prefix##4x8);                                                                                     \
     VCORE_PIXEL_COST(prefix##4x4)
 
+// A set's fdctQuant8x4 made of its own transform and quantiser.
+template <void (*Fdct)(int16_t*, int16_t*, const uint8_t*, int, const uint8_t*, int),
+          int (*Quant)(const int16_t*, int16_t*, int, bool, int)>
+int FdctQuant8x4Of(int16_t levels0[16], int16_t levels1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp,
+                   int qp, bool intra) {
+    int16_t c[2][16];
+    Fdct(c[0], c[1], src, ss, pred, sp);
+    return Quant(c[0], levels0, qp, intra, 0) | (Quant(c[1], levels1, qp, intra, 0) << 8);
+}
+
 // The plain C++ reference implementations.
 namespace ref {
 VCORE_PIXEL_COST_SIZES(Sad);
@@ -89,6 +99,8 @@ void Avg16x16(uint8_t* dst, int sd, const uint8_t* a, const uint8_t* b, int s);
 void SixTapRow(const uint8_t* s, int st, uint8_t* dh, uint8_t* dv, uint8_t* dj, int16_t* v1, int x0, int x1, int v0,
                int v1end);
 int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first);
+int FdctQuant8x4(int16_t levels0[16], int16_t levels1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp,
+                 int qp, bool intra);
 void DeblockLuma(uint8_t* pix, int stride, bool vertical, const uint8_t bS[4], int qp);
 void DeblockChroma(uint8_t* u, uint8_t* v, int stride, bool vertical, const uint8_t bS[4], int qpc);
 } // namespace avx2

@@ -38,6 +38,10 @@ struct KernelSet {
     void (*idctDcAdd)(uint8_t* dst, int sd, const uint8_t* pred, int sp, int dc);
     int (*quant4x4)(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first);
     void (*dequant4x4)(const int16_t levels[16], int16_t out[16], int qp, int first);
+    // fdct8x4 and quant4x4 (first 0) of both blocks at once: the levels'
+    // counts, of the left block in bits 0-7, of the right one in bits 8-15
+    int (*fdctQuant8x4)(int16_t levels0[16], int16_t levels1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp,
+                        int qp, bool intra);
 
     // intra prediction (see Intra.h)
     void (*predIntra16)(int mode, const uint8_t* rec, int stride, bool top, bool left, uint8_t* dst);
