@@ -55,7 +55,7 @@ const KernelSet kKernelsAvx2 = {
     "avx2", CpuLevel::Avx2,
     {avx2::Sad16x16, avx2::Sad16x8, sse2::Sad8x16, sse2::Sad8x8, sse2::Sad8x4, sse2::Sad4x8, sse2::Sad4x4},
     {avx2::Satd16x16, avx2::Satd16x8, avx2::Satd8x16, avx2::Satd8x8, ssse3::Satd8x4, ssse3::Satd4x8, ssse3::Satd4x4},
-    avx2::Avg16x16, sse2::Sad4x4x16,
+    avx2::Avg16x16, avx2::Sad4x4x16,
     sse2::Fdct4x4, sse2::Fdct8x4, sse2::Idct4x4Add, sse2::IdctDcAdd, avx2::Quant4x4, ssse3::Dequant4x4,
     avx2::FdctQuant8x4,
     sse2::PredIntra16, sse2::PredChroma8, ssse3::PredIntra4,
