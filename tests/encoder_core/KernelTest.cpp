@@ -102,7 +102,7 @@ TEST(Kernels, PixelCostsMatchReference) {
 TEST(Kernels, TransformsAndQuantisationMatchReference) {
     std::mt19937 rng(2);
     std::uniform_int_distribution<int> coef(-32768, 32767), smallCoef(-600, 600), pick(0, 3);
-    Pixels src(64 * 5), pred(64 * 5);
+    Pixels src(64 * 9), pred(64 * 9); // up to eight rows
     for (const KernelSet* k : SimdSets())
         for (Fill f : kFills)
             for (int i = 0; i < 60; ++i) {
@@ -117,6 +117,14 @@ TEST(Kernels, TransformsAndQuantisationMatchReference) {
                 Ref().fdct8x4(o2, p2, src.At(5), 63, pred.At(2), 64);
                 ASSERT_EQ(0, std::memcmp(o1, o2, sizeof o1)) << "forward 8x4 left " << w;
                 ASSERT_EQ(0, std::memcmp(p1, p2, sizeof p1)) << "forward 8x4 right " << w;
+                int16_t q1[4][16], q2[4][16];
+                k->fdct8x8(q1, src.At(5), 63, pred.At(2), 64);
+                Ref().fdct8x8(q2, src.At(5), 63, pred.At(2), 64);
+                ASSERT_EQ(0, std::memcmp(q1, q2, sizeof q1)) << "forward 8x8 " << w;
+                for (int b = 0; b < 4; ++b) {
+                    Ref().fdct4x4(o2, src.At(5 + (b >> 1) * 4 * 63 + (b & 1) * 4), 63, pred.At(2 + (b >> 1) * 4 * 64 + (b & 1) * 4), 64);
+                    ASSERT_EQ(0, std::memcmp(q1[b], o2, sizeof o2)) << "forward 8x8, block " << b << " " << w;
+                }
                 for (int intra = 0; intra < 2; ++intra) {
                     // the fused pair against the reference transform and quantiser
                     const int qp = (i * 7 + intra * 13) % 52;

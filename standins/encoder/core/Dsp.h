@@ -61,6 +61,10 @@ inline void Fdct4x4(int16_t out[16], const uint8_t* src, int ss, const uint8_t* 
 inline void Fdct8x4(int16_t out0[16], int16_t out1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp) {
     Kern().fdct8x4(out0, out1, src, ss, pred, sp);
 }
+// the same for the four blocks of an 8x8 block (raster order)
+inline void Fdct8x8(int16_t out[4][16], const uint8_t* src, int ss, const uint8_t* pred, int sp) {
+    Kern().fdct8x8(out, src, ss, pred, sp);
+}
 // inverse transform of dequantised coefficients, adds to pred and writes dst
 inline void Idct4x4Add(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef[16]) {
     Kern().idct4x4Add(dst, sd, pred, sp, coef);

@@ -52,6 +52,14 @@ inline void Transpose4x4x4(__m256i r[4]) {
     r[2] = _mm256_unpacklo_epi64(b1, b3);
     r[3] = _mm256_unpackhi_epi64(b1, b3);
 }
+inline void DctPass(__m256i r[4]) {
+    const __m256i s03 = _mm256_add_epi16(r[0], r[3]), m03 = _mm256_sub_epi16(r[0], r[3]);
+    const __m256i s12 = _mm256_add_epi16(r[1], r[2]), m12 = _mm256_sub_epi16(r[1], r[2]);
+    r[0] = _mm256_add_epi16(s03, s12);
+    r[1] = _mm256_add_epi16(_mm256_add_epi16(m03, m03), m12);
+    r[2] = _mm256_sub_epi16(s03, s12);
+    r[3] = _mm256_sub_epi16(m03, _mm256_add_epi16(m12, m12));
+}
 inline void HadamardPass(__m256i r[4]) {
     const __m256i s01 = _mm256_add_epi16(r[0], r[1]), d01 = _mm256_sub_epi16(r[0], r[1]);
     const __m256i s23 = _mm256_add_epi16(r[2], r[3]), d23 = _mm256_sub_epi16(r[2], r[3]);
@@ -123,6 +131,28 @@ int Satd8x16(const uint8_t* a, int sa, const uint8_t* b, int sb) {
     return Sum32x8(_mm256_add_epi32(Satd8x8Acc(a, sa, b, sb), Satd8x8Acc(a + 8 * sa, sa, b + 8 * sb, sb))) >> 1;
 }
 int Satd8x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Sum32x8(Satd8x8Acc(a, sa, b, sb)) >> 1; }
+
+void Fdct8x8(int16_t out[4][16], const uint8_t* src, int ss, const uint8_t* pred, int sp) {
+    // rows 0-3 of the top blocks in the low halves, of the bottom blocks in the high
+    __m256i r[4];
+    for (int i = 0; i < 4; ++i)
+        r[i] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(Rows8(src + i * ss, ss)), _mm256_cvtepu8_epi16(Rows8(pred + i * sp, sp)));
+    DctPass(r);
+    Transpose4x4x4(r);
+    DctPass(r);
+    Transpose4x4x4(r);
+    const __m256i lo01 = _mm256_unpacklo_epi64(r[0], r[1]), lo23 = _mm256_unpacklo_epi64(r[2], r[3]);
+    const __m256i hi01 = _mm256_unpackhi_epi64(r[0], r[1]), hi23 = _mm256_unpackhi_epi64(r[2], r[3]);
+    const auto store = [](int16_t* d, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v); };
+    store(out[0], _mm256_castsi256_si128(lo01));
+    store(out[0] + 8, _mm256_castsi256_si128(lo23));
+    store(out[1], _mm256_castsi256_si128(hi01));
+    store(out[1] + 8, _mm256_castsi256_si128(hi23));
+    store(out[2], _mm256_extracti128_si256(lo01, 1));
+    store(out[2] + 8, _mm256_extracti128_si256(lo23, 1));
+    store(out[3], _mm256_extracti128_si256(hi01, 1));
+    store(out[3] + 8, _mm256_extracti128_si256(hi23, 1));
+}
 
 void Sad4x4x16(const uint8_t* a, int sa, const uint8_t* b, int sb, int sad[16]) {
     const __m256i ones8 = _mm256_set1_epi8(1), ones16 = _mm256_set1_epi16(1);

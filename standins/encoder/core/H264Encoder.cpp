@@ -104,9 +104,10 @@ SpeedProfile MakeProfile(int s) {
 // Forward transforms of all 4x4 blocks of a 16x16 luma block (coding order)
 // or of an 8x8 chroma block (raster order); pairs of blocks side by side.
 void FdctLuma16(int16_t coef[16][16], const uint8_t* src, int ss, const uint8_t* pred, int ps) {
-    for (int b = 0; b < 16; b += 2) {
-        const int ox = kBlkX[b] * 4, oy = kBlkY[b] * 4;
-        Fdct8x4(coef[b], coef[b + 1], src + oy * ss + ox, ss, pred + oy * ps + ox, ps);
+    // coding order is raster order within each 8x8 quarter
+    for (int q = 0; q < 4; ++q) {
+        const int ox = (q & 1) * 8, oy = (q >> 1) * 8;
+        Fdct8x8(coef + 4 * q, src + oy * ss + ox, ss, pred + oy * ps + ox, ps);
     }
 }
 // Forward transforms and quantisation of the 16 luma blocks of an inter
@@ -135,8 +136,7 @@ void TransformInterLuma(int16_t levels[16][16], uint8_t nz[16], const uint8_t* s
 }
 
 void FdctChroma8(int16_t coef[4][16], const uint8_t* src, int ss, const uint8_t* pred, int ps) {
-    Fdct8x4(coef[0], coef[1], src, ss, pred, ps);
-    Fdct8x4(coef[2], coef[3], src + 4 * ss, ss, pred + 4 * ps, ps);
+    Fdct8x8(coef, src, ss, pred, ps);
 }
 
 // The lock and condition the workers wait with. On Windows the system's own:

@@ -25,6 +25,13 @@ int FdctQuant8x4Of(int16_t levels0[16], int16_t levels1[16], const uint8_t* src,
     return Quant(c[0], levels0, qp, intra, 0) | (Quant(c[1], levels1, qp, intra, 0) << 8);
 }
 
+// A set's fdct8x8 made of its fdct8x4.
+template <void (*Fdct)(int16_t*, int16_t*, const uint8_t*, int, const uint8_t*, int)>
+void Fdct8x8Of(int16_t out[4][16], const uint8_t* src, int ss, const uint8_t* pred, int sp) {
+    Fdct(out[0], out[1], src, ss, pred, sp);
+    Fdct(out[2], out[3], src + 4 * ss, ss, pred + 4 * sp, sp);
+}
+
 // The plain C++ reference implementations.
 namespace ref {
 VCORE_PIXEL_COST_SIZES(Sad);
@@ -97,6 +104,7 @@ VCORE_PIXEL_COST(Satd8x16);
 VCORE_PIXEL_COST(Satd8x8);
 void Avg16x16(uint8_t* dst, int sd, const uint8_t* a, const uint8_t* b, int s);
 void Sad4x4x16(const uint8_t* a, int sa, const uint8_t* b, int sb, int sad[16]);
+void Fdct8x8(int16_t out[4][16], const uint8_t* src, int ss, const uint8_t* pred, int sp);
 void SixTapRow(const uint8_t* s, int st, uint8_t* dh, uint8_t* dv, uint8_t* dj, int16_t* v1, int x0, int x1, int v0,
                int v1end);
 int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first);
