@@ -1754,17 +1754,19 @@ void MbCoder::StoreMbState(int mbx, int mby, int kind, int mx, int my) {
         mv_[mb * 8 + static_cast<size_t>(b) * 2 + 1] = parts ? partMv_[2 * b + 1] : static_cast<int16_t>(my);
     }
     carriesQp_[mb] = 0; // WriteMb sets it and the QP; without, the QP is known when the row is joined
-    const int w4 = mbW_ * 4;
+    // the macroblock's 4x4 (luma) and 2x2 (chroma) entries, a row at a time
+    const int w4 = mbW_ * 4, w2 = mbW_ * 2;
+    const size_t at4 = static_cast<size_t>(mby * 4 * w4 + mbx * 4), at2 = static_cast<size_t>(mby * 2 * w2 + mbx * 2);
     if (kind != kMbI4) {
-        for (int b = 0; b < 16; ++b)
-            i4Mode_[static_cast<size_t>((mby * 4 + kBlkY[b]) * w4 + mbx * 4 + kBlkX[b])] = -1;
+        int8_t* m = i4Mode_.data() + at4;
+        for (int r = 0; r < 4; ++r) std::memset(m + r * w4, -1, 4);
     }
     if (kind == kMbSkip) {
-        for (int b = 0; b < 16; ++b) nnzY_[static_cast<size_t>((mby * 4 + kBlkY[b]) * w4 + mbx * 4 + kBlkX[b])] = 0;
-        const int w2 = mbW_ * 2;
-        for (int b = 0; b < 4; ++b) {
-            nnzU_[static_cast<size_t>((mby * 2 + (b >> 1)) * w2 + mbx * 2 + (b & 1))] = 0;
-            nnzV_[static_cast<size_t>((mby * 2 + (b >> 1)) * w2 + mbx * 2 + (b & 1))] = 0;
+        uint8_t* n = nnzY_.data() + at4;
+        for (int r = 0; r < 4; ++r) std::memset(n + r * w4, 0, 4);
+        for (int r = 0; r < 2; ++r) {
+            std::memset(nnzU_.data() + at2 + static_cast<size_t>(r * w2), 0, 2);
+            std::memset(nnzV_.data() + at2 + static_cast<size_t>(r * w2), 0, 2);
         }
     }
 }
