@@ -324,38 +324,34 @@ inline __m256i Twice(__m256i a) { return _mm256_add_epi16(a, a); }
 } // namespace avx2
 
 namespace {
-// v: 16 lanes as 8 byte vectors (index 0 = p3 ... 7 = q3); bs, tc0: a byte per lane.
-void Filter16(__m128i v[8], __m128i bsBytes, __m128i tcBytes, int alpha, int beta, bool chroma) {
+// w: 16 lanes in 16 bits (index 0 = p3 ... 7 = q3); bs, tc0 per lane. The new
+// p2 .. q2 go to w[1..6] (p0 and q0 not yet clipped to 0..255); false when
+// no lane is filtered (w unchanged).
+bool FilterWords(__m256i w[8], __m256i bs, __m256i tc0, int alpha, int beta, bool chroma) {
     using namespace avx2::deblock;
     const __m256i z = _mm256_setzero_si256();
     const __m256i one = _mm256_set1_epi16(1), two = _mm256_set1_epi16(2), four = _mm256_set1_epi16(4);
     const __m256i va = _mm256_set1_epi16(static_cast<int16_t>(alpha)), vb = _mm256_set1_epi16(static_cast<int16_t>(beta));
-    const __m256i bs = _mm256_cvtepu8_epi16(bsBytes);
-    const __m256i p1 = _mm256_cvtepu8_epi16(v[2]), p0 = _mm256_cvtepu8_epi16(v[3]);
-    const __m256i q0 = _mm256_cvtepu8_epi16(v[4]), q1 = _mm256_cvtepu8_epi16(v[5]);
+    const __m256i p1 = w[2], p0 = w[3], q0 = w[4], q1 = w[5];
     const __m256i d0 = Abs16(p0, q0);
     __m256i m = _mm256_and_si256(_mm256_cmpgt_epi16(va, d0), _mm256_cmpgt_epi16(vb, Abs16(p1, p0)));
     m = _mm256_and_si256(m, _mm256_cmpgt_epi16(vb, Abs16(q1, q0)));
     m = _mm256_and_si256(m, _mm256_cmpgt_epi16(bs, z));
-    if (_mm256_testz_si256(m, m)) return;
-    const __m256i tc0 = _mm256_cvtepu8_epi16(tcBytes);
+    if (_mm256_testz_si256(m, m)) return false;
     const __m256i strong = _mm256_cmpeq_epi16(bs, four);
     const __m256i ms = _mm256_and_si256(m, strong), mn = _mm256_andnot_si256(strong, m);
     // normal filter
     __m256i delta = Add(_mm256_slli_epi16(Sub(q0, p0), 2), Sub(p1, q1));
     const __m256i weakP0 = Sra(Add(Add(Twice(p1), p0), Add(q1, two)), 2);
     const __m256i weakQ0 = Sra(Add(Add(Twice(q1), q0), Add(p1, two)), 2);
-    auto narrow = [](__m256i x) {
-        return _mm_packus_epi16(_mm256_castsi256_si128(x), _mm256_extracti128_si256(x, 1));
-    };
     if (chroma) {
         const __m256i tc = Add(tc0, one);
         delta = Clip(Sra(Add(delta, four), 3), Sub(z, tc), tc);
-        v[3] = narrow(Sel(ms, weakP0, Sel(mn, Add(p0, delta), p0))); // packus clips
-        v[4] = narrow(Sel(ms, weakQ0, Sel(mn, Sub(q0, delta), q0)));
-        return;
+        w[3] = Sel(ms, weakP0, Sel(mn, Add(p0, delta), p0));
+        w[4] = Sel(ms, weakQ0, Sel(mn, Sub(q0, delta), q0));
+        return true;
     }
-    const __m256i p2 = _mm256_cvtepu8_epi16(v[1]), q2 = _mm256_cvtepu8_epi16(v[6]);
+    const __m256i p2 = w[1], q2 = w[6];
     const __m256i ap = _mm256_cmpgt_epi16(vb, Abs16(p2, p0)), aq = _mm256_cmpgt_epi16(vb, Abs16(q2, q0));
     const __m256i tc = Sub(Sub(tc0, ap), aq); // masks are -1
     delta = Clip(Sra(Add(delta, four), 3), Sub(z, tc), tc);
@@ -365,7 +361,7 @@ void Filter16(__m128i v[8], __m128i bsBytes, __m128i tcBytes, int alpha, int bet
     const __m256i np1 = Sel(ap, Add(p1, Clip(Sra(Sub(Add(p2, avg), Twice(p1)), 1), ntc0, tc0)), p1);
     const __m256i nq1 = Sel(aq, Add(q1, Clip(Sra(Sub(Add(q2, avg), Twice(q1)), 1), ntc0, tc0)), q1);
     // strong filter (bS 4)
-    const __m256i p3 = _mm256_cvtepu8_epi16(v[0]), q3 = _mm256_cvtepu8_epi16(v[7]);
+    const __m256i p3 = w[0], q3 = w[7];
     const __m256i small = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<int16_t>((alpha >> 2) + 2)), d0);
     const __m256i sP = _mm256_and_si256(ap, small), sQ = _mm256_and_si256(aq, small);
     const __m256i pq = Add(p0, q0);
@@ -375,24 +371,83 @@ void Filter16(__m128i v[8], __m128i bsBytes, __m128i tcBytes, int alpha, int bet
     const __m256i sq0 = Sel(sQ, Sra(Add(Add(q2, Twice(Add(q1, pq))), Add(p1, four)), 3), weakQ0);
     const __m256i sq1 = Sel(sQ, Sra(Add(Add(q2, q1), Add(pq, two)), 2), q1);
     const __m256i sq2 = Sel(sQ, Sra(Add(Add(Twice(q3), Add(Twice(q2), q2)), Add(Add(q1, pq), four)), 3), q2);
-    v[1] = narrow(Sel(ms, sp2, p2));
-    v[2] = narrow(Sel(ms, sp1, Sel(mn, np1, p1)));
-    v[3] = narrow(Sel(ms, sp0, Sel(mn, np0, p0)));
-    v[4] = narrow(Sel(ms, sq0, Sel(mn, nq0, q0)));
-    v[5] = narrow(Sel(ms, sq1, Sel(mn, nq1, q1)));
-    v[6] = narrow(Sel(ms, sq2, q2));
+    w[1] = Sel(ms, sp2, p2);
+    w[2] = Sel(ms, sp1, Sel(mn, np1, p1));
+    w[3] = Sel(ms, sp0, Sel(mn, np0, p0));
+    w[4] = Sel(ms, sq0, Sel(mn, nq0, q0));
+    w[5] = Sel(ms, sq1, Sel(mn, nq1, q1));
+    w[6] = Sel(ms, sq2, q2);
+    return true;
+}
+
+// v: 16 lanes as 8 byte vectors (index 0 = p3 ... 7 = q3); bs, tc0: a byte per lane.
+void Filter16(__m128i v[8], __m128i bsBytes, __m128i tcBytes, int alpha, int beta, bool chroma) {
+    __m256i w[8];
+    for (int k = 0; k < 8; ++k) w[k] = _mm256_cvtepu8_epi16(v[k]);
+    if (!FilterWords(w, _mm256_cvtepu8_epi16(bsBytes), _mm256_cvtepu8_epi16(tcBytes), alpha, beta, chroma)) return;
+    for (int k = 1; k < 7; ++k) // packus clips p0 and q0
+        v[k] = _mm_packus_epi16(_mm256_castsi256_si128(w[k]), _mm256_extracti128_si256(w[k], 1));
 }
 #define VCORE_DEBLOCK_OWN_FILTER
 #include "DeblockSimd.h"
 #undef VCORE_DEBLOCK_OWN_FILTER
+
+// An edge between columns: 8 lines from top (low halves) and 8 from bottom
+// (high halves), top and bottom at p3 of their first line. The 8x8 bytes of
+// each half are transposed in place, widened to 16 bits, filtered and put back.
+void DeblockVertical(uint8_t* top, uint8_t* bottom, int stride, const uint8_t bS[4], int qp, bool chroma) {
+    const int alpha = kDeblockAlpha[qp], beta = kDeblockBeta[qp];
+    if (alpha == 0 || beta == 0) return;
+    __m128i bsBytes, tcBytes;
+    LaneParams(bS, qp, chroma, &bsBytes, &tcBytes);
+    __m256i a[8];
+    for (int i = 0; i < 8; ++i)
+        a[i] = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + i * stride))),
+                                       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom + i * stride)), 1);
+    // rows -> columns: d[k] holds columns 2k and 2k + 1 (8 lines each)
+    const __m256i b0 = _mm256_unpacklo_epi8(a[0], a[1]), b1 = _mm256_unpacklo_epi8(a[2], a[3]);
+    const __m256i b2 = _mm256_unpacklo_epi8(a[4], a[5]), b3 = _mm256_unpacklo_epi8(a[6], a[7]);
+    const __m256i c0 = _mm256_unpacklo_epi16(b0, b1), c1 = _mm256_unpackhi_epi16(b0, b1);
+    const __m256i c2 = _mm256_unpacklo_epi16(b2, b3), c3 = _mm256_unpackhi_epi16(b2, b3);
+    __m256i d[4] = {_mm256_unpacklo_epi32(c0, c2), _mm256_unpackhi_epi32(c0, c2), _mm256_unpacklo_epi32(c1, c3),
+                    _mm256_unpackhi_epi32(c1, c3)};
+    const __m256i z = _mm256_setzero_si256();
+    __m256i w[8];
+    for (int k = 0; k < 4; ++k) {
+        w[2 * k] = _mm256_unpacklo_epi8(d[k], z);
+        w[2 * k + 1] = _mm256_unpackhi_epi8(d[k], z);
+    }
+    if (!FilterWords(w, _mm256_cvtepu8_epi16(bsBytes), _mm256_cvtepu8_epi16(tcBytes), alpha, beta, chroma)) return;
+    for (int k = 0; k < 4; ++k) d[k] = _mm256_packus_epi16(w[2 * k], w[2 * k + 1]); // clips p0 and q0
+    // columns -> rows: e[k] holds lines 2k and 2k + 1
+    const __m256i t0 = _mm256_unpacklo_epi8(d[0], d[1]), t1 = _mm256_unpackhi_epi8(d[0], d[1]);
+    const __m256i t2 = _mm256_unpacklo_epi8(d[2], d[3]), t3 = _mm256_unpackhi_epi8(d[2], d[3]);
+    const __m256i u0 = _mm256_unpacklo_epi8(t0, t1), u1 = _mm256_unpackhi_epi8(t0, t1); // columns 0-3
+    const __m256i u2 = _mm256_unpacklo_epi8(t2, t3), u3 = _mm256_unpackhi_epi8(t2, t3); // columns 4-7
+    const __m256i e[4] = {_mm256_unpacklo_epi32(u0, u2), _mm256_unpackhi_epi32(u0, u2), _mm256_unpacklo_epi32(u1, u3),
+                          _mm256_unpackhi_epi32(u1, u3)};
+    for (int k = 0; k < 4; ++k) {
+        const __m128i lo = _mm256_castsi256_si128(e[k]), hi = _mm256_extracti128_si256(e[k], 1);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(top + 2 * k * stride), lo);
+        _mm_storeh_pd(reinterpret_cast<double*>(top + (2 * k + 1) * stride), _mm_castsi128_pd(lo));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(bottom + 2 * k * stride), hi);
+        _mm_storeh_pd(reinterpret_cast<double*>(bottom + (2 * k + 1) * stride), _mm_castsi128_pd(hi));
+    }
+}
 } // namespace
 
 namespace avx2 {
 void DeblockLuma(uint8_t* pix, int stride, bool vertical, const uint8_t bS[4], int qp) {
-    DeblockLumaEdge(pix, stride, vertical, bS, qp);
+    if (vertical)
+        DeblockVertical(pix - 4, pix + 8 * stride - 4, stride, bS, qp, false);
+    else
+        DeblockLumaEdge(pix, stride, false, bS, qp);
 }
 void DeblockChroma(uint8_t* u, uint8_t* v, int stride, bool vertical, const uint8_t bS[4], int qpc) {
-    DeblockChromaEdge(u, v, stride, vertical, bS, qpc);
+    if (vertical)
+        DeblockVertical(u - 4, v - 4, stride, bS, qpc, true);
+    else
+        DeblockChromaEdge(u, v, stride, false, bS, qpc);
 }
 } // namespace avx2
 } // namespace vcore
