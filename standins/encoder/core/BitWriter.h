@@ -16,8 +16,7 @@ public:
 
     // Writes the low `bits` bits of value (bits <= 32), MSB first.
     inline void Put(uint32_t value, int bits) {
-        if (bits == 0) return;
-        acc_ = (acc_ << bits) | (value & (0xFFFFFFFFu >> (32 - bits)));
+        acc_ = (acc_ << bits) | (value & ((1ull << bits) - 1)); // nothing when bits is 0
         n_ += bits;
         if (n_ >= 32) {
             n_ -= 32;

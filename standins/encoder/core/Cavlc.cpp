@@ -139,7 +139,7 @@ int WriteResidualBlock(BitWriter& bw, const int16_t* coef, int maxCoeff, int nC)
     int totalZeros = 0;
     if (nonzero) {
         int i = 31 - __builtin_clz(nonzero);
-        totalZeros = i + 1 - __builtin_popcount(nonzero);
+        const int highest = i;
         for (;;) {
             level[total] = coef[i];
             nonzero &= ~(1u << i);
@@ -148,6 +148,7 @@ int WriteResidualBlock(BitWriter& bw, const int16_t* coef, int maxCoeff, int nC)
             if (next < 0) break;
             i = next;
         }
+        totalZeros = highest + 1 - total;
     }
     // totalZeros counts every zero below the highest level, including those
     // below the lowest one (run[total - 1], which is never written)
