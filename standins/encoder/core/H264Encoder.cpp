@@ -354,7 +354,11 @@ public:
     void WriteSliceHeader(BitWriter& bw, int firstMb, bool idr, bool intraSlice);
     void LoadSource(const uint8_t* y, int sy, const uint8_t* u, int su, const uint8_t* v, int sv);
     void BuildHalfPlanes(int y0, int y1, int worker);
-    void EnsureHalfPlanes();
+    // inline: asked for by every sub-sample prediction
+    void EnsureHalfPlanes() {
+        if (!planesReady_.load(std::memory_order_acquire)) BuildHalfPlanesOnce();
+    }
+    void BuildHalfPlanesOnce();
     double Analyse(bool intra, double* motion);
     void KeepSourceLuma();
     void EncodePicture(bool idr, bool intra, int qp, double targetBits, double maxBits, ByteSink& out,
@@ -834,8 +838,7 @@ void EncoderImpl::BuildHalfPlanes(int y0, int y1, int worker) {
 
 // The half-sample planes are made on first use of a fractional vector (the
 // fastest settings seldom need them); a row that needs them meanwhile waits.
-void EncoderImpl::EnsureHalfPlanes() {
-    if (planesReady_.load(std::memory_order_acquire)) return;
+void EncoderImpl::BuildHalfPlanesOnce() {
     std::lock_guard<std::mutex> l(planesLock_);
     if (planesReady_.load(std::memory_order_relaxed)) return;
     BuildHalfPlanes(-kPadY + 2, hp_ + kPadY - 4, 0);
