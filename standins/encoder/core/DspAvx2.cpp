@@ -154,6 +154,35 @@ void Fdct8x8(int16_t out[4][16], const uint8_t* src, int ss, const uint8_t* pred
     store(out[3] + 8, _mm256_extracti128_si256(hi23, 1));
 }
 
+void ChromaMc8x8(uint8_t* d, int ds, const uint8_t* s, int ss, int dx, int dy) {
+    if (dx == 0 && dy == 0) {
+        sse2::ChromaMc8x8(d, ds, s, ss, 0, 0); // a copy
+        return;
+    }
+    const int wA = (8 - dx) * (8 - dy), wB = dx * (8 - dy), wC = (8 - dx) * dy, wD = dx * dy; // each <= 64
+    // byte pairs (s[x], s[x + 1]) against weight pairs; a row's sum is at most 64 * 255
+    const __m256i wAB = _mm256_set1_epi16(static_cast<int16_t>(wA | (wB << 8)));
+    const __m256i wCD = _mm256_set1_epi16(static_cast<int16_t>(wC | (wD << 8)));
+    const __m256i r32 = _mm256_set1_epi16(32);
+    const auto pairs = [&](int y) {
+        const uint8_t* p = s + y * ss;
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
+                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 1)));
+    };
+    __m128i cur = pairs(0);
+    for (int y = 0; y < 8; y += 2) {
+        const __m128i next = pairs(y + 1), after = pairs(y + 2);
+        const __m256i top = _mm256_inserti128_si256(_mm256_castsi128_si256(cur), next, 1);
+        const __m256i bot = _mm256_inserti128_si256(_mm256_castsi128_si256(next), after, 1);
+        __m256i t = _mm256_add_epi16(_mm256_maddubs_epi16(top, wAB), _mm256_maddubs_epi16(bot, wCD));
+        t = _mm256_srli_epi16(_mm256_add_epi16(t, r32), 6);
+        const __m256i px = _mm256_packus_epi16(t, t);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(d + y * ds), _mm256_castsi256_si128(px));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(d + (y + 1) * ds), _mm256_extracti128_si256(px, 1));
+        cur = after;
+    }
+}
+
 void Sad4x4x16(const uint8_t* a, int sa, const uint8_t* b, int sb, int sad[16]) {
     const __m256i ones8 = _mm256_set1_epi8(1), ones16 = _mm256_set1_epi16(1);
     for (int by = 0; by < 4; ++by) {

@@ -105,6 +105,7 @@ VCORE_PIXEL_COST(Satd8x8);
 void Avg16x16(uint8_t* dst, int sd, const uint8_t* a, const uint8_t* b, int s);
 void Sad4x4x16(const uint8_t* a, int sa, const uint8_t* b, int sb, int sad[16]);
 void Fdct8x8(int16_t out[4][16], const uint8_t* src, int ss, const uint8_t* pred, int sp);
+void ChromaMc8x8(uint8_t* dst, int ds, const uint8_t* src, int ss, int dx, int dy);
 void SixTapRow(const uint8_t* s, int st, uint8_t* dh, uint8_t* dv, uint8_t* dj, int16_t* v1, int x0, int x1, int v0,
                int v1end);
 int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first);

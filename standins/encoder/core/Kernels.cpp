@@ -59,7 +59,7 @@ const KernelSet kKernelsAvx2 = {
     sse2::Fdct4x4, sse2::Fdct8x4, avx2::Fdct8x8, sse2::Idct4x4Add, sse2::IdctDcAdd, avx2::Quant4x4, ssse3::Dequant4x4,
     avx2::FdctQuant8x4,
     sse2::PredIntra16, sse2::PredChroma8, ssse3::PredIntra4,
-    avx2::SixTapRow, sse2::ChromaMc8x8,
+    avx2::SixTapRow, avx2::ChromaMc8x8,
     avx2::DeblockLuma, avx2::DeblockChroma,
     ssse3::RgbToY, ref::RgbToUv, sse2::Yuy2ToY, sse2::Yuy2ToUv, sse2::SplitUv,
 };
