@@ -112,6 +112,43 @@ const CbpCodes kCbpCodes;
 
 int CbpCodeNum(int cbp, bool intra) { return intra ? kCbpCodes.intra[cbp] : kCbpCodes.inter[cbp]; }
 
+int DecimateScore(const int16_t* coef, int maxCoeff) {
+    static const uint8_t kTab[16] = {3, 2, 2, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    uint32_t nonzero = 0;
+#if defined(__SSE2__)
+    {
+        const int16_t* c = maxCoeff == 16 ? coef : coef - 1; // AC: the entry before is the block's DC
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 8));
+        const __m128i z = _mm_setzero_si128(), one = _mm_set1_epi16(1), minusOne = _mm_set1_epi16(-1);
+        nonzero = ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(a, z), _mm_cmpeq_epi16(b, z)))) &
+                  0xFFFFu;
+        const __m128i big = _mm_packs_epi16(_mm_or_si128(_mm_cmpgt_epi16(a, one), _mm_cmplt_epi16(a, minusOne)),
+                                            _mm_or_si128(_mm_cmpgt_epi16(b, one), _mm_cmplt_epi16(b, minusOne)));
+        uint32_t bigMask = static_cast<uint32_t>(_mm_movemask_epi8(big));
+        if (maxCoeff == 15) {
+            nonzero >>= 1;
+            bigMask >>= 1;
+        }
+        if (bigMask) return 9;
+    }
+#else
+    for (int i = 0; i < maxCoeff; ++i) {
+        if (coef[i] > 1 || coef[i] < -1) return 9;
+        nonzero |= static_cast<uint32_t>(coef[i] != 0) << i;
+    }
+#endif
+    // every level is +-1: a weight for the zeros between it and the next lower one
+    int score = 0;
+    while (nonzero) {
+        const int i = 31 - __builtin_clz(nonzero);
+        nonzero &= ~(1u << i);
+        const int next = nonzero ? 31 - __builtin_clz(nonzero) : -1;
+        score += kTab[i - next - 1];
+    }
+    return score;
+}
+
 int WriteResidualBlock(BitWriter& bw, const int16_t* coef, int maxCoeff, int nC) {
     int level[16];
     int run[16]; // zeros between level[k] and the next lower-frequency level

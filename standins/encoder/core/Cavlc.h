@@ -14,6 +14,12 @@ namespace vcore {
 // Returns the number of non-zero levels written (TotalCoeff).
 int WriteResidualBlock(BitWriter& bw, const int16_t* coef, int maxCoeff, int nC);
 
+// How much a block's levels are worth keeping (scan order, maxCoeff 15 or 16
+// as for WriteResidualBlock): 9 when a level is beyond +-1, else the sum over
+// its levels of a weight for the zeros below each (3 for none ... 0 for six or
+// more). Blocks of a low sum are dropped.
+int DecimateScore(const int16_t* coef, int maxCoeff);
+
 // codeNum for coded_block_pattern (intra = Intra4x4 table, else inter table).
 int CbpCodeNum(int cbp, bool intra);
 

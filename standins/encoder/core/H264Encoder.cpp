@@ -665,7 +665,8 @@ double EncoderImpl::Analyse(bool intra, double* motion) {
                     // the sum of the samples: their differences from zero
                     const int sum = Sad8x8(s + oy * ss + ox, ss, kZero, 8);
                     const uint8_t m = static_cast<uint8_t>((sum + 32) >> 6);
-                    for (int y = 0; y < 8; ++y) std::memset(flat + (oy + y) * 16 + ox, m, 8);
+                    const uint64_t row = 0x0101010101010101ull * m;
+                for (int y = 0; y < 8; ++y) std::memcpy(flat + (oy + y) * 16 + ox, &row, 8);
                 }
                 int c = Satd16x16(s, ss, flat, 16);
                 if (!intra && lastRec_ >= 0) {
@@ -1040,21 +1041,6 @@ void MbCoder::ChooseChromaMode(int mbx, int mby) {
     const bool top = HasTop(mby), left = mbx > 0;
     PredChroma8(chromaMode_, r.u.At(mbx * 8, mby * 8), r.u.stride, top, left, predU_);
     PredChroma8(chromaMode_, r.v.At(mbx * 8, mby * 8), r.v.stride, top, left, predV_);
-}
-
-static int DecimateScore(const int16_t* lv, int n) {
-    static const int kTab[16] = {3, 2, 2, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    int i = n - 1;
-    while (i >= 0 && lv[i] == 0) --i;
-    int score = 0;
-    while (i >= 0) {
-        if (lv[i] > 1 || lv[i] < -1) return 9;
-        --i;
-        int run = 0;
-        while (i >= 0 && lv[i] == 0) { --i; ++run; }
-        score += kTab[run];
-    }
-    return score;
 }
 
 void MbCoder::EncodeChroma(int mbx, int mby, bool intra) {
