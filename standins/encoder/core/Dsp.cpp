@@ -17,6 +17,10 @@ constexpr QuantTables MakeQuantTables() {
             t.mf[qp][i] = static_cast<int16_t>(kQuantMf[qp % 6][kPosClass[i]]);
             t.dq[qp][i] = static_cast<int16_t>(kDequantV[qp % 6][kPosClass[i]]);
         }
+    for (int qp = 0; qp < 52; ++qp) {
+        t.bias[0][qp] = (1 << (15 + qp / 6)) / 6;
+        t.bias[1][qp] = (1 << (15 + qp / 6)) / 3;
+    }
     return t;
 }
 } // namespace

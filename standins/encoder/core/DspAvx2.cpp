@@ -270,10 +270,9 @@ struct QuantParams {
     __m256i mf, f;
     __m128i shift;
     QuantParams(int qp, bool intra) {
-        const int qbits = 15 + qp / 6;
         mf = L256(QuantMfRaster(qp));
-        f = _mm256_set1_epi32(intra ? (1 << qbits) / 3 : (1 << qbits) / 6);
-        shift = _mm_cvtsi32_si128(qbits);
+        f = _mm256_set1_epi32(kQuantTables.bias[intra ? 1 : 0][qp]);
+        shift = _mm_cvtsi32_si128(15 + qp / 6);
     }
 };
 // raster coefficients -> levels in scan order

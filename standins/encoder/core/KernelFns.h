@@ -119,6 +119,7 @@ void DeblockChroma(uint8_t* u, uint8_t* v, int stride, bool vertical, const uint
 struct QuantTables {
     int16_t mf[52][16];
     int16_t dq[52][16];
+    int32_t bias[2][52]; // [intra]: the quantiser's rounding, (1 << (15 + qp / 6)) / 6 or / 3
 };
 extern const QuantTables kQuantTables;
 inline const int16_t* QuantMfRaster(int qp) { return kQuantTables.mf[qp]; }
