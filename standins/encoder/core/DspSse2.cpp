@@ -248,11 +248,30 @@ int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int f
 }
 
 void PredIntra16(int mode, const uint8_t* rec, int stride, bool top, bool left, uint8_t* dst) {
-    if (mode != 3) {
-        ref::PredIntra16(mode, rec, stride, top, left, dst);
+    const uint8_t* t = rec - stride;
+    if (mode == 0 || mode == 2) {
+        __m128i row;
+        if (mode == 0) { // vertical
+            row = Load128(t);
+        } else {
+            int dc = 128;
+            if (top || left) {
+                int sl = 0;
+                if (left)
+                    for (int i = 0; i < 16; ++i) sl += rec[i * stride - 1];
+                const int st = top ? HorizontalSum64(_mm_sad_epu8(Load128(t), _mm_setzero_si128())) : 0;
+                dc = top && left ? (st + sl + 16) >> 5 : (st + sl + 8) >> 4;
+            }
+            row = _mm_set1_epi8(static_cast<char>(dc));
+        }
+        for (int y = 0; y < 16; ++y) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * y), row);
         return;
     }
-    const uint8_t* t = rec - stride;
+    if (mode == 1) { // horizontal
+        for (int y = 0; y < 16; ++y)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * y), _mm_set1_epi8(static_cast<char>(rec[y * stride - 1])));
+        return;
+    }
     int H = 0, V = 0;
     for (int i = 0; i < 8; ++i) {
         H += (i + 1) * (t[8 + i] - t[6 - i]);
@@ -262,11 +281,38 @@ void PredIntra16(int mode, const uint8_t* rec, int stride, bool top, bool left, 
 }
 
 void PredChroma8(int mode, const uint8_t* rec, int stride, bool top, bool left, uint8_t* dst) {
-    if (mode != 3) {
-        ref::PredChroma8(mode, rec, stride, top, left, dst);
+    const uint8_t* t = rec - stride;
+    if (mode == 2) { // vertical
+        const __m128i row = Load64(t);
+        for (int y = 0; y < 8; ++y) _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 8 * y), row);
         return;
     }
-    const uint8_t* t = rec - stride;
+    if (mode == 1) { // horizontal
+        for (int y = 0; y < 8; ++y)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 8 * y), _mm_set1_epi8(static_cast<char>(rec[y * stride - 1])));
+        return;
+    }
+    if (mode == 0) { // DC of each 4x4 block, as the plain version chooses them
+        const int st0 = t[0] + t[1] + t[2] + t[3], st1 = t[4] + t[5] + t[6] + t[7];
+        int sl0 = 0, sl1 = 0;
+        for (int i = 0; i < 4; ++i) {
+            sl0 += rec[i * stride - 1];
+            sl1 += rec[(4 + i) * stride - 1];
+        }
+        const auto both = [&](int st, int sl) {
+            return top && left ? (st + sl + 4) >> 3 : left ? (sl + 2) >> 2 : top ? (st + 2) >> 2 : 128;
+        };
+        const int dc00 = both(st0, sl0), dc11 = both(st1, sl1);
+        const int dc01 = top ? (st1 + 2) >> 2 : left ? (sl0 + 2) >> 2 : 128; // upper right prefers the top row
+        const int dc10 = left ? (sl1 + 2) >> 2 : top ? (st0 + 2) >> 2 : 128;  // lower left the left column
+        const __m128i upper = _mm_unpacklo_epi32(_mm_set1_epi8(static_cast<char>(dc00)), _mm_set1_epi8(static_cast<char>(dc01)));
+        const __m128i lower = _mm_unpacklo_epi32(_mm_set1_epi8(static_cast<char>(dc10)), _mm_set1_epi8(static_cast<char>(dc11)));
+        for (int y = 0; y < 4; ++y) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 8 * y), upper);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 8 * (y + 4)), lower);
+        }
+        return;
+    }
     int H = 0, V = 0;
     for (int i = 0; i < 4; ++i) {
         H += (i + 1) * (t[4 + i] - t[2 - i]);
