@@ -213,12 +213,16 @@ def main():
     # BD-rate over four bitrates: speed 4 against veryfast-baseline, all threads against one.
     bd_speed = 4 if 4 in SPEEDS else SPEEDS[-1]
     curves = {"vf": ([], []), "t1": ([], []), "tall": ([], [])}
+    if 1 in SPEEDS:
+        curves["s1"] = ([], [])  # speed 1's PSNR at ultrafast's own bitrate, read off this curve
     for f in (0.5, 0.75, 1.0, 1.5):
         k = max(16, int(round(KBPS * f)))
         for key in curves:
             out = os.path.join(work, f"bd_{key}.264")
             if key == "vf":
                 x264(src, out, "veryfast", 1, k)
+            elif key == "s1":
+                vcore(enc, src, out, 1, 1, k)
             else:
                 vcore(enc, src, out, bd_speed, 1 if key == "t1" else 0, k)
             curves[key][0].append(os.path.getsize(out) * 8 / SECONDS_LEN / 1000)
@@ -233,9 +237,15 @@ def main():
     lines = []
     if 1 in SPEEDS:
         r = ratio("vcore s1 t1", "x264 ultrafast t1")
-        dp = table["vcore s1 t1"]["psnr"] - table["x264 ultrafast t1"]["psnr"]
+        uf = table["x264 ultrafast t1"]
+        # at the same bitrate: each encoder lands near the asked rate, not on it, so speed 1's
+        # PSNR is read off its curve at the rate ultrafast actually used (as the quality corpus does)
+        at_uf = bq.psnr_at(curves["s1"][0], curves["s1"][1], uf["kbps"])
+        own = table["vcore s1 t1"]["psnr"] - uf["psnr"]
+        dp = own if at_uf != at_uf else at_uf - uf["psnr"]
         lines.append((f"speed 1, one thread / x264 ultrafast one thread: {r:.2f}x  (target >= 1.0)  "
-                      f"PSNR {dp:+.2f} dB (target >= 0)", r >= 1.0 and dp >= 0))
+                      f"PSNR at ultrafast's {uf['kbps']:.0f} kbps {dp:+.2f} dB (target >= 0; at each one's own "
+                      f"rate {own:+.2f} dB)", r >= 1.0 and dp >= 0))
     if 4 in SPEEDS:
         r = ratio("vcore s4 t1", "x264 veryfast-baseline t1")
         lines.append((f"speed 4, one thread / x264 veryfast-baseline one thread: {r:.2f}x  (target >= 1.0)", r >= 1.0))
