@@ -11,6 +11,9 @@
 #endif
 
 #include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cmath>
 #include <atomic>
 #include <chrono>
@@ -486,8 +489,16 @@ public:
         PredictPartMv(mbx, mby, 0, 0, 4, 0, 0, 0, nullptr, px, py);
     }
     void PredictSkipMv(int mbx, int mby, int* px, int* py) const;
-    bool MvOk(int mbx, int mby, int mx, int my) const;
-    const uint8_t* LumaPred(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride);
+    bool MvOk(int mbx, int mby, int mx, int my) const { return MvBounds(mbx, mby).Holds(mx, my); }
+    // the vectors (quarter samples) a macroblock may use: inside the level's
+    // vertical range and the reference's padding
+    struct MvBox {
+        int x0, x1, y0, y1;
+        bool Holds(int mx, int my) const { return mx >= x0 && mx <= x1 && my >= y0 && my <= y1; }
+    };
+    MvBox MvBounds(int mbx, int mby) const;
+    const uint8_t* LumaPred(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride, int ox = 0, int oy = 0,
+                            int w = 16, int h = 16);
     void ChromaPred(int mbx, int mby, int mx, int my);
     int MvBits(int dx, int dy) const { return lambda_ * (mvBits_[dx] + mvBits_[dy]); }
     void MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bmy, int ox = 0, int oy = 0,
@@ -1196,27 +1207,56 @@ void MbCoder::PredictSkipMv(int mbx, int mby, int* px, int* py) const {
     PredictMv(mbx, mby, px, py);
 }
 
-bool MbCoder::MvOk(int mbx, int mby, int mx, int my) const {
-    if (my < -mvYLimit_ || my >= mvYLimit_ || mx < -8192 || mx >= 8192) return false;
-    const int ox = mbx * 16 + (mx >> 2), oy = mby * 16 + (my >> 2);
-    return ox >= -kPadY + 4 && ox <= wp_ + kPadY - 24 && oy >= -kPadY + 4 && oy <= hp_ + kPadY - 24;
+MbCoder::MvBox MbCoder::MvBounds(int mbx, int mby) const {
+    // the block's full-sample position mb * 16 + (mv >> 2) in [-kPadY + 4, size + kPadY - 24]
+    const int px = mbx * 16, py = mby * 16;
+    return MvBox{std::max(-8192, 4 * (-kPadY + 4 - px)), std::min(8191, 4 * (wp_ + kPadY - 24 - px) + 3),
+                 std::max(-mvYLimit_, 4 * (-kPadY + 4 - py)), std::min(mvYLimit_ - 1, 4 * (hp_ + kPadY - 24 - py) + 3)};
 }
 
-const uint8_t* MbCoder::LumaPred(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride) {
-    const int ix = mbx * 16 + (mx >> 2), iy = mby * 16 + (my >> 2);
+// Averages two predictions of a w x h block (w 8 or 16, h 8 or 16) into dst (stride 16).
+static void AvgBlock(uint8_t* dst, const uint8_t* a, const uint8_t* b, int s, int w, int h) {
+    if (w == 16 && h == 16) {
+        Avg16x16(dst, 16, a, b, s);
+        return;
+    }
+#if defined(__SSE2__)
+    for (int y = 0; y < h; ++y, dst += 16, a += s, b += s) {
+        if (w == 16) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
+                             _mm_avg_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)),
+                                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(b))));
+        } else {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst),
+                             _mm_avg_epu8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)),
+                                          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b))));
+        }
+    }
+#else
+    for (int y = 0; y < h; ++y, dst += 16, a += s, b += s)
+        for (int x = 0; x < w; ++x) dst[x] = static_cast<uint8_t>((a[x] + b[x] + 1) >> 1);
+#endif
+}
+
+// The prediction of the w x h block at (ox, oy) in the macroblock for the
+// vector (mx, my): a pointer at the block's top-left sample, in the
+// reference (its stride) or, at quarter-sample positions, in tmp (stride 16).
+const uint8_t* MbCoder::LumaPred(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride, int ox, int oy, int w,
+                                 int h) {
     const int fx = mx & 3, fy = my & 3;
-    if (fx | fy) enc_.EnsureHalfPlanes();
     const Plane& F = rec_[lastRec_].y;
-    const int s = F.stride;
+    const int s = F.stride; // the half-sample planes have the reference's layout
     *stride = s;
-    const uint8_t* pF = F.At(ix, iy);
-    const uint8_t* pH = halfH_.At(ix, iy);
-    const uint8_t* pV = halfV_.At(ix, iy);
-    const uint8_t* pJ = halfJ_.At(ix, iy);
+    const ptrdiff_t off = static_cast<ptrdiff_t>(mby * 16 + oy + (my >> 2)) * s + (mbx * 16 + ox + (mx >> 2));
+    const uint8_t* pF = F.p + off;
+    if (!(fx | fy)) return pF;
+    enc_.EnsureHalfPlanes();
+    const uint8_t* pH = halfH_.p + off;
+    const uint8_t* pV = halfV_.p + off;
+    const uint8_t* pJ = halfJ_.p + off;
     const uint8_t* a = nullptr;
     const uint8_t* b = nullptr;
     switch (fy * 4 + fx) {
-    case 0: return pF;
     case 2: return pH;
     case 8: return pV;
     case 10: return pJ;
@@ -1233,7 +1273,7 @@ const uint8_t* MbCoder::LumaPred(int mbx, int mby, int mx, int my, uint8_t* tmp,
     case 13: a = pV; b = pH + s; break;
     default: a = pV + 1; b = pH + s; break; // 15
     }
-    Avg16x16(tmp, 16, a, b, s);
+    AvgBlock(tmp, a, b, s, w, h);
     *stride = 16;
     return tmp;
 }
@@ -1393,9 +1433,11 @@ void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bm
     }
     int mx = cx * 4, my = cy * 4;
     if (sp_.subpel > 0) {
+        const int bw = bs == kBlock8x16 || bs == kBlock8x8 ? 8 : 16, bh = bs == kBlock16x8 || bs == kBlock8x8 ? 8 : 16;
+        const MvBox box = MvBounds(mbx, mby);
         auto subCost = [&](int x, int y) {
             int st;
-            const uint8_t* p = LumaPred(mbx, mby, x, y, tmp2_, &st) + oy * st + ox;
+            const uint8_t* p = LumaPred(mbx, mby, x, y, tmp2_, &st, ox, oy, bw, bh);
             int d = sp_.satdSubpel ? Kern().satd[bs](src, ss, p, st) : sad(src, ss, p, st);
             return d + MvBits(x - pmx, y - pmy);
         };
@@ -1406,7 +1448,7 @@ void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bm
                 for (int dx = -step; dx <= step; dx += step) {
                     if (!dx && !dy) continue;
                     const int x = bx + dx, y = by + dy;
-                    if (!MvOk(mbx, mby, x, y)) continue;
+                    if (!box.Holds(x, y)) continue;
                     int c = subCost(x, y);
                     if (c < bestSub) {
                         bestSub = c;
@@ -1434,7 +1476,8 @@ int MbCoder::SearchPartitions(int mbx, int mby, int cost16, int mx16, int my16) 
     const int ss = src_.y.stride;
     auto dist = [&](BlockSize bs, int ox, int oy, int mx, int my) {
         int st;
-        const uint8_t* p = LumaPred(mbx, mby, mx, my, tmp2_, &st) + oy * st + ox;
+        const uint8_t* p = LumaPred(mbx, mby, mx, my, tmp2_, &st, ox, oy, bs == kBlock8x16 || bs == kBlock8x8 ? 8 : 16,
+                                    bs == kBlock16x8 || bs == kBlock8x8 ? 8 : 16);
         const uint8_t* q = src + oy * ss + ox;
         return sp_.satdDecisions ? Kern().satd[bs](q, ss, p, st) : Kern().sad[bs](q, ss, p, st);
     };
@@ -1453,13 +1496,14 @@ int MbCoder::SearchPartitions(int mbx, int mby, int cost16, int mx16, int my16) 
         mvd8[k][0] = bx - pmx;
         mvd8[k][1] = by - pmy;
         done |= 1 << k;
-        if (cost8 >= cost16 + cost16 / 2) return INT32_MAX / 2; // far behind: not worth finishing
+        // the blocks' costs only add up: once behind the single vector, the
+        // 8x8 blocks cannot win, and the halves are tried only where they do
+        if (cost8 >= cost16) return INT32_MAX / 2;
     }
     int best = cost8;
     partKind_ = kMbP8x8;
     std::memcpy(partMv_, mv8, sizeof(partMv_));
     std::memcpy(partMvd_, mvd8, sizeof(partMvd_));
-    if (cost8 >= cost16) return best;
     // halves: 16x8 (blocks 0,1 and 2,3) and 8x16 (blocks 0,2 and 1,3)
     for (int shape : {kMbP16x8, kMbP8x16}) {
         const bool wide = shape == kMbP16x8;
@@ -1486,12 +1530,13 @@ int MbCoder::SearchPartitions(int mbx, int mby, int cost16, int mx16, int my16) 
             }
             // quarter-sample steps around it
             if (sp_.subpel >= 2) {
+                const MvBox box = MvBounds(mbx, mby);
                 for (int step = 2; step >= 1; step >>= 1) {
                     const int cx = bx, cy = by;
                     for (int dy = -step; dy <= step; dy += step)
                         for (int dx = -step; dx <= step; dx += step) {
                             const int x = cx + dx, y = cy + dy;
-                            if ((!dx && !dy) || !MvOk(mbx, mby, x, y)) continue;
+                            if ((!dx && !dy) || !box.Holds(x, y)) continue;
                             const int c = dist(bs, ox, oy, x, y) + MvBits(x - pmx, y - pmy);
                             if (c < bc) {
                                 bc = c;
@@ -1528,7 +1573,7 @@ void MbCoder::PartitionPred(int mbx, int mby) {
         const int mx = partMv_[2 * k], my = partMv_[2 * k + 1];
         const int ox = (k & 1) * 8, oy = (k >> 1) * 8;
         int st;
-        const uint8_t* p = LumaPred(mbx, mby, mx, my, tmp_, &st) + oy * st + ox;
+        const uint8_t* p = LumaPred(mbx, mby, mx, my, tmp_, &st, ox, oy, 8, 8);
         for (int y = 0; y < 8; ++y) std::memcpy(predY_ + (oy + y) * 16 + ox, p + y * st, 8);
         const int cx = mbx * 8 + (mx >> 3), cy = mby * 8 + (my >> 3);
         for (int pl = 0; pl < 2; ++pl) {
@@ -1580,13 +1625,21 @@ void MbCoder::EncodeInterLuma(int mbx, int mby) {
 bool MbCoder::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred, int ps) {
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
     const int ss = src_.y.stride;
+    // Most candidates that get here leave nothing: a block whose SAD cannot
+    // leave a level needs no transform (ZeroBlockSad), nor does a chroma
+    // plane whose SAD cannot (its DC sums are at most its SAD, each block's
+    // AC at most the block's SAD).
+    int sad[16];
+    Sad4x4x16(src, ss, pred, ps, sad);
+    const int zeroSad = ZeroBlockSad(qp_, false);
     int total = 0;
-    int16_t coef[16][16], lvY[16][16], lv[16];
-    uint8_t nz[16];
-    TransformInterLuma(lvY, nz, src, ss, pred, ps, qp_);
-    for (int b = 0; b < 16; ++b) {
-        if (nz[b]) {
-            total += DecimateScore(lvY[b], 16);
+    int16_t coef[4][16], lv[16];
+    for (int i = 0; i < 16; ++i) {
+        if (sad[i] <= zeroSad) continue;
+        const int ox = (i & 3) * 4, oy = (i >> 2) * 4;
+        Fdct4x4(coef[0], src + oy * ss + ox, ss, pred + oy * ps + ox, ps);
+        if (Quant4x4(coef[0], lv, qp_, false, 0)) {
+            total += DecimateScore(lv, 16);
             if (total >= 4) return false; // would survive decimation somewhere
         }
     }
@@ -1595,10 +1648,12 @@ bool MbCoder::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred,
     const int qbits = 16 + qpc / 6;
     const int f = (1 << qbits) / 6;
     const int mf = kQuantMf[qpc % 6][0];
+    const int zeroChroma = std::min(ZeroBlockSad(qpc, false), ((1 << qbits) - f - 1) / mf);
     for (int pl = 0; pl < 2; ++pl) {
         const Plane& sp = pl ? src_.v : src_.u;
         const uint8_t* cs = sp.At(mbx * 8, mby * 8);
         const uint8_t* cp = pl ? predV_ : predU_;
+        if (Sad8x8(cs, sp.stride, cp, 8) <= zeroChroma) continue;
         int dc[4];
         int score = 0;
         FdctChroma8(coef, cs, sp.stride, cp, 8);
@@ -1623,12 +1678,11 @@ void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
     PredictSkipMv(mbx, mby, &smx, &smy);
     const bool skipOk = MvOk(mbx, mby, smx, smy);
 
-    auto finishSkip = [&]() {
+    // p: the luma prediction at the skip vector; chroma: predU_ and predV_ hold its chroma
+    auto finishSkip = [&](const uint8_t* p, int st, bool chroma) {
         Picture& r = rec_[cur_];
-        int st;
-        const uint8_t* p = LumaPred(mbx, mby, smx, smy, tmp_, &st);
         Copy16x16(r.y.At(mbx * 16, mby * 16), r.y.stride, p, st);
-        ChromaPred(mbx, mby, smx, smy);
+        if (!chroma) ChromaPred(mbx, mby, smx, smy);
         Copy8x8(r.u.At(mbx * 8, mby * 8), r.u.stride, predU_, 8);
         Copy8x8(r.v.At(mbx * 8, mby * 8), r.v.stride, predV_, 8);
         for (int b = 0; b < 16; ++b) lumaNz_[b] = 0;
@@ -1639,7 +1693,9 @@ void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
     };
 
     if (dropFrame_ && skipOk) {
-        finishSkip();
+        int st;
+        const uint8_t* p = LumaPred(mbx, mby, smx, smy, tmp_, &st);
+        finishSkip(p, st, false);
         return;
     }
     // early skip: the prediction at the skip vector leaves nothing to code
@@ -1649,7 +1705,7 @@ void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
         const int skipSad = Sad16x16(src, ss, p, st);
         const int qstep16 = kDequantV[qp_ % 6][0] << (qp_ / 6); // about 16 * quantiser step
         if (skipSad * 2 < qstep16 * 8 && SkipIsClean(mbx, mby, smx, smy, p, st)) {
-            finishSkip();
+            finishSkip(p, st, true);
             return;
         }
     }
