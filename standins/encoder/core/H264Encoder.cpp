@@ -677,7 +677,7 @@ double EncoderImpl::Analyse(bool intra, double* motion) {
                     const int sum = Sad8x8(s + oy * ss + ox, ss, kZero, 8);
                     const uint8_t m = static_cast<uint8_t>((sum + 32) >> 6);
                     const uint64_t row = 0x0101010101010101ull * m;
-                for (int y = 0; y < 8; ++y) std::memcpy(flat + (oy + y) * 16 + ox, &row, 8);
+                    for (int y = 0; y < 8; ++y) std::memcpy(flat + (oy + y) * 16 + ox, &row, 8);
                 }
                 int c = Satd16x16(s, ss, flat, 16);
                 if (!intra && lastRec_ >= 0) {
@@ -1622,13 +1622,50 @@ void MbCoder::EncodeInterLuma(int mbx, int mby) {
 
 // True when coding the residual at this prediction would produce no
 // coefficients (same quantiser and decimation as the real coding path).
+// The SAD and the sum of the differences (the DC coefficient of the
+// forward transform) of each 4x4 block of an 8x8 chroma block, raster order.
+static void ChromaBlockSums(const uint8_t* s, int ss, const uint8_t* p, int ps, int sad[4], int dc[4]) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (int r = 0; r < 2; ++r) {
+        __m128i d = zero, ts = zero, tp = zero;
+        for (int y = 4 * r; y < 4 * r + 4; y += 2) {
+            // two rows, the left block's halves in the low eight bytes, the right block's in the high
+            const __m128i a = _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + y * ss)),
+                                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + (y + 1) * ss)));
+            const __m128i b = _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + y * ps)),
+                                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + (y + 1) * ps)));
+            d = _mm_add_epi64(d, _mm_sad_epu8(a, b));
+            ts = _mm_add_epi64(ts, _mm_sad_epu8(a, zero));
+            tp = _mm_add_epi64(tp, _mm_sad_epu8(b, zero));
+        }
+        const __m128i diff = _mm_sub_epi64(ts, tp);
+        sad[2 * r] = _mm_cvtsi128_si32(d);
+        sad[2 * r + 1] = _mm_cvtsi128_si32(_mm_srli_si128(d, 8));
+        dc[2 * r] = _mm_cvtsi128_si32(diff);
+        dc[2 * r + 1] = _mm_cvtsi128_si32(_mm_srli_si128(diff, 8));
+    }
+#else
+    for (int b = 0; b < 4; ++b) {
+        const int ox = (b & 1) * 4, oy = (b >> 1) * 4;
+        sad[b] = dc[b] = 0;
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x) {
+                const int e = s[(oy + y) * ss + ox + x] - p[(oy + y) * ps + ox + x];
+                sad[b] += e < 0 ? -e : e;
+                dc[b] += e;
+            }
+    }
+#endif
+}
+
 bool MbCoder::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred, int ps) {
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
     const int ss = src_.y.stride;
     // Most candidates that get here leave nothing: a block whose SAD cannot
-    // leave a level needs no transform (ZeroBlockSad), nor does a chroma
-    // plane whose SAD cannot (its DC sums are at most its SAD, each block's
-    // AC at most the block's SAD).
+    // leave a level needs no transform (ZeroBlockSad); the chroma DC levels
+    // come from the blocks' sums of differences, and their AC levels need
+    // the transform only where a block's SAD could leave one.
     int sad[16];
     Sad4x4x16(src, ss, pred, ps, sad);
     const int zeroSad = ZeroBlockSad(qp_, false);
@@ -1648,21 +1685,22 @@ bool MbCoder::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred,
     const int qbits = 16 + qpc / 6;
     const int f = (1 << qbits) / 6;
     const int mf = kQuantMf[qpc % 6][0];
-    const int zeroChroma = std::min(ZeroBlockSad(qpc, false), ((1 << qbits) - f - 1) / mf);
+    const int zeroAc = ZeroBlockSad(qpc, false);
     for (int pl = 0; pl < 2; ++pl) {
         const Plane& sp = pl ? src_.v : src_.u;
         const uint8_t* cs = sp.At(mbx * 8, mby * 8);
         const uint8_t* cp = pl ? predV_ : predU_;
-        if (Sad8x8(cs, sp.stride, cp, 8) <= zeroChroma) continue;
-        int dc[4];
-        int score = 0;
-        FdctChroma8(coef, cs, sp.stride, cp, 8);
-        for (int b = 0; b < 4; ++b) {
-            dc[b] = coef[b][0];
-            lv[0] = 0;
-            if (Quant4x4(coef[b], lv, qpc, false, 1)) score += DecimateScore(lv + 1, 15);
+        int dc[4], bsad[4];
+        ChromaBlockSums(cs, sp.stride, cp, 8, bsad, dc); // dc: the blocks' DC coefficients
+        if (bsad[0] > zeroAc || bsad[1] > zeroAc || bsad[2] > zeroAc || bsad[3] > zeroAc) {
+            int score = 0;
+            FdctChroma8(coef, cs, sp.stride, cp, 8);
+            for (int b = 0; b < 4; ++b) {
+                lv[0] = 0;
+                if (Quant4x4(coef[b], lv, qpc, false, 1)) score += DecimateScore(lv + 1, 15);
+            }
+            if (score >= 7) return false;
         }
-        if (score >= 7) return false;
         const int t[4] = {dc[0] + dc[1] + dc[2] + dc[3], dc[0] - dc[1] + dc[2] - dc[3], dc[0] + dc[1] - dc[2] - dc[3],
                           dc[0] - dc[1] - dc[2] + dc[3]};
         for (int i = 0; i < 4; ++i)
@@ -1699,10 +1737,11 @@ void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
         return;
     }
     // early skip: the prediction at the skip vector leaves nothing to code
+    int skipSad = -1;
     if (skipOk) {
         int st;
         const uint8_t* p = LumaPred(mbx, mby, smx, smy, tmp_, &st);
-        const int skipSad = Sad16x16(src, ss, p, st);
+        skipSad = Sad16x16(src, ss, p, st);
         const int qstep16 = kDequantV[qp_ % 6][0] << (qp_ / 6); // about 16 * quantiser step
         if (skipSad * 2 < qstep16 * 8 && SkipIsClean(mbx, mby, smx, smy, p, st)) {
             finishSkip(p, st, true);
@@ -1722,9 +1761,14 @@ void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
     int interCost = interSatd + MvBits(mx - pmx, my - pmy);
     if (skipOk && !(mx == smx && my == smy)) {
         // a skip costs almost nothing; prefer it unless the search clearly wins
-        int st2;
-        const uint8_t* q = LumaPred(mbx, mby, smx, smy, tmp2_, &st2);
-        int skipCost = dist(q, st2) - 4 * lambda_;
+        int skipCost;
+        if (sp_.satdDecisions) {
+            int st2;
+            const uint8_t* q = LumaPred(mbx, mby, smx, smy, tmp2_, &st2);
+            skipCost = dist(q, st2) - 4 * lambda_;
+        } else {
+            skipCost = skipSad - 4 * lambda_; // measured above
+        }
         if (skipCost <= interCost) {
             mx = smx;
             my = smy;
