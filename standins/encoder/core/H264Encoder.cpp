@@ -1466,7 +1466,7 @@ void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bm
 // Tries the macroblock as four 8x8 blocks, and where that beats the single
 // vector (mx16, my16) whose cost is cost16, as two 16x8 and two 8x16 halves,
 // each half starting from the best of the 8x8 vectors in it and the single
-// one, refined in half and quarter samples.
+// one, refined by a quarter sample.
 // Costs are the distortion of the decisions plus lambda times the bits of
 // the vector differences and of the macroblock type beyond a 16x16 one.
 // Returns the cost of the best partitioning, described in partKind_,
@@ -1528,11 +1528,12 @@ int MbCoder::SearchPartitions(int mbx, int mby, int cost16, int mx16, int my16) 
                     by = cand[i][1];
                 }
             }
-            // quarter-sample steps around it
+            // quarter-sample steps around it (its candidates come from searches
+            // that refined them in half and quarter samples already)
             if (sp_.subpel >= 2) {
                 const MvBox box = MvBounds(mbx, mby);
-                for (int step = 2; step >= 1; step >>= 1) {
-                    const int cx = bx, cy = by;
+                {
+                    const int step = 1, cx = bx, cy = by;
                     for (int dy = -step; dy <= step; dy += step)
                         for (int dx = -step; dx <= step; dx += step) {
                             const int x = cx + dx, y = cy + dy;
@@ -1777,9 +1778,11 @@ void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
         }
     }
 
-    // partitions, where the single vector leaves enough to gain
+    // partitions, where the single vector leaves enough to gain: below
+    // about 96 lambda they seldom win, and their search is a third of the
+    // macroblock's time
     int kind = kMbP16;
-    if (sp_.partitions && !bare_ && interSatd > 32 * lambda_) {
+    if (sp_.partitions && !bare_ && interSatd > 96 * lambda_) {
         const int partCost = SearchPartitions(mbx, mby, interCost, mx, my);
         if (partCost < interCost) {
             kind = partKind_;
