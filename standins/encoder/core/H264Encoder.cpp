@@ -1442,7 +1442,11 @@ void MbCoder::MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bm
             return d + MvBits(x - pmx, y - pmy);
         };
         int bestSub = sp_.satdSubpel ? subCost(mx, my) : best;
-        for (int step = 2; step >= (sp_.subpel >= 2 ? 1 : 2); step >>= 1) {
+        // A block of a macroblock stops at half samples: the 16x8 and 8x16
+        // halves made of its vectors are refined by a quarter sample, and
+        // the blocks' own quarter step took a tenth of the encoding time.
+        const int lastStep = sp_.subpel >= 2 && !seed ? 1 : 2;
+        for (int step = 2; step >= lastStep; step >>= 1) {
             const int bx = mx, by = my;
             for (int dy = -step; dy <= step; dy += step) {
                 for (int dx = -step; dx <= step; dx += step) {
