@@ -124,86 +124,79 @@ void PredIntra4(int mode, const uint8_t e[13], bool top, bool left, uint8_t* d, 
     // T(x) = p[x,-1] (x = -1 is the corner), L(y) = p[-1,y] (y = -1 is the corner)
 #define T(x) (e[5 + (x)])
 #define L(y) (e[3 - (y)])
+    // The diagonal modes read the edge filtered along its length: f3[i] the
+    // three-tap filter centred on e[i], f2[i] the mean of e[i] and e[i + 1]
+    // (e runs from L3 up to the corner and on along the top). Only the part
+    // of the edge that the mode reads is filtered: the rest may not exist.
+    uint8_t f3[14], f2[13];
+    auto F3 = [&](int lo, int hi) { // e[lo - 1 .. hi + 1] exist; past T7 it repeats
+        for (int i = lo; i <= hi; ++i)
+            f3[i] = static_cast<uint8_t>((e[i - 1] + 2 * e[i] + e[i < 12 ? i + 1 : 12] + 2) >> 2);
+    };
+    auto F2 = [&](int lo, int hi) {
+        for (int i = lo; i <= hi; ++i) f2[i] = static_cast<uint8_t>((e[i] + e[i + 1] + 1) >> 1);
+    };
     switch (mode) {
     case 0:
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 4; ++x) d[y * ds + x] = T(x);
+        for (int y = 0; y < 4; ++y) std::memcpy(d + y * ds, e + 5, 4);
         break;
     case 1:
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 4; ++x) d[y * ds + x] = L(y);
+        for (int y = 0; y < 4; ++y) std::memset(d + y * ds, L(y), 4);
         break;
     case 2: {
         int dc = 128;
         if (top && left) dc = (T(0) + T(1) + T(2) + T(3) + L(0) + L(1) + L(2) + L(3) + 4) >> 3;
         else if (left) dc = (L(0) + L(1) + L(2) + L(3) + 2) >> 2;
         else if (top) dc = (T(0) + T(1) + T(2) + T(3) + 2) >> 2;
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 4; ++x) d[y * ds + x] = static_cast<uint8_t>(dc);
+        for (int y = 0; y < 4; ++y) std::memset(d + y * ds, dc, 4);
         break;
     }
-    case 3: // diagonal down left
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 4; ++x) {
-                int v = (x == 3 && y == 3) ? (T(6) + 3 * T(7) + 2) >> 2
-                                           : (T(x + y) + 2 * T(x + y + 1) + T(x + y + 2) + 2) >> 2;
-                d[y * ds + x] = static_cast<uint8_t>(v);
-            }
+    case 3: // diagonal down left: along the top, the last sample repeated
+        F3(6, 12);
+        for (int y = 0; y < 4; ++y) std::memcpy(d + y * ds, f3 + 6 + y, 4);
         break;
-    case 4: // diagonal down right
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 4; ++x) {
-                int v;
-                if (x > y) v = (T(x - y - 2) + 2 * T(x - y - 1) + T(x - y) + 2) >> 2;
-                else if (x < y) v = (L(y - x - 2) + 2 * L(y - x - 1) + L(y - x) + 2) >> 2;
-                else v = (T(0) + 2 * T(-1) + L(0) + 2) >> 2;
-                d[y * ds + x] = static_cast<uint8_t>(v);
-            }
+    case 4: // diagonal down right: along the left edge, the corner and the top
+        F3(1, 7);
+        for (int y = 0; y < 4; ++y) std::memcpy(d + y * ds, f3 + 4 - y, 4);
         break;
     case 5: // vertical right
+        F3(1, 7);
+        F2(4, 7);
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 4; ++x) {
-                const int z = 2 * x - y;
-                int v;
-                if (z >= 0 && !(z & 1)) v = (T(x - (y >> 1) - 1) + T(x - (y >> 1)) + 1) >> 1;
-                else if (z >= 0) v = (T(x - (y >> 1) - 2) + 2 * T(x - (y >> 1) - 1) + T(x - (y >> 1)) + 2) >> 2;
-                else if (z == -1) v = (L(0) + 2 * L(-1) + T(0) + 2) >> 2;
-                else v = (L(y - 1) + 2 * L(y - 2) + L(y - 3) + 2) >> 2;
-                d[y * ds + x] = static_cast<uint8_t>(v);
+                const int z = 2 * x - y, i = 4 + x - (y >> 1);
+                d[y * ds + x] = z >= 0 ? ((z & 1) ? f3[i] : f2[i]) : (z == -1 ? f3[4] : f3[5 - y]);
             }
         break;
     case 6: // horizontal down
+        F3(1, 7);
+        F2(0, 3);
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 4; ++x) {
-                const int z = 2 * y - x;
-                int v;
-                if (z >= 0 && !(z & 1)) v = (L(y - (x >> 1) - 1) + L(y - (x >> 1)) + 1) >> 1;
-                else if (z >= 0) v = (L(y - (x >> 1) - 2) + 2 * L(y - (x >> 1) - 1) + L(y - (x >> 1)) + 2) >> 2;
-                else if (z == -1) v = (L(0) + 2 * L(-1) + T(0) + 2) >> 2;
-                else v = (T(x - 1) + 2 * T(x - 2) + T(x - 3) + 2) >> 2;
-                d[y * ds + x] = static_cast<uint8_t>(v);
+                const int z = 2 * y - x, k = y - (x >> 1);
+                d[y * ds + x] = z >= 0 ? ((z & 1) ? f3[4 - k] : f2[3 - k]) : (z == -1 ? f3[4] : f3[3 + x]);
             }
         break;
     case 7: // vertical left
+        F3(6, 10);
+        F2(5, 9);
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 4; ++x) {
                 const int i = x + (y >> 1);
-                int v = (y & 1) ? (T(i) + 2 * T(i + 1) + T(i + 2) + 2) >> 2 : (T(i) + T(i + 1) + 1) >> 1;
-                d[y * ds + x] = static_cast<uint8_t>(v);
+                d[y * ds + x] = (y & 1) ? f3[6 + i] : f2[5 + i];
             }
         break;
-    default: // horizontal up
+    default: { // horizontal up: along the left edge upwards, L3 repeated past it
+        F3(1, 2);
+        F2(0, 2);
+        const uint8_t last = static_cast<uint8_t>((L(2) + 3 * L(3) + 2) >> 2);
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 4; ++x) {
-                const int z = x + 2 * y;
-                int v;
-                if (z > 5) v = L(3);
-                else if (z == 5) v = (L(2) + 3 * L(3) + 2) >> 2;
-                else if (z & 1) v = (L(y + (x >> 1)) + 2 * L(y + (x >> 1) + 1) + L(y + (x >> 1) + 2) + 2) >> 2;
-                else v = (L(y + (x >> 1)) + L(y + (x >> 1) + 1) + 1) >> 1;
-                d[y * ds + x] = static_cast<uint8_t>(v);
+                const int z = x + 2 * y, k = y + (x >> 1);
+                d[y * ds + x] = z > 5 ? L(3) : (z == 5 ? last : ((z & 1) ? f3[2 - k] : f2[2 - k]));
             }
         break;
+    }
     }
 #undef T
 #undef L
