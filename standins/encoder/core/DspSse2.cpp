@@ -1,6 +1,7 @@
 // SSE2 kernels (the floor of every x86-64 processor).
 #include <emmintrin.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "Dsp.h"
@@ -47,14 +48,22 @@ int Sad16xH(const uint8_t* a, int sa, const uint8_t* b, int sb) {
     }
     return HorizontalSum64(acc);
 }
+// Rows 2k and 2k + 1 of 8 bytes in one register.
+inline __m128i Rows8x2(const uint8_t* p, std::ptrdiff_t s) {
+    return _mm_castps_si128(_mm_loadh_pi(_mm_castsi128_ps(Load64(p)), reinterpret_cast<const __m64*>(p + s)));
+}
+// Four rows per step with the stride's multiples in the addressing (the loop
+// of two rows a step spent a third of a call on its counter and pointers).
 template <int H>
 int Sad8xH(const uint8_t* a, int sa, const uint8_t* b, int sb) {
+    const std::ptrdiff_t sa1 = sa, sb1 = sb;
     __m128i acc = _mm_setzero_si128();
-    for (int y = 0; y < H; y += 2) {
-        const __m128i va = _mm_unpacklo_epi64(Load64(a), Load64(a + sa));
-        const __m128i vb = _mm_unpacklo_epi64(Load64(b), Load64(b + sb));
-        acc = _mm_add_epi64(acc, _mm_sad_epu8(va, vb));
-        a += 2 * sa; b += 2 * sb;
+#pragma GCC unroll 4
+    for (int y = 0; y < H; y += 4) {
+        const __m128i s0 = _mm_sad_epu8(Rows8x2(a, sa1), Rows8x2(b, sb1));
+        const __m128i s1 = _mm_sad_epu8(Rows8x2(a + 2 * sa1, sa1), Rows8x2(b + 2 * sb1, sb1));
+        acc = _mm_add_epi64(acc, _mm_add_epi64(s0, s1));
+        a += 4 * sa1; b += 4 * sb1;
     }
     return HorizontalSum64(acc);
 }
