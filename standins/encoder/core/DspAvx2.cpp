@@ -30,9 +30,12 @@ inline int Sum32x8(__m256i v) {
     return _mm_cvtsi128_si32(s);
 }
 
+// Unrolled, the strides' multiples in the addressing.
 template <int H>
-int Sad16xH(const uint8_t* a, int sa, const uint8_t* b, int sb) {
+int Sad16xH(const uint8_t* a, int sa_, const uint8_t* b, int sb_) {
+    const std::ptrdiff_t sa = sa_, sb = sb_;
     __m256i acc0 = _mm256_setzero_si256(), acc1 = acc0;
+#pragma GCC unroll 4
     for (int y = 0; y < H; y += 4) {
         acc0 = _mm256_add_epi64(acc0, _mm256_sad_epu8(TwoRows(a, sa), TwoRows(b, sb)));
         acc1 = _mm256_add_epi64(acc1, _mm256_sad_epu8(TwoRows(a + 2 * sa, sa), TwoRows(b + 2 * sb, sb)));
