@@ -84,26 +84,28 @@ inline __m256i HadamardAbsAcc(__m256i r[4]) {
                                        _mm256_max_epi16(_mm256_abs_epi16(d01), _mm256_abs_epi16(d23)));
     return _mm256_madd_epi16(m, _mm256_set1_epi16(2));
 }
-inline __m256i Satd16x4Acc(const uint8_t* a, int sa, const uint8_t* b, int sb) {
+inline __m256i Satd16x4Acc(const uint8_t* a, std::ptrdiff_t sa, const uint8_t* b, std::ptrdiff_t sb) {
     __m256i r[4];
     for (int i = 0; i < 4; ++i)
         r[i] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(L128(a + i * sa)), _mm256_cvtepu8_epi16(L128(b + i * sb)));
     return HadamardAbsAcc(r);
 }
 // An 8x8 block as a 16x4 one: rows 0-3 in the low halves, rows 4-7 in the high.
-inline __m128i Rows8(const uint8_t* p, int s) {
+inline __m128i Rows8(const uint8_t* p, std::ptrdiff_t s) {
     return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
                               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 4 * s)));
 }
-inline __m256i Satd8x8Acc(const uint8_t* a, int sa, const uint8_t* b, int sb) {
+inline __m256i Satd8x8Acc(const uint8_t* a, std::ptrdiff_t sa, const uint8_t* b, std::ptrdiff_t sb) {
     __m256i r[4];
     for (int i = 0; i < 4; ++i)
         r[i] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(Rows8(a + i * sa, sa)), _mm256_cvtepu8_epi16(Rows8(b + i * sb, sb)));
     return HadamardAbsAcc(r);
 }
 template <int H>
-int Satd16xH(const uint8_t* a, int sa, const uint8_t* b, int sb) {
+int Satd16xH(const uint8_t* a, int sa_, const uint8_t* b, int sb_) {
+    const std::ptrdiff_t sa = sa_, sb = sb_;
     __m256i acc = _mm256_setzero_si256();
+#pragma GCC unroll 4
     for (int y = 0; y < H; y += 4) acc = _mm256_add_epi32(acc, Satd16x4Acc(a + y * sa, sa, b + y * sb, sb));
     return Sum32x8(acc) >> 1;
 }
