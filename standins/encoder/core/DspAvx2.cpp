@@ -86,6 +86,7 @@ inline __m256i HadamardAbsAcc(__m256i r[4]) {
 }
 inline __m256i Satd16x4Acc(const uint8_t* a, std::ptrdiff_t sa, const uint8_t* b, std::ptrdiff_t sb) {
     __m256i r[4];
+#pragma GCC unroll 4
     for (int i = 0; i < 4; ++i)
         r[i] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(L128(a + i * sa)), _mm256_cvtepu8_epi16(L128(b + i * sb)));
     return HadamardAbsAcc(r);
@@ -97,6 +98,7 @@ inline __m128i Rows8(const uint8_t* p, std::ptrdiff_t s) {
 }
 inline __m256i Satd8x8Acc(const uint8_t* a, std::ptrdiff_t sa, const uint8_t* b, std::ptrdiff_t sb) {
     __m256i r[4];
+#pragma GCC unroll 4
     for (int i = 0; i < 4; ++i)
         r[i] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(Rows8(a + i * sa, sa)), _mm256_cvtepu8_epi16(Rows8(b + i * sb, sb)));
     return HadamardAbsAcc(r);
@@ -141,6 +143,7 @@ int Satd8x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Sum32x8
 void Fdct8x8(int16_t out[4][16], const uint8_t* src, int ss, const uint8_t* pred, int sp) {
     // rows 0-3 of the top blocks in the low halves, of the bottom blocks in the high
     __m256i r[4];
+#pragma GCC unroll 4
     for (int i = 0; i < 4; ++i)
         r[i] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(Rows8(src + i * ss, ss)), _mm256_cvtepu8_epi16(Rows8(pred + i * sp, sp)));
     DctPass(r);

@@ -25,8 +25,11 @@ inline __m128i Load128(const void* p) { return _mm_loadu_si128(reinterpret_cast<
 inline int HorizontalSum64(__m128i v) { return _mm_cvtsi128_si32(v) + _mm_cvtsi128_si32(_mm_srli_si128(v, 8)); }
 
 // Rows of two side-by-side 4x4 blocks as 16-bit lanes: [block 0 | block 1].
+// (The row loops here are unrolled: left alone, the compiler kept them as
+// loops through the stack.)
 inline void LoadDiff8x4(__m128i r[4], const uint8_t* a, int sa, const uint8_t* b, int sb) {
     const __m128i z = _mm_setzero_si128();
+#pragma GCC unroll 4
     for (int i = 0; i < 4; ++i)
         r[i] = _mm_sub_epi16(_mm_unpacklo_epi8(Load64(a + i * sa), z), _mm_unpacklo_epi8(Load64(b + i * sb), z));
 }
@@ -34,6 +37,7 @@ inline void LoadDiff8x4(__m128i r[4], const uint8_t* a, int sa, const uint8_t* b
 inline void LoadDiff4x4Pair(__m128i r[4], const uint8_t* a0, const uint8_t* a1, int sa, const uint8_t* b0,
                             const uint8_t* b1, int sb) {
     const __m128i z = _mm_setzero_si128();
+#pragma GCC unroll 4
     for (int i = 0; i < 4; ++i) {
         const __m128i va = _mm_unpacklo_epi32(Load32(a0 + i * sa), Load32(a1 + i * sa));
         const __m128i vb = _mm_unpacklo_epi32(Load32(b0 + i * sb), Load32(b1 + i * sb));
