@@ -186,6 +186,8 @@ void Idct4x4Add(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef[
     const __m128i c01 = Load128(coef), c23 = Load128(coef + 8);
     __m128i r[4] = {_mm_srai_epi32(_mm_unpacklo_epi16(c01, c01), 16), _mm_srai_epi32(_mm_unpackhi_epi16(c01, c01), 16),
                     _mm_srai_epi32(_mm_unpacklo_epi16(c23, c23), 16), _mm_srai_epi32(_mm_unpackhi_epi16(c23, c23), 16)};
+    // both loops unrolled (as loops they kept the rows on the stack)
+#pragma GCC unroll 2
     for (int pass = 0; pass < 2; ++pass) {
         // transpose: lanes become the other index
         const __m128i t0 = _mm_unpacklo_epi32(r[0], r[1]), t1 = _mm_unpacklo_epi32(r[2], r[3]);
@@ -201,6 +203,7 @@ void Idct4x4Add(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef[
     }
     // r[y] now holds row y of the result
     const __m128i z = _mm_setzero_si128(), r32 = _mm_set1_epi32(32);
+#pragma GCC unroll 4
     for (int y = 0; y < 4; ++y) {
         const __m128i v = _mm_srai_epi32(_mm_add_epi32(r[y], r32), 6);
         __m128i s = _mm_add_epi16(_mm_packs_epi32(v, v), _mm_unpacklo_epi8(Load32(pred + y * sp), z));
