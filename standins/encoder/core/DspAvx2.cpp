@@ -179,6 +179,7 @@ void ChromaMc8x8(uint8_t* d, int ds, const uint8_t* s, int ss, int dx, int dy) {
                                  _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 1)));
     };
     __m128i cur = pairs(0);
+#pragma GCC unroll 4
     for (int y = 0; y < 8; y += 2) {
         const __m128i next = pairs(y + 1), after = pairs(y + 2);
         const __m256i top = _mm256_inserti128_si256(_mm256_castsi128_si256(cur), next, 1);
@@ -194,20 +195,23 @@ void ChromaMc8x8(uint8_t* d, int ds, const uint8_t* s, int ss, int dx, int dy) {
 
 void Sad4x4x16(const uint8_t* a, int sa, const uint8_t* b, int sb, int sad[16]) {
     const __m256i ones8 = _mm256_set1_epi8(1), ones16 = _mm256_set1_epi16(1);
+    const std::ptrdiff_t sa1 = sa, sb1 = sb;
+#pragma GCC unroll 4
     for (int by = 0; by < 4; ++by) {
         // two rows per vector; neighbouring absolute differences summed in 16 bits (a pair never
         // straddles two blocks), four rows of a block at most 8 * 255
         __m256i acc = _mm256_setzero_si256();
+#pragma GCC unroll 2
         for (int y = 0; y < 4; y += 2) {
-            const __m256i va = TwoRows(a + y * sa, sa), vb = TwoRows(b + y * sb, sb);
+            const __m256i va = TwoRows(a + y * sa1, sa1), vb = TwoRows(b + y * sb1, sb1);
             const __m256i d = _mm256_sub_epi8(_mm256_max_epu8(va, vb), _mm256_min_epu8(va, vb));
             acc = _mm256_add_epi16(acc, _mm256_maddubs_epi16(d, ones8));
         }
         const __m256i s32 = _mm256_madd_epi16(acc, ones16); // 32-bit lane k: block k of one row pair
         const __m128i s4 = _mm_add_epi32(_mm256_castsi256_si128(s32), _mm256_extracti128_si256(s32, 1));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(sad + 4 * by), s4);
-        a += 4 * sa;
-        b += 4 * sb;
+        a += 4 * sa1;
+        b += 4 * sb1;
     }
 }
 
