@@ -270,21 +270,25 @@ void PredIntra16(int mode, const uint8_t* rec, int stride, bool top, bool left, 
             if (top || left) {
                 int sl = 0;
                 if (left)
+#pragma GCC unroll 16
                     for (int i = 0; i < 16; ++i) sl += rec[i * stride - 1];
                 const int st = top ? HorizontalSum64(_mm_sad_epu8(Load128(t), _mm_setzero_si128())) : 0;
                 dc = top && left ? (st + sl + 16) >> 5 : (st + sl + 8) >> 4;
             }
             row = _mm_set1_epi8(static_cast<char>(dc));
         }
+#pragma GCC unroll 16
         for (int y = 0; y < 16; ++y) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * y), row);
         return;
     }
     if (mode == 1) { // horizontal
+#pragma GCC unroll 16
         for (int y = 0; y < 16; ++y)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * y), _mm_set1_epi8(static_cast<char>(rec[y * stride - 1])));
         return;
     }
     int H = 0, V = 0;
+#pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) {
         H += (i + 1) * (t[8 + i] - t[6 - i]);
         V += (i + 1) * (rec[(8 + i) * stride - 1] - rec[(6 - i) * stride - 1]);
@@ -296,10 +300,12 @@ void PredChroma8(int mode, const uint8_t* rec, int stride, bool top, bool left, 
     const uint8_t* t = rec - stride;
     if (mode == 2) { // vertical
         const __m128i row = Load64(t);
+#pragma GCC unroll 8
         for (int y = 0; y < 8; ++y) _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 8 * y), row);
         return;
     }
     if (mode == 1) { // horizontal
+#pragma GCC unroll 8
         for (int y = 0; y < 8; ++y)
             _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 8 * y), _mm_set1_epi8(static_cast<char>(rec[y * stride - 1])));
         return;
@@ -307,6 +313,7 @@ void PredChroma8(int mode, const uint8_t* rec, int stride, bool top, bool left, 
     if (mode == 0) { // DC of each 4x4 block, as the plain version chooses them
         const int st0 = t[0] + t[1] + t[2] + t[3], st1 = t[4] + t[5] + t[6] + t[7];
         int sl0 = 0, sl1 = 0;
+#pragma GCC unroll 4
         for (int i = 0; i < 4; ++i) {
             sl0 += rec[i * stride - 1];
             sl1 += rec[(4 + i) * stride - 1];
@@ -319,6 +326,7 @@ void PredChroma8(int mode, const uint8_t* rec, int stride, bool top, bool left, 
         const int dc10 = left ? (sl1 + 2) >> 2 : top ? (st0 + 2) >> 2 : 128;  // lower left the left column
         const __m128i upper = _mm_unpacklo_epi32(_mm_set1_epi8(static_cast<char>(dc00)), _mm_set1_epi8(static_cast<char>(dc01)));
         const __m128i lower = _mm_unpacklo_epi32(_mm_set1_epi8(static_cast<char>(dc10)), _mm_set1_epi8(static_cast<char>(dc11)));
+#pragma GCC unroll 4
         for (int y = 0; y < 4; ++y) {
             _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 8 * y), upper);
             _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 8 * (y + 4)), lower);
@@ -326,6 +334,7 @@ void PredChroma8(int mode, const uint8_t* rec, int stride, bool top, bool left, 
         return;
     }
     int H = 0, V = 0;
+#pragma GCC unroll 4
     for (int i = 0; i < 4; ++i) {
         H += (i + 1) * (t[4 + i] - t[2 - i]);
         V += (i + 1) * (rec[(4 + i) * stride - 1] - rec[(2 - i) * stride - 1]);
