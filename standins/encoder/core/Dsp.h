@@ -89,20 +89,23 @@ inline void Dequant4x4(const int16_t levels[16], int16_t out[16], int qp, int fi
     Kern().dequant4x4(levels, out, qp, first);
 }
 
-// Block copies
+// Block copies (unrolled: a row is one load and one store)
 static inline void Copy16x16(uint8_t* d, int sd, const uint8_t* s, int ss) {
+#pragma GCC unroll 16
     for (int y = 0; y < 16; ++y) {
         std::memcpy(d, s, 16);
         d += sd; s += ss;
     }
 }
 static inline void Copy8x8(uint8_t* d, int sd, const uint8_t* s, int ss) {
+#pragma GCC unroll 8
     for (int y = 0; y < 8; ++y) {
         std::memcpy(d, s, 8);
         d += sd; s += ss;
     }
 }
 static inline void Copy4x4(uint8_t* d, int sd, const uint8_t* s, int ss) {
+#pragma GCC unroll 4
     for (int y = 0; y < 4; ++y) {
         std::memcpy(d, s, 4);
         d += sd; s += ss;

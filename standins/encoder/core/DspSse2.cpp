@@ -215,6 +215,7 @@ void IdctDcAdd(uint8_t* dst, int sd, const uint8_t* pred, int sp, int dc) {
     int add = (dc + 32) >> 6;
     add = add < -512 ? -512 : (add > 512 ? 512 : add); // the same after clipping to 0..255
     const __m128i av = _mm_set1_epi16(static_cast<int16_t>(add)), z = _mm_setzero_si128();
+#pragma GCC unroll 4
     for (int y = 0; y < 4; ++y) {
         const __m128i s = _mm_add_epi16(_mm_unpacklo_epi8(Load32(pred + y * sp), z), av);
         Store32(dst + y * sd, _mm_packus_epi16(s, s));
@@ -413,6 +414,7 @@ void ChromaMc8x8(uint8_t* d, int ds, const uint8_t* s, int ss, int dx, int dy) {
     const __m128i r32 = _mm_set1_epi16(32);
     auto row = [&](const uint8_t* p) { return _mm_unpacklo_epi8(Load64(p), z); };
     __m128i p0 = row(s), p1 = row(s + 1);
+#pragma GCC unroll 8
     for (int y = 0; y < 8; ++y) {
         const __m128i q0 = row(s + ss), q1 = row(s + ss + 1);
         __m128i t = _mm_add_epi16(_mm_mullo_epi16(p0, a), _mm_mullo_epi16(p1, b));
