@@ -340,10 +340,7 @@ int FdctQuant8x4(int16_t levels0[16], int16_t levels1[16], const uint8_t* src, i
                  int qp, bool intra) {
     __m128i r[4];
     LoadDiff8x4(r, src, ss, pred, sp);
-    DctPass(r);
-    Transpose2x4x4(r);
-    DctPass(r);
-    Transpose2x4x4(r);
+    Dct2D(r);
     // rows of the left block in the low halves, of the right one in the high
     const __m256i c0 = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi64(r[0], r[1])),
                                                _mm_unpacklo_epi64(r[2], r[3]), 1);

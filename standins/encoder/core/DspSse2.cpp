@@ -160,10 +160,7 @@ void Avg16x16(uint8_t* dst, int sd, const uint8_t* a, const uint8_t* b, int s) {
 void Fdct4x4(int16_t out[16], const uint8_t* src, int ss, const uint8_t* pred, int sp) {
     __m128i r[4];
     LoadDiff4x4Pair(r, src, src, ss, pred, pred, sp);
-    DctPass(r);
-    Transpose2x4x4(r);
-    DctPass(r);
-    Transpose2x4x4(r);
+    Dct2D(r);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(r[0], r[1]));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpacklo_epi64(r[2], r[3]));
 }
@@ -171,10 +168,7 @@ void Fdct4x4(int16_t out[16], const uint8_t* src, int ss, const uint8_t* pred, i
 void Fdct8x4(int16_t out0[16], int16_t out1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp) {
     __m128i r[4];
     LoadDiff8x4(r, src, ss, pred, sp);
-    DctPass(r);
-    Transpose2x4x4(r);
-    DctPass(r);
-    Transpose2x4x4(r);
+    Dct2D(r);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out0), _mm_unpacklo_epi64(r[0], r[1]));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out0 + 8), _mm_unpacklo_epi64(r[2], r[3]));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out1), _mm_unpackhi_epi64(r[0], r[1]));

@@ -67,6 +67,14 @@ inline void DctPass(__m128i r[4]) {
     r[2] = _mm_sub_epi16(s03, s12);
     r[3] = _mm_sub_epi16(m03, _mm_add_epi16(m12, m12));
 }
+// The 4x4 forward transform of the blocks held as rows in r, both passes;
+// the coefficients come out as rows again.
+inline void Dct2D(__m128i r[4]) {
+    DctPass(r);
+    Transpose2x4x4(r);
+    DctPass(r);
+    Transpose2x4x4(r);
+}
 inline void HadamardPass(__m128i r[4]) {
     const __m128i s01 = _mm_add_epi16(r[0], r[1]), d01 = _mm_sub_epi16(r[0], r[1]);
     const __m128i s23 = _mm_add_epi16(r[2], r[3]), d23 = _mm_sub_epi16(r[2], r[3]);
