@@ -56,16 +56,22 @@ struct Plane {
     }
     uint8_t* At(int x, int y) { return p + y * stride + x; }
     const uint8_t* At(int x, int y) const { return p + y * stride + x; }
-    void ExtendEdges() {
-        for (int y = 0; y < h; ++y) {
+    // Rows [y0, y1) extended into the padding on the left and right; with top
+    // (bottom), the padding rows above the first row (below the last) made
+    // copies of it. The pad is a multiple of 8 samples.
+    void ExtendRows(int y0, int y1, bool top, bool bottom) {
+        for (int y = y0; y < y1; ++y) {
             uint8_t* row = At(0, y);
-            std::memset(row - pad, row[0], static_cast<size_t>(pad));
-            std::memset(row + w, row[w - 1], static_cast<size_t>(pad));
+            const uint64_t l = 0x0101010101010101ull * row[0], r = 0x0101010101010101ull * row[w - 1];
+            for (int i = 0; i < pad; i += 8) {
+                std::memcpy(row - pad + i, &l, 8);
+                std::memcpy(row + w + i, &r, 8);
+            }
         }
         const size_t n = static_cast<size_t>(w + 2 * pad);
         for (int y = 1; y <= pad; ++y) {
-            std::memcpy(At(-pad, -y), At(-pad, 0), n);
-            std::memcpy(At(-pad, h - 1 + y), At(-pad, h - 1), n);
+            if (top) std::memcpy(At(-pad, -y), At(-pad, 0), n);
+            if (bottom) std::memcpy(At(-pad, h - 1 + y), At(-pad, h - 1), n);
         }
     }
 };
@@ -2034,6 +2040,13 @@ void EncoderImpl::EncodePicture(bool idr, bool intra, int qp, double targetBits,
         if (b.pendingSkips) b.bw.Ue(static_cast<uint32_t>(b.pendingSkips));
         b.bw.Trailing();
         FilterBand(b, b.end);
+        // The band's rows are final (the loop filter stops at the slices'
+        // edges): extended into the padding the next picture predicts from.
+        Picture& r = rec_[cur_];
+        const bool top = b.top == 0, bottom = b.end == mbH_;
+        r.y.ExtendRows(b.top * 16, b.end * 16, top, bottom);
+        r.u.ExtendRows(b.top * 8, b.end * 8, top, bottom);
+        r.v.ExtendRows(b.top * 8, b.end * 8, top, bottom);
     });
     for (const Band& b : bands_) AppendNal(out, idr ? 3 : 2, idr ? 5 : 1, b.bw.Bytes());
     double qpSum = 0;
@@ -2227,11 +2240,7 @@ bool EncoderImpl::Encode(const uint8_t* y, int sy, const uint8_t* u, int su, con
     }
     if (dropFrame_) ++skippedPictures_;
 
-    // loop-filtered as it was coded: the picture becomes the reference
-    Picture& r = rec_[cur_];
-    r.y.ExtendEdges();
-    r.u.ExtendEdges();
-    r.v.ExtendEdges();
+    // loop-filtered and extended as it was coded: the picture becomes the reference
     lastRec_ = cur_;
     prevWasP_ = !intra;
 
