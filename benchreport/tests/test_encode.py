@@ -47,6 +47,12 @@ class EncodeTest(unittest.TestCase):
         self.assertGreater(rec["run_wall_s"], 0)
         self.assertLessEqual(rec["run_wall_s"], rec["wall_s"])
         self.assertLessEqual(rec["run_cpu_s"], rec["cpu_s"])
+        # thread by thread, the busiest first, within the streaming's CPU (the clock ticks of the
+        # threads' times are coarser than the process's: a tick of slack each; a run this short
+        # may leave every thread under a tick)
+        each = rec["run_thread_cpu_s"]
+        self.assertEqual(each, sorted(each, reverse=True))
+        self.assertLessEqual(sum(each), rec["run_cpu_s"] + 0.02 * len(each))
         self.assertEqual(rec["errors"], [])
         # Names reached the encoder as the dialog's values; Baseline's rule overrode three.
         self.assertEqual(rec["asked"], {"profile": 66, "level": 31, "speed_quality": 6, "rate_control": 1,
