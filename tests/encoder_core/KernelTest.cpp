@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Dsp.h"
@@ -171,6 +172,32 @@ TEST(Kernels, TransformsAndQuantisationMatchReference) {
                 k->idct4x4Add(r1 + 1, 9, pred.At(7), 64, c1);
                 Ref().idct4x4Add(r2 + 1, 9, pred.At(7), 64, c2);
                 ASSERT_EQ(0, std::memcmp(r1, r2, sizeof r1)) << "inverse 4x4 " << w;
+                // a pair side by side: the second block's coefficients from the
+                // same kinds (a DC-only or an all-zero block among them)
+                int16_t e[2][16], e1[2][16], e2[2][16];
+                std::memcpy(e[0], c, sizeof c);
+                for (int j = 0; j < 16; ++j) {
+                    switch ((i >> 1) % 4) {
+                    case 0: e[1][j] = static_cast<int16_t>(coef(rng)); break;
+                    case 1: e[1][j] = static_cast<int16_t>(j ? 0 : smallCoef(rng)); break;
+                    case 2: e[1][j] = 0; break;
+                    default: e[1][j] = static_cast<int16_t>(pick(rng) == 3 ? ((j & 1) ? -32768 : 32767) : smallCoef(rng)); break;
+                    }
+                }
+                if (i & 1) std::swap(e[0], e[1]);
+                std::memcpy(e1, e, sizeof e);
+                std::memcpy(e2, e, sizeof e);
+                uint8_t s1[4 * 13] = {}, s2[4 * 13] = {};
+                k->idct8x4Add(s1 + 3, 13, pred.At(7), 64, e1[0], e1[1]);
+                Ref().idct4x4Add(s2 + 3, 13, pred.At(7), 64, e2[0]);
+                Ref().idct4x4Add(s2 + 7, 13, pred.At(11), 64, e2[1]);
+                ASSERT_EQ(0, std::memcmp(s1, s2, sizeof s1)) << "inverse 8x4 " << w;
+                if ((i >> 1) % 4 == 1) {
+                    // the encoder reconstructs a DC-only block beside one with AC levels this way
+                    const int o = i & 1 ? 3 : 7;
+                    Ref().idctDcAdd(s2 + o, 13, pred.At(o + 4), 64, e[(i & 1) ? 0 : 1][0]);
+                    ASSERT_EQ(0, std::memcmp(s1, s2, sizeof s1)) << "inverse 8x4 of a DC-only block " << w;
+                }
                 const int dc = c[0] * (pick(rng) + 1);
                 k->idctDcAdd(r1 + 2, 9, pred.At(9), 64, dc);
                 Ref().idctDcAdd(r2 + 2, 9, pred.At(9), 64, dc);

@@ -69,6 +69,10 @@ inline void Fdct8x8(int16_t out[4][16], const uint8_t* src, int ss, const uint8_
 inline void Idct4x4Add(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef[16]) {
     Kern().idct4x4Add(dst, sd, pred, sp, coef);
 }
+// the same for two horizontally adjacent blocks (dst/pred point at the left one)
+inline void Idct8x4Add(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef0[16], int16_t coef1[16]) {
+    Kern().idct8x4Add(dst, sd, pred, sp, coef0, coef1);
+}
 // DC-only shortcut of the above (coef[0] = dc, others zero)
 inline void IdctDcAdd(uint8_t* dst, int sd, const uint8_t* pred, int sp, int dc) { Kern().idctDcAdd(dst, sd, pred, sp, dc); }
 
@@ -100,6 +104,13 @@ static inline void Copy16x16(uint8_t* d, int sd, const uint8_t* s, int ss) {
 static inline void Copy8x8(uint8_t* d, int sd, const uint8_t* s, int ss) {
 #pragma GCC unroll 8
     for (int y = 0; y < 8; ++y) {
+        std::memcpy(d, s, 8);
+        d += sd; s += ss;
+    }
+}
+static inline void Copy8x4(uint8_t* d, int sd, const uint8_t* s, int ss) {
+#pragma GCC unroll 4
+    for (int y = 0; y < 4; ++y) {
         std::memcpy(d, s, 8);
         d += sd; s += ss;
     }

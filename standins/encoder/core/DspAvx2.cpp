@@ -354,6 +354,46 @@ int FdctQuant8x4(int16_t levels0[16], int16_t levels1[16], const uint8_t* src, i
     return n0 | (n1 << 8);
 }
 
+// Two horizontally adjacent blocks: each 128-bit half runs the SSE2 inverse
+// transform in 32-bit lanes, the left block in the low halves, the right one
+// in the high.
+void Idct8x4Add(uint8_t* dst, int sd_, const uint8_t* pred, int sp_, int16_t coef0[16], int16_t coef1[16]) {
+    const std::ptrdiff_t sd = sd_, sp = sp_;
+    const __m128i a01 = L128(coef0), a23 = L128(coef0 + 8), b01 = L128(coef1), b23 = L128(coef1 + 8);
+    __m256i r[4] = {_mm256_cvtepi16_epi32(_mm_unpacklo_epi64(a01, b01)), _mm256_cvtepi16_epi32(_mm_unpackhi_epi64(a01, b01)),
+                    _mm256_cvtepi16_epi32(_mm_unpacklo_epi64(a23, b23)), _mm256_cvtepi16_epi32(_mm_unpackhi_epi64(a23, b23))};
+#pragma GCC unroll 2
+    for (int pass = 0; pass < 2; ++pass) {
+        const __m256i t0 = _mm256_unpacklo_epi32(r[0], r[1]), t1 = _mm256_unpacklo_epi32(r[2], r[3]);
+        const __m256i t2 = _mm256_unpackhi_epi32(r[0], r[1]), t3 = _mm256_unpackhi_epi32(r[2], r[3]);
+        const __m256i d0 = _mm256_unpacklo_epi64(t0, t1), d1 = _mm256_unpackhi_epi64(t0, t1);
+        const __m256i d2 = _mm256_unpacklo_epi64(t2, t3), d3 = _mm256_unpackhi_epi64(t2, t3);
+        const __m256i e0 = _mm256_add_epi32(d0, d2), e1 = _mm256_sub_epi32(d0, d2);
+        const __m256i e2 = _mm256_sub_epi32(_mm256_srai_epi32(d1, 1), d3), e3 = _mm256_add_epi32(d1, _mm256_srai_epi32(d3, 1));
+        r[0] = _mm256_add_epi32(e0, e3);
+        r[1] = _mm256_add_epi32(e1, e2);
+        r[2] = _mm256_sub_epi32(e1, e2);
+        r[3] = _mm256_sub_epi32(e0, e3);
+    }
+    // r[y]: row y, [left | right]; rows 0-1 and 2-3 packed: [left 0 1 | right 0 1] as words
+    const __m256i r32 = _mm256_set1_epi32(32);
+    const __m256i w01 = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_add_epi32(r[0], r32), 6),
+                                           _mm256_srai_epi32(_mm256_add_epi32(r[1], r32), 6));
+    const __m256i w23 = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_add_epi32(r[2], r32), 6),
+                                           _mm256_srai_epi32(_mm256_add_epi32(r[3], r32), 6));
+    // prediction in the same order: bytes left 0 1 right 0 1 from the rows' eight bytes
+    const __m256i p01 = _mm256_cvtepu8_epi16(_mm_unpacklo_epi32(Load64(pred), Load64(pred + sp)));
+    const __m256i p23 = _mm256_cvtepu8_epi16(_mm_unpacklo_epi32(Load64(pred + 2 * sp), Load64(pred + 3 * sp)));
+    // [left rows 0-3 | right rows 0-3] as bytes
+    const __m256i px = _mm256_packus_epi16(_mm256_adds_epi16(w01, p01), _mm256_adds_epi16(w23, p23));
+    const __m128i lo = _mm256_castsi256_si128(px), hi = _mm256_extracti128_si256(px, 1);
+    const __m128i rows01 = _mm_unpacklo_epi32(lo, hi), rows23 = _mm_unpackhi_epi32(lo, hi);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), rows01);
+    _mm_storeh_pd(reinterpret_cast<double*>(dst + sd), _mm_castsi128_pd(rows01));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 2 * sd), rows23);
+    _mm_storeh_pd(reinterpret_cast<double*>(dst + 3 * sd), _mm_castsi128_pd(rows23));
+}
+
 // Deblocking: the 16 lanes of an edge in one vector of 16-bit lanes (the
 // 128-bit sets filter them as two halves). Same rules as the plain filter.
 namespace deblock {

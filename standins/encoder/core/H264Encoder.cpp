@@ -1106,16 +1106,41 @@ void MbCoder::EncodeChroma(int mbx, int mby, bool intra) {
         const int16_t* c = chromaDc_[pl];
         const int fdc[4] = {c[0] + c[1] + c[2] + c[3], c[0] - c[1] + c[2] - c[3], c[0] + c[1] - c[2] - c[3],
                             c[0] - c[1] - c[2] + c[3]};
-        for (int b = 0; b < 4; ++b) {
-            const int ox = (b & 1) * 4, oy = (b >> 1) * 4;
-            const int dc = ((fdc[b] * v0) << (qpc / 6)) >> 1;
-            if (cbpChroma_ == 2 && chromaAcNz_[pl][b]) {
-                int16_t dq[16];
-                Dequant4x4(chromaAc_[pl][b], dq, qpc, 1);
-                dq[0] = static_cast<int16_t>(dc);
-                Idct4x4Add(rec + oy * rp.stride + ox, rp.stride, pred + oy * 8 + ox, 8, dq);
-            } else {
-                IdctDcAdd(rec + oy * rp.stride + ox, rp.stride, pred + oy * 8 + ox, 8, dc);
+        // blocks 2k and 2k + 1 side by side: a pair with AC levels in either
+        // is reconstructed in one call (a DC-only block's coefficients are
+        // its DC and zeros, where the DC fits the coefficients' 16 bits)
+        const bool anyAcHere = cbpChroma_ == 2;
+        for (int b = 0; b < 4; b += 2) {
+            const int oy = (b >> 1) * 4;
+            uint8_t* d = rec + oy * rp.stride;
+            const uint8_t* p = pred + oy * 8;
+            const int dc0 = ((fdc[b] * v0) << (qpc / 6)) >> 1, dc1 = ((fdc[b + 1] * v0) << (qpc / 6)) >> 1;
+            const bool ac0 = anyAcHere && chromaAcNz_[pl][b], ac1 = anyAcHere && chromaAcNz_[pl][b + 1];
+            if (!(ac0 || ac1)) {
+                IdctDcAdd(d, rp.stride, p, 8, dc0);
+                IdctDcAdd(d + 4, rp.stride, p + 4, 8, dc1);
+                continue;
+            }
+            alignas(32) int16_t dq[2][16];
+            if ((ac0 || dc0 == static_cast<int16_t>(dc0)) && (ac1 || dc1 == static_cast<int16_t>(dc1))) {
+                if (ac0) Dequant4x4(chromaAc_[pl][b], dq[0], qpc, 1);
+                else std::memset(dq[0], 0, sizeof(dq[0]));
+                if (ac1) Dequant4x4(chromaAc_[pl][b + 1], dq[1], qpc, 1);
+                else std::memset(dq[1], 0, sizeof(dq[1]));
+                dq[0][0] = static_cast<int16_t>(dc0);
+                dq[1][0] = static_cast<int16_t>(dc1);
+                Idct8x4Add(d, rp.stride, p, 8, dq[0], dq[1]);
+                continue;
+            }
+            for (int k = 0; k < 2; ++k) {
+                const int dc = k ? dc1 : dc0;
+                if (k ? ac1 : ac0) {
+                    Dequant4x4(chromaAc_[pl][b + k], dq[k], qpc, 1);
+                    dq[k][0] = static_cast<int16_t>(dc);
+                    Idct4x4Add(d + 4 * k, rp.stride, p + 4 * k, 8, dq[k]);
+                } else {
+                    IdctDcAdd(d + 4 * k, rp.stride, p + 4 * k, 8, dc);
+                }
             }
         }
     }
@@ -1619,15 +1644,22 @@ void MbCoder::EncodeInterLuma(int mbx, int mby) {
             if (lumaNz_[b]) cbpLuma_ |= 1 << i8;
         }
     }
-    for (int b = 0; b < 16; ++b) {
+    // blocks 2k and 2k + 1 sit side by side and are reconstructed in one
+    // call (a block without levels has zero coefficients: its prediction)
+    for (int b = 0; b < 16; b += 2) {
         const int ox = kBlkX[b] * 4, oy = kBlkY[b] * 4;
-        if (lumaNz_[b]) {
-            int16_t dq[16];
-            Dequant4x4(lumaLv_[b], dq, qp_, 0);
-            Idct4x4Add(rec + oy * rs + ox, rs, predY_ + oy * 16 + ox, 16, dq);
-        } else {
-            Copy4x4(rec + oy * rs + ox, rs, predY_ + oy * 16 + ox, 16);
+        uint8_t* d = rec + oy * rs + ox;
+        const uint8_t* p = predY_ + oy * 16 + ox;
+        if (!(lumaNz_[b] | lumaNz_[b + 1])) {
+            Copy8x4(d, rs, p, 16);
+            continue;
         }
+        alignas(32) int16_t dq[2][16];
+        for (int k = 0; k < 2; ++k) {
+            if (lumaNz_[b + k]) Dequant4x4(lumaLv_[b + k], dq[k], qp_, 0);
+            else std::memset(dq[k], 0, sizeof(dq[k]));
+        }
+        Idct8x4Add(d, rs, p, 16, dq[0], dq[1]);
     }
 }
 

@@ -32,6 +32,13 @@ void Fdct8x8Of(int16_t out[4][16], const uint8_t* src, int ss, const uint8_t* pr
     Fdct(out[2], out[3], src + 4 * ss, ss, pred + 4 * sp, sp);
 }
 
+// A set's idct8x4Add made of its idct4x4Add.
+template <void (*Idct)(uint8_t*, int, const uint8_t*, int, int16_t*)>
+void Idct8x4AddOf(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef0[16], int16_t coef1[16]) {
+    Idct(dst, sd, pred, sp, coef0);
+    Idct(dst + 4, sd, pred + 4, sp, coef1);
+}
+
 // The plain C++ reference implementations.
 namespace ref {
 VCORE_PIXEL_COST_SIZES(Sad);
@@ -111,6 +118,7 @@ void SixTapRow(const uint8_t* s, int st, uint8_t* dh, uint8_t* dv, uint8_t* dj, 
 int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first);
 int FdctQuant8x4(int16_t levels0[16], int16_t levels1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp,
                  int qp, bool intra);
+void Idct8x4Add(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef0[16], int16_t coef1[16]);
 void DeblockLuma(uint8_t* pix, int stride, bool vertical, const uint8_t bS[4], int qp);
 void DeblockChroma(uint8_t* u, uint8_t* v, int stride, bool vertical, const uint8_t bS[4], int qpc);
 } // namespace avx2

@@ -37,6 +37,8 @@ struct KernelSet {
     // the four blocks of an 8x8 block, raster order
     void (*fdct8x8)(int16_t out[4][16], const uint8_t* src, int ss, const uint8_t* pred, int sp);
     void (*idct4x4Add)(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef[16]);
+    // idct4x4Add of two horizontally adjacent blocks (coef0 the left one)
+    void (*idct8x4Add)(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef0[16], int16_t coef1[16]);
     void (*idctDcAdd)(uint8_t* dst, int sd, const uint8_t* pred, int sp, int dc);
     int (*quant4x4)(const int16_t in[16], int16_t levels[16], int qp, bool intra, int first);
     void (*dequant4x4)(const int16_t levels[16], int16_t out[16], int qp, int first);
