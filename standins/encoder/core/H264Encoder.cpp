@@ -1669,25 +1669,30 @@ void MbCoder::EncodeInterLuma(int mbx, int mby) {
 // forward transform) of each 4x4 block of an 8x8 chroma block, raster order.
 static void ChromaBlockSums(const uint8_t* s, int ss, const uint8_t* p, int ps, int sad[4], int dc[4]) {
 #if defined(__SSE2__)
+    // unrolled, one store per array (as loops the rows' steps and the
+    // sums' extraction were most of the work)
     const __m128i zero = _mm_setzero_si128();
+    const auto rows = [](const uint8_t* q, std::ptrdiff_t qs) {
+        // two rows, the left block's halves in the low eight bytes, the right block's in the high
+        return _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)),
+                                  _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q + qs)));
+    };
+    const std::ptrdiff_t ss2 = ss, ps2 = ps;
+    __m128i d[2], diff[2];
+#pragma GCC unroll 2
     for (int r = 0; r < 2; ++r) {
-        __m128i d = zero, ts = zero, tp = zero;
-        for (int y = 4 * r; y < 4 * r + 4; y += 2) {
-            // two rows, the left block's halves in the low eight bytes, the right block's in the high
-            const __m128i a = _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + y * ss)),
-                                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + (y + 1) * ss)));
-            const __m128i b = _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + y * ps)),
-                                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + (y + 1) * ps)));
-            d = _mm_add_epi64(d, _mm_sad_epu8(a, b));
-            ts = _mm_add_epi64(ts, _mm_sad_epu8(a, zero));
-            tp = _mm_add_epi64(tp, _mm_sad_epu8(b, zero));
-        }
-        const __m128i diff = _mm_sub_epi64(ts, tp);
-        sad[2 * r] = _mm_cvtsi128_si32(d);
-        sad[2 * r + 1] = _mm_cvtsi128_si32(_mm_srli_si128(d, 8));
-        dc[2 * r] = _mm_cvtsi128_si32(diff);
-        dc[2 * r + 1] = _mm_cvtsi128_si32(_mm_srli_si128(diff, 8));
+        const __m128i a0 = rows(s + 4 * r * ss2, ss2), a1 = rows(s + (4 * r + 2) * ss2, ss2);
+        const __m128i b0 = rows(p + 4 * r * ps2, ps2), b1 = rows(p + (4 * r + 2) * ps2, ps2);
+        d[r] = _mm_add_epi64(_mm_sad_epu8(a0, b0), _mm_sad_epu8(a1, b1));
+        diff[r] = _mm_sub_epi64(_mm_add_epi64(_mm_sad_epu8(a0, zero), _mm_sad_epu8(a1, zero)),
+                                _mm_add_epi64(_mm_sad_epu8(b0, zero), _mm_sad_epu8(b1, zero)));
     }
+    // the low 32 bits of each 64-bit sum, blocks in raster order
+    const auto lows = [](__m128i top, __m128i bottom) {
+        return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(top), _mm_castsi128_ps(bottom), _MM_SHUFFLE(2, 0, 2, 0)));
+    };
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sad), lows(d[0], d[1]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dc), lows(diff[0], diff[1]));
 #else
     for (int b = 0; b < 4; ++b) {
         const int ox = (b & 1) * 4, oy = (b >> 1) * 4;
