@@ -253,6 +253,20 @@ TEST(Kernels, BlocksUnderTheZeroBlockSadQuantiseToNothing) {
         }
 }
 
+// A skip candidate's chroma DC coefficients are checked against
+// ChromaDcZeroTop instead of being quantised: the inter quantiser of the
+// chroma DC (the factor of position 0, one more bit) must take every
+// magnitude up to it to 0 and the next one to a level.
+TEST(Kernels, ChromaDcUpToTheZeroTopQuantisesToNothing) {
+    for (int qpc = 0; qpc <= 51; ++qpc) {
+        const int qbits = 16 + qpc / 6, f = (1 << qbits) / 6, mf = vcore::kQuantMf[qpc % 6][0];
+        const int top = vcore::ChromaDcZeroTop(qpc);
+        ASSERT_GE(top, 0);
+        EXPECT_EQ(0, (top * mf + f) >> qbits) << "qpc " << qpc;
+        EXPECT_NE(0, ((top + 1) * mf + f) >> qbits) << "qpc " << qpc;
+    }
+}
+
 TEST(Kernels, IntraPredictionMatchesReference) {
     std::mt19937 rng(3);
     const int stride = 40;

@@ -32,13 +32,38 @@ inline constexpr uint8_t kPosClass[16] = {0, 2, 0, 2, 2, 1, 2, 1, 0, 2, 0, 2, 2,
 // while g * SAD * mf + f stays under 1 << qbits, mf the quantiser's factor
 // for that position. The encoder leaves such blocks out of the transform;
 // their levels are exactly the quantiser's.
-inline int ZeroBlockSad(int qp, bool intra) {
+constexpr int ZeroBlockSadOf(int qp, bool intra) {
     const int qbits = 15 + qp / 6;
     const int f = intra ? (1 << qbits) / 3 : (1 << qbits) / 6;
     const int* mf = kQuantMf[qp % 6];
     const int worst = mf[0] > 4 * mf[1] ? (mf[0] > 2 * mf[2] ? mf[0] : 2 * mf[2]) : (4 * mf[1] > 2 * mf[2] ? 4 * mf[1] : 2 * mf[2]);
     return ((1 << qbits) - f - 1) / worst;
 }
+struct ZeroBlockSads {
+    int sad[2][52]; // [intra][qp]
+    constexpr ZeroBlockSads() : sad() {
+        for (int intra = 0; intra < 2; ++intra)
+            for (int qp = 0; qp < 52; ++qp) sad[intra][qp] = ZeroBlockSadOf(qp, intra != 0);
+    }
+};
+inline constexpr ZeroBlockSads kZeroBlockSads{};
+// (from a table: the encoder asks for every macroblock)
+inline int ZeroBlockSad(int qp, bool intra) { return kZeroBlockSads.sad[intra ? 1 : 0][qp]; }
+
+// The largest magnitude of a chroma DC coefficient (after the 2x2
+// transform) that an inter macroblock's quantiser takes to 0 at qpc:
+// (a * mf + f) >> qbits is 0 while a * mf stays under (1 << qbits) - f.
+struct ChromaDcZeroTops {
+    int top[52];
+    constexpr ChromaDcZeroTops() : top() {
+        for (int qpc = 0; qpc < 52; ++qpc) {
+            const int qbits = 16 + qpc / 6;
+            top[qpc] = ((1 << qbits) - (1 << qbits) / 6 - 1) / kQuantMf[qpc % 6][0];
+        }
+    }
+};
+inline constexpr ChromaDcZeroTops kChromaDcZeroTops{};
+inline int ChromaDcZeroTop(int qpc) { return kChromaDcZeroTops.top[qpc]; }
 
 // The kernels below run the set chosen at start (Kernels.h); all sets give
 // the same results.

@@ -1707,6 +1707,53 @@ static void ChromaBlockSums(const uint8_t* s, int ss, const uint8_t* p, int ps, 
 #endif
 }
 
+// Bit i set where v[i] > bound.
+static inline unsigned OverBound16(const int v[16], int bound) {
+#if defined(__SSE2__)
+    const __m128i b = _mm_set1_epi32(bound);
+    const auto over = [&](int k) { return _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + 4 * k)), b); };
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_packs_epi16(_mm_packs_epi32(over(0), over(1)), _mm_packs_epi32(over(2), over(3)))));
+#else
+    unsigned m = 0;
+    for (int i = 0; i < 16; ++i) m |= (v[i] > bound ? 1u : 0u) << i;
+    return m;
+#endif
+}
+
+// True where any of the four values is over bound.
+static inline bool AnyOver4(const int v[4], int bound) {
+#if defined(__SSE2__)
+    return _mm_movemask_epi8(_mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)), _mm_set1_epi32(bound))) != 0;
+#else
+    return v[0] > bound || v[1] > bound || v[2] > bound || v[3] > bound;
+#endif
+}
+
+// True where a coefficient of the 2x2 transform of the four DC values is
+// beyond +-top.
+static inline bool DcTransformOver(const int dc[4], int top) {
+#if defined(__SSE2__)
+    // a = d0 + d1, b = d2 + d3, c = d0 - d1, e = d2 - d3; the transform is
+    // a + b, c + e, a - b, c - e (the signs here do not matter)
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dc));
+    const __m128i sw = _mm_shuffle_epi32(d, _MM_SHUFFLE(2, 3, 0, 1));
+    const __m128i sum = _mm_add_epi32(d, sw), dif = _mm_sub_epi32(d, sw); // a a b b, c -c e -e
+    const __m128i x = _mm_unpacklo_epi32(sum, dif), y = _mm_unpackhi_epi32(sum, dif); // a c a -c, b e b -e
+    const __m128i t0 = _mm_add_epi32(x, y), t1 = _mm_sub_epi32(x, y);
+    const __m128i hi = _mm_set1_epi32(top), lo = _mm_set1_epi32(-top);
+    const __m128i out = _mm_or_si128(_mm_or_si128(_mm_cmpgt_epi32(t0, hi), _mm_cmplt_epi32(t0, lo)),
+                                     _mm_or_si128(_mm_cmpgt_epi32(t1, hi), _mm_cmplt_epi32(t1, lo)));
+    return _mm_movemask_epi8(out) != 0;
+#else
+    const int t[4] = {dc[0] + dc[1] + dc[2] + dc[3], dc[0] - dc[1] + dc[2] - dc[3], dc[0] + dc[1] - dc[2] - dc[3],
+                      dc[0] - dc[1] - dc[2] + dc[3]};
+    for (int i = 0; i < 4; ++i)
+        if (t[i] > top || t[i] < -top) return true;
+    return false;
+#endif
+}
+
 bool MbCoder::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred, int ps) {
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
     const int ss = src_.y.stride;
@@ -1719,8 +1766,8 @@ bool MbCoder::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred,
     const int zeroSad = ZeroBlockSad(qp_, false);
     int total = 0;
     int16_t coef[4][16], lv[16];
-    for (int i = 0; i < 16; ++i) {
-        if (sad[i] <= zeroSad) continue;
+    for (unsigned over = OverBound16(sad, zeroSad); over; over &= over - 1) {
+        const int i = __builtin_ctz(over);
         const int ox = (i & 3) * 4, oy = (i >> 2) * 4;
         Fdct4x4(coef[0], src + oy * ss + ox, ss, pred + oy * ps + ox, ps);
         if (Quant4x4(coef[0], lv, qp_, false, 0)) {
@@ -1730,17 +1777,15 @@ bool MbCoder::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred,
     }
     ChromaPred(mbx, mby, mx, my);
     const int qpc = kChromaQp[qp_];
-    const int qbits = 16 + qpc / 6;
-    const int f = (1 << qbits) / 6;
-    const int mf = kQuantMf[qpc % 6][0];
     const int zeroAc = ZeroBlockSad(qpc, false);
+    const int zeroDc = ChromaDcZeroTop(qpc);
     for (int pl = 0; pl < 2; ++pl) {
         const Plane& sp = pl ? src_.v : src_.u;
         const uint8_t* cs = sp.At(mbx * 8, mby * 8);
         const uint8_t* cp = pl ? predV_ : predU_;
-        int dc[4], bsad[4];
+        alignas(16) int dc[4], bsad[4];
         ChromaBlockSums(cs, sp.stride, cp, 8, bsad, dc); // dc: the blocks' DC coefficients
-        if (bsad[0] > zeroAc || bsad[1] > zeroAc || bsad[2] > zeroAc || bsad[3] > zeroAc) {
+        if (AnyOver4(bsad, zeroAc)) {
             int score = 0;
             FdctChroma8(coef, cs, sp.stride, cp, 8);
             for (int b = 0; b < 4; ++b) {
@@ -1749,10 +1794,7 @@ bool MbCoder::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred,
             }
             if (score >= 7) return false;
         }
-        const int t[4] = {dc[0] + dc[1] + dc[2] + dc[3], dc[0] - dc[1] + dc[2] - dc[3], dc[0] + dc[1] - dc[2] - dc[3],
-                          dc[0] - dc[1] - dc[2] + dc[3]};
-        for (int i = 0; i < 4; ++i)
-            if (((t[i] < 0 ? -t[i] : t[i]) * mf + f) >> qbits) return false;
+        if (DcTransformOver(dc, zeroDc)) return false;
     }
     return true;
 }
