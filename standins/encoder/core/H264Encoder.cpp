@@ -1766,14 +1766,16 @@ bool MbCoder::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred,
     const int zeroSad = ZeroBlockSad(qp_, false);
     int total = 0;
     int16_t coef[4][16], lv[16];
-    for (unsigned over = OverBound16(sad, zeroSad); over; over &= over - 1) {
-        const int i = __builtin_ctz(over);
+    // blocks side by side in pairs (a block under the bound quantises to
+    // nothing all the same)
+    const unsigned over = OverBound16(sad, zeroSad);
+    for (unsigned pairs = (over | over >> 1) & 0x5555u; pairs; pairs &= pairs - 1) {
+        const int i = __builtin_ctz(pairs);
         const int ox = (i & 3) * 4, oy = (i >> 2) * 4;
-        Fdct4x4(coef[0], src + oy * ss + ox, ss, pred + oy * ps + ox, ps);
-        if (Quant4x4(coef[0], lv, qp_, false, 0)) {
-            total += DecimateScore(lv, 16);
-            if (total >= 4) return false; // would survive decimation somewhere
-        }
+        const int n = FdctQuant8x4(coef[0], coef[1], src + oy * ss + ox, ss, pred + oy * ps + ox, ps, qp_, false);
+        if (n & 0xFF) total += DecimateScore(coef[0], 16);
+        if (n >> 8) total += DecimateScore(coef[1], 16);
+        if (total >= 4) return false; // would survive decimation somewhere
     }
     ChromaPred(mbx, mby, mx, my);
     const int qpc = kChromaQp[qp_];
