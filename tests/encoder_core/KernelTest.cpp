@@ -137,6 +137,21 @@ TEST(Kernels, TransformsAndQuantisationMatchReference) {
                     const int n1 = Ref().quant4x4(c1, want[1], qp, intra != 0, 0);
                     ASSERT_EQ(n0 | (n1 << 8), n) << "transform and quantiser counts qp " << qp << " " << w;
                     ASSERT_EQ(0, std::memcmp(l, want, sizeof l)) << "transform and quantiser levels qp " << qp << " " << w;
+
+                    // the four blocks of an 8x8 block, AC levels and DC coefficients
+                    int16_t l4[4][16], want4[4][16], dc4[4];
+                    for (int b = 0; b < 4; ++b)
+                        for (int j = 0; j < 16; ++j) l4[b][j] = static_cast<int16_t>(1000 + j);
+                    const int n4 = k->fdctQuantAc8x8(l4, dc4, src.At(5), 63, pred.At(2), 64, qp, intra != 0);
+                    int16_t c4[4][16];
+                    Ref().fdct8x8(c4, src.At(5), 63, pred.At(2), 64);
+                    for (int b = 0; b < 4; ++b) {
+                        want4[b][0] = 0;
+                        const int nb = Ref().quant4x4(c4[b], want4[b], qp, intra != 0, 1);
+                        ASSERT_EQ(nb, (n4 >> (8 * b)) & 0xFF) << "8x8 AC count, block " << b << " qp " << qp << " " << w;
+                        ASSERT_EQ(c4[b][0], dc4[b]) << "8x8 DC, block " << b << " " << w;
+                    }
+                    ASSERT_EQ(0, std::memcmp(l4, want4, sizeof l4)) << "8x8 AC levels qp " << qp << " " << w;
                 }
 
                 // coefficients: full range, small, mostly zero, saturated

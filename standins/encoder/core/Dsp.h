@@ -113,6 +113,13 @@ inline int FdctQuant8x4(int16_t levels0[16], int16_t levels1[16], const uint8_t*
                         int qp, bool intra) {
     return Kern().fdctQuant8x4(levels0, levels1, src, ss, pred, sp, qp, intra);
 }
+// Fdct8x8 and Quant4x4 (from 1) of the four blocks of an 8x8 block (raster
+// order): levels[b][0] = 0, dc[b] the blocks' DC coefficients; the AC
+// levels' counts, block b's in bits 8b to 8b + 7.
+inline int FdctQuantAc8x8(int16_t levels[4][16], int16_t dc[4], const uint8_t* src, int ss, const uint8_t* pred, int sp,
+                          int qp, bool intra) {
+    return Kern().fdctQuantAc8x8(levels, dc, src, ss, pred, sp, qp, intra);
+}
 // Dequantises scan-order levels into raster-order coefficients (from `first`).
 inline void Dequant4x4(const int16_t levels[16], int16_t out[16], int qp, int first) {
     Kern().dequant4x4(levels, out, qp, first);

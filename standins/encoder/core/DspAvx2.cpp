@@ -96,6 +96,26 @@ inline __m128i Rows8(const uint8_t* p, std::ptrdiff_t s) {
     return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
                               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 4 * s)));
 }
+// The forward transform of the four 4x4 blocks of an 8x8 block: c[b] holds
+// block b's coefficients in raster order (blocks in raster order).
+inline void Dct8x8(__m256i c[4], const uint8_t* src, std::ptrdiff_t ss, const uint8_t* pred, std::ptrdiff_t sp) {
+    // rows 0-3 of the top blocks in the low halves, of the bottom blocks in the high
+    __m256i r[4];
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i)
+        r[i] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(Rows8(src + i * ss, ss)), _mm256_cvtepu8_epi16(Rows8(pred + i * sp, sp)));
+    DctPass(r);
+    Transpose4x4x4(r);
+    DctPass(r);
+    Transpose4x4x4(r);
+    // rows 0-1 and 2-3 of the left blocks (lo) and of the right ones (hi), top block in the low half
+    const __m256i lo01 = _mm256_unpacklo_epi64(r[0], r[1]), lo23 = _mm256_unpacklo_epi64(r[2], r[3]);
+    const __m256i hi01 = _mm256_unpackhi_epi64(r[0], r[1]), hi23 = _mm256_unpackhi_epi64(r[2], r[3]);
+    c[0] = _mm256_permute2x128_si256(lo01, lo23, 0x20);
+    c[1] = _mm256_permute2x128_si256(hi01, hi23, 0x20);
+    c[2] = _mm256_permute2x128_si256(lo01, lo23, 0x31);
+    c[3] = _mm256_permute2x128_si256(hi01, hi23, 0x31);
+}
 inline __m256i Satd8x8Acc(const uint8_t* a, std::ptrdiff_t sa, const uint8_t* b, std::ptrdiff_t sb) {
     __m256i r[4];
 #pragma GCC unroll 4
@@ -141,26 +161,10 @@ int Satd8x16(const uint8_t* a, int sa, const uint8_t* b, int sb) {
 int Satd8x8(const uint8_t* a, int sa, const uint8_t* b, int sb) { return Sum32x8(Satd8x8Acc(a, sa, b, sb)) >> 1; }
 
 void Fdct8x8(int16_t out[4][16], const uint8_t* src, int ss, const uint8_t* pred, int sp) {
-    // rows 0-3 of the top blocks in the low halves, of the bottom blocks in the high
-    __m256i r[4];
+    __m256i c[4];
+    Dct8x8(c, src, ss, pred, sp);
 #pragma GCC unroll 4
-    for (int i = 0; i < 4; ++i)
-        r[i] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(Rows8(src + i * ss, ss)), _mm256_cvtepu8_epi16(Rows8(pred + i * sp, sp)));
-    DctPass(r);
-    Transpose4x4x4(r);
-    DctPass(r);
-    Transpose4x4x4(r);
-    const __m256i lo01 = _mm256_unpacklo_epi64(r[0], r[1]), lo23 = _mm256_unpacklo_epi64(r[2], r[3]);
-    const __m256i hi01 = _mm256_unpackhi_epi64(r[0], r[1]), hi23 = _mm256_unpackhi_epi64(r[2], r[3]);
-    const auto store = [](int16_t* d, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v); };
-    store(out[0], _mm256_castsi256_si128(lo01));
-    store(out[0] + 8, _mm256_castsi256_si128(lo23));
-    store(out[1], _mm256_castsi256_si128(hi01));
-    store(out[1] + 8, _mm256_castsi256_si128(hi23));
-    store(out[2], _mm256_extracti128_si256(lo01, 1));
-    store(out[2] + 8, _mm256_extracti128_si256(lo23, 1));
-    store(out[3], _mm256_extracti128_si256(hi01, 1));
-    store(out[3] + 8, _mm256_extracti128_si256(hi23, 1));
+    for (int b = 0; b < 4; ++b) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[b]), c[b]);
 }
 
 void ChromaMc8x8(uint8_t* d, int ds, const uint8_t* s, int ss, int dx, int dy) {
@@ -352,6 +356,24 @@ int FdctQuant8x4(int16_t levels0[16], int16_t levels1[16], const uint8_t* src, i
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(levels1), s1);
     const int n0 = 16 - __builtin_popcount(ZeroLevels(s0)) / 2, n1 = 16 - __builtin_popcount(ZeroLevels(s1)) / 2;
     return n0 | (n1 << 8);
+}
+
+int FdctQuantAc8x8(int16_t levels[4][16], int16_t dc[4], const uint8_t* src, int ss, const uint8_t* pred, int sp, int qp,
+                   bool intra) {
+    __m256i c[4];
+    Dct8x8(c, src, ss, pred, sp);
+    const QuantParams q(qp, intra);
+    const __m256i notDc = _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    int counts = 0;
+#pragma GCC unroll 4
+    for (int b = 0; b < 4; ++b) {
+        dc[b] = static_cast<int16_t>(_mm256_extract_epi16(c[b], 0));
+        // (the DC is the first in scan order as in raster order)
+        const __m256i scan = _mm256_and_si256(QuantScan(c[b], q), notDc);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(levels[b]), scan);
+        counts |= (16 - __builtin_popcount(ZeroLevels(scan)) / 2) << (8 * b);
+    }
+    return counts;
 }
 
 // Two horizontally adjacent blocks: each 128-bit half runs the SSE2 inverse

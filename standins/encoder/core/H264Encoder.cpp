@@ -144,10 +144,6 @@ void TransformInterLuma(int16_t levels[16][16], uint8_t nz[16], const uint8_t* s
     }
 }
 
-void FdctChroma8(int16_t coef[4][16], const uint8_t* src, int ss, const uint8_t* pred, int ps) {
-    Fdct8x8(coef, src, ss, pred, ps);
-}
-
 // The lock and condition the workers wait with. On Windows the system's own:
 // the C++ library's, with this toolchain, go through semaphores that cost a
 // round trip to the system for every wait and wake-up.
@@ -1067,18 +1063,15 @@ void MbCoder::EncodeChroma(int mbx, int mby, bool intra) {
     const int f = intra ? (1 << qbits) / 3 : (1 << qbits) / 6;
     const int mf = kQuantMf[qpc % 6][0];
     bool anyAc = false, anyDc = false;
-    int16_t coef[2][4][16];
     for (int pl = 0; pl < 2; ++pl) {
         const Plane& sp = pl ? src_.v : src_.u;
         const uint8_t* src = sp.At(mbx * 8, mby * 8);
         const uint8_t* pred = pl ? predV_ : predU_;
-        int dc[4];
+        int16_t dc[4];
         int score = 0;
-        FdctChroma8(coef[pl], src, sp.stride, pred, 8);
+        const int counts = FdctQuantAc8x8(chromaAc_[pl], dc, src, sp.stride, pred, 8, qpc, intra);
         for (int b = 0; b < 4; ++b) {
-            dc[b] = coef[pl][b][0];
-            chromaAc_[pl][b][0] = 0;
-            chromaAcNz_[pl][b] = static_cast<uint8_t>(Quant4x4(coef[pl][b], chromaAc_[pl][b], qpc, intra, 1));
+            chromaAcNz_[pl][b] = static_cast<uint8_t>(counts >> (8 * b));
             if (!intra && chromaAcNz_[pl][b]) score += DecimateScore(chromaAc_[pl][b] + 1, 15);
         }
         if ((!intra && score < 7) || bare_) {
@@ -1765,7 +1758,7 @@ bool MbCoder::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred,
     Sad4x4x16(src, ss, pred, ps, sad);
     const int zeroSad = ZeroBlockSad(qp_, false);
     int total = 0;
-    int16_t coef[4][16], lv[16];
+    int16_t coef[4][16];
     // blocks side by side in pairs (a block under the bound quantises to
     // nothing all the same)
     const unsigned over = OverBound16(sad, zeroSad);
@@ -1789,11 +1782,10 @@ bool MbCoder::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred,
         ChromaBlockSums(cs, sp.stride, cp, 8, bsad, dc); // dc: the blocks' DC coefficients
         if (AnyOver4(bsad, zeroAc)) {
             int score = 0;
-            FdctChroma8(coef, cs, sp.stride, cp, 8);
-            for (int b = 0; b < 4; ++b) {
-                lv[0] = 0;
-                if (Quant4x4(coef[b], lv, qpc, false, 1)) score += DecimateScore(lv + 1, 15);
-            }
+            int16_t dcs[4];
+            const int counts = FdctQuantAc8x8(coef, dcs, cs, sp.stride, cp, 8, qpc, false);
+            for (int b = 0; b < 4; ++b)
+                if ((counts >> (8 * b)) & 0xFF) score += DecimateScore(coef[b] + 1, 15);
             if (score >= 7) return false;
         }
         if (DcTransformOver(dc, zeroDc)) return false;

@@ -32,6 +32,22 @@ void Fdct8x8Of(int16_t out[4][16], const uint8_t* src, int ss, const uint8_t* pr
     Fdct(out[2], out[3], src + 4 * ss, ss, pred + 4 * sp, sp);
 }
 
+// A set's fdctQuantAc8x8 made of its fdct8x8 and quantiser.
+template <void (*Fdct)(int16_t (*)[16], const uint8_t*, int, const uint8_t*, int),
+          int (*Quant)(const int16_t*, int16_t*, int, bool, int)>
+int FdctQuantAc8x8Of(int16_t levels[4][16], int16_t dc[4], const uint8_t* src, int ss, const uint8_t* pred, int sp,
+                     int qp, bool intra) {
+    int16_t c[4][16];
+    Fdct(c, src, ss, pred, sp);
+    int counts = 0;
+    for (int b = 0; b < 4; ++b) {
+        dc[b] = c[b][0];
+        levels[b][0] = 0;
+        counts |= Quant(c[b], levels[b], qp, intra, 1) << (8 * b);
+    }
+    return counts;
+}
+
 // A set's idct8x4Add made of its idct4x4Add.
 template <void (*Idct)(uint8_t*, int, const uint8_t*, int, int16_t*)>
 void Idct8x4AddOf(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef0[16], int16_t coef1[16]) {
@@ -119,6 +135,8 @@ int Quant4x4(const int16_t in[16], int16_t levels[16], int qp, bool intra, int f
 int FdctQuant8x4(int16_t levels0[16], int16_t levels1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp,
                  int qp, bool intra);
 void Idct8x4Add(uint8_t* dst, int sd, const uint8_t* pred, int sp, int16_t coef0[16], int16_t coef1[16]);
+int FdctQuantAc8x8(int16_t levels[4][16], int16_t dc[4], const uint8_t* src, int ss, const uint8_t* pred, int sp, int qp,
+                   bool intra);
 void DeblockLuma(uint8_t* pix, int stride, bool vertical, const uint8_t bS[4], int qp);
 void DeblockChroma(uint8_t* u, uint8_t* v, int stride, bool vertical, const uint8_t bS[4], int qpc);
 } // namespace avx2

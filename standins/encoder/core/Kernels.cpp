@@ -14,7 +14,7 @@ namespace vcore {
 const KernelSet kKernelsReference = {
     "c", CpuLevel::Reference, VCORE_SIZES(ref, Sad), VCORE_SIZES(ref, Satd), ref::Avg16x16, ref::Sad4x4x16,
     ref::Fdct4x4, ref::Fdct8x4, Fdct8x8Of<ref::Fdct8x4>, ref::Idct4x4Add, Idct8x4AddOf<ref::Idct4x4Add>, ref::IdctDcAdd, ref::Quant4x4, ref::Dequant4x4,
-    FdctQuant8x4Of<ref::Fdct8x4, ref::Quant4x4>,
+    FdctQuant8x4Of<ref::Fdct8x4, ref::Quant4x4>, FdctQuantAc8x8Of<Fdct8x8Of<ref::Fdct8x4>, ref::Quant4x4>,
     ref::PredIntra16, ref::PredChroma8, ref::PredIntra4,
     ref::SixTapRow, ref::ChromaMc8x8,
     ref::DeblockLuma, ref::DeblockChroma,
@@ -24,7 +24,7 @@ const KernelSet kKernelsReference = {
 const KernelSet kKernelsSse2 = {
     "sse2", CpuLevel::Sse2, VCORE_SIZES(sse2, Sad), VCORE_SIZES(sse2, Satd), sse2::Avg16x16, sse2::Sad4x4x16,
     sse2::Fdct4x4, sse2::Fdct8x4, Fdct8x8Of<sse2::Fdct8x4>, sse2::Idct4x4Add, Idct8x4AddOf<sse2::Idct4x4Add>, sse2::IdctDcAdd, sse2::Quant4x4, ref::Dequant4x4,
-    FdctQuant8x4Of<sse2::Fdct8x4, sse2::Quant4x4>,
+    FdctQuant8x4Of<sse2::Fdct8x4, sse2::Quant4x4>, FdctQuantAc8x8Of<Fdct8x8Of<sse2::Fdct8x4>, sse2::Quant4x4>,
     sse2::PredIntra16, sse2::PredChroma8, ref::PredIntra4,
     sse2::SixTapRow, sse2::ChromaMc8x8,
     sse2::DeblockLuma, sse2::DeblockChroma,
@@ -34,7 +34,7 @@ const KernelSet kKernelsSse2 = {
 const KernelSet kKernelsSsse3 = {
     "ssse3", CpuLevel::Ssse3, VCORE_SIZES(sse2, Sad), VCORE_SIZES(ssse3, Satd), sse2::Avg16x16, sse2::Sad4x4x16,
     sse2::Fdct4x4, sse2::Fdct8x4, Fdct8x8Of<sse2::Fdct8x4>, sse2::Idct4x4Add, Idct8x4AddOf<sse2::Idct4x4Add>, sse2::IdctDcAdd, ssse3::Quant4x4, ssse3::Dequant4x4,
-    FdctQuant8x4Of<sse2::Fdct8x4, ssse3::Quant4x4>,
+    FdctQuant8x4Of<sse2::Fdct8x4, ssse3::Quant4x4>, FdctQuantAc8x8Of<Fdct8x8Of<sse2::Fdct8x4>, ssse3::Quant4x4>,
     sse2::PredIntra16, sse2::PredChroma8, ssse3::PredIntra4,
     sse2::SixTapRow, sse2::ChromaMc8x8,
     sse2::DeblockLuma, sse2::DeblockChroma,
@@ -44,7 +44,7 @@ const KernelSet kKernelsSsse3 = {
 const KernelSet kKernelsSse41 = {
     "sse41", CpuLevel::Sse41, VCORE_SIZES(sse2, Sad), VCORE_SIZES(ssse3, Satd), sse2::Avg16x16, sse2::Sad4x4x16,
     sse2::Fdct4x4, sse2::Fdct8x4, Fdct8x8Of<sse2::Fdct8x4>, sse2::Idct4x4Add, Idct8x4AddOf<sse2::Idct4x4Add>, sse2::IdctDcAdd, ssse3::Quant4x4, ssse3::Dequant4x4,
-    FdctQuant8x4Of<sse2::Fdct8x4, ssse3::Quant4x4>,
+    FdctQuant8x4Of<sse2::Fdct8x4, ssse3::Quant4x4>, FdctQuantAc8x8Of<Fdct8x8Of<sse2::Fdct8x4>, ssse3::Quant4x4>,
     sse2::PredIntra16, sse2::PredChroma8, ssse3::PredIntra4,
     sse2::SixTapRow, sse2::ChromaMc8x8,
     sse41::DeblockLuma, sse41::DeblockChroma,
@@ -57,7 +57,7 @@ const KernelSet kKernelsAvx2 = {
     {avx2::Satd16x16, avx2::Satd16x8, avx2::Satd8x16, avx2::Satd8x8, ssse3::Satd8x4, ssse3::Satd4x8, ssse3::Satd4x4},
     avx2::Avg16x16, avx2::Sad4x4x16,
     sse2::Fdct4x4, sse2::Fdct8x4, avx2::Fdct8x8, sse2::Idct4x4Add, avx2::Idct8x4Add, sse2::IdctDcAdd, avx2::Quant4x4, ssse3::Dequant4x4,
-    avx2::FdctQuant8x4,
+    avx2::FdctQuant8x4, avx2::FdctQuantAc8x8,
     sse2::PredIntra16, sse2::PredChroma8, ssse3::PredIntra4,
     avx2::SixTapRow, avx2::ChromaMc8x8,
     avx2::DeblockLuma, avx2::DeblockChroma,

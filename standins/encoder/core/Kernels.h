@@ -46,6 +46,11 @@ struct KernelSet {
     // counts, of the left block in bits 0-7, of the right one in bits 8-15
     int (*fdctQuant8x4)(int16_t levels0[16], int16_t levels1[16], const uint8_t* src, int ss, const uint8_t* pred, int sp,
                         int qp, bool intra);
+    // fdct8x8 and quant4x4 from 1 of the four blocks: levels[b][0] = 0,
+    // dc[b] the DC coefficients; the AC levels' counts, block b's in bits
+    // 8b to 8b + 7
+    int (*fdctQuantAc8x8)(int16_t levels[4][16], int16_t dc[4], const uint8_t* src, int ss, const uint8_t* pred, int sp,
+                          int qp, bool intra);
 
     // intra prediction (see Intra.h)
     void (*predIntra16)(int mode, const uint8_t* rec, int stride, bool top, bool left, uint8_t* dst);
