@@ -660,9 +660,44 @@ void MbCoder::SetupLambda() {
 // refine); returns the picture's total. For an intra picture with a source
 // picture before it, *motion gets the same measure against that source
 // picture instead of the reference: what the content itself changes.
+// The flat estimate of a 16x16 block: each 8x8 quarter filled with the
+// rounded mean of its samples (16x16, stride 16).
+static void FlatQuarters(const uint8_t* s, int ss, uint8_t flat[256]) {
+#if defined(__SSE2__)
+    // the sums of the left and right halves of the top and bottom rows, each
+    // row's two halves summed at once; rows unrolled, one store per row
+    const __m128i zero = _mm_setzero_si128();
+    const std::ptrdiff_t st = ss;
+    __m128i half[2];
+#pragma GCC unroll 2
+    for (int h = 0; h < 2; ++h) {
+        __m128i a = zero, b = zero;
+#pragma GCC unroll 4
+        for (int y = 0; y < 8; y += 2) {
+            a = _mm_add_epi64(a, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + (8 * h + y) * st)), zero));
+            b = _mm_add_epi64(b, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + (8 * h + y + 1) * st)), zero));
+        }
+        // (sum + 32) >> 6 of each half, repeated over its eight bytes
+        const __m128i m = _mm_srli_epi64(_mm_add_epi64(_mm_add_epi64(a, b), _mm_set1_epi64x(32)), 6);
+        const __m128i l = _mm_shufflelo_epi16(m, 0), r = _mm_shufflelo_epi16(_mm_srli_si128(m, 8), 0);
+        half[h] = _mm_packus_epi16(_mm_unpacklo_epi64(l, l), _mm_unpacklo_epi64(r, r));
+    }
+#pragma GCC unroll 16
+    for (int y = 0; y < 16; ++y) _mm_storeu_si128(reinterpret_cast<__m128i*>(flat + 16 * y), half[y >> 3]);
+#else
+    for (int q = 0; q < 4; ++q) {
+        const int ox = (q & 1) * 8, oy = (q >> 1) * 8;
+        int sum = 0;
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) sum += s[(oy + y) * ss + ox + x];
+        const uint8_t m = static_cast<uint8_t>((sum + 32) >> 6);
+        for (int y = 0; y < 8; ++y) std::memset(flat + (oy + y) * 16 + ox, m, 8);
+    }
+#endif
+}
+
 double EncoderImpl::Analyse(bool intra, double* motion) {
     const int ss = src_.y.stride;
-    alignas(16) static const uint8_t kZero[8 * 8] = {};
     const bool still = intra && havePrevY_;
     std::vector<double> rowMotion(still ? static_cast<size_t>(mbH_) : 0, 0.0);
     const int workers = pool_.Workers();
@@ -673,14 +708,7 @@ double EncoderImpl::Analyse(bool intra, double* motion) {
         for (int mby = mbH_ * worker / workers; mby < end; ++mby) {
             for (int mbx = 0; mbx < mbW_; ++mbx) {
                 const uint8_t* s = src_.y.At(mbx * 16, mby * 16);
-                for (int q = 0; q < 4; ++q) {
-                    const int ox = (q & 1) * 8, oy = (q >> 1) * 8;
-                    // the sum of the samples: their differences from zero
-                    const int sum = Sad8x8(s + oy * ss + ox, ss, kZero, 8);
-                    const uint8_t m = static_cast<uint8_t>((sum + 32) >> 6);
-                    const uint64_t row = 0x0101010101010101ull * m;
-                    for (int y = 0; y < 8; ++y) std::memcpy(flat + (oy + y) * 16 + ox, &row, 8);
-                }
+                FlatQuarters(s, ss, flat);
                 int c = Satd16x16(s, ss, flat, 16);
                 if (!intra && lastRec_ >= 0) {
                     const Plane& ref = rec_[lastRec_].y;
