@@ -1952,9 +1952,17 @@ void MbCoder::StoreMbState(int mbx, int mby, int kind, int mx, int my) {
     mbKind_[mb] = static_cast<uint8_t>(kind);
     mbIntra_[mb] = (kind == kMbI4 || kind == kMbI16) ? 1 : 0;
     const bool parts = kind == kMbP16x8 || kind == kMbP8x16 || kind == kMbP8x8;
-    for (int b = 0; b < 4; ++b) {
-        mv_[mb * 8 + static_cast<size_t>(b) * 2] = parts ? partMv_[2 * b] : static_cast<int16_t>(mx);
-        mv_[mb * 8 + static_cast<size_t>(b) * 2 + 1] = parts ? partMv_[2 * b + 1] : static_cast<int16_t>(my);
+    int16_t* v = mv_.data() + mb * 8;
+    if (parts) {
+        std::memcpy(v, partMv_, sizeof(partMv_));
+    } else {
+        // the one vector in all four blocks, x and y as one word
+        const int16_t xy[2] = {static_cast<int16_t>(mx), static_cast<int16_t>(my)};
+        uint32_t w;
+        std::memcpy(&w, xy, 4);
+        const uint64_t w2 = w | (static_cast<uint64_t>(w) << 32);
+        std::memcpy(v, &w2, 8);
+        std::memcpy(v + 4, &w2, 8);
     }
     carriesQp_[mb] = 0; // WriteMb sets it and the QP; without, the QP is known when the row is joined
     // the macroblock's 4x4 (luma) and 2x2 (chroma) entries, a row at a time
