@@ -93,10 +93,15 @@ inline const int16_t* BlockMv(const int16_t* mv, int mb, int blk) { return mv + 
 
 // One bit per 4x4 block of a row of four coefficient counts: bit c = column c
 // has coefficients (counts are at most 16, so no byte carries into the next).
+inline uint32_t ByteBits(uint32_t w) { return ((((w + 0x7F7F7F7Fu) & 0x80808080u) >> 7) * 0x10204080u) >> 28; }
 inline uint32_t RowBits(const uint8_t* nz) {
     uint32_t w;
     std::memcpy(&w, nz, 4);
-    return ((((w + 0x7F7F7F7Fu) & 0x80808080u) >> 7) * 0x10204080u) >> 28;
+    return ByteBits(w);
+}
+// The same for a column of four counts (rows stride apart): bit r = row r.
+inline uint32_t ColumnBits(const uint8_t* nz, int stride) {
+    return ByteBits(nz[0] | (nz[stride] << 8) | (nz[2 * stride] << 16) | (static_cast<uint32_t>(nz[3 * stride]) << 24));
 }
 
 // 4x4 bit matrix (bit 4 * row + column) transposed.
@@ -169,8 +174,7 @@ void DeblockPicture(const DeblockParams& p) {
                 } else if (p.mbIntra[mb - 1]) {
                     bs[0][0] = kIntraEdge;
                 } else {
-                    uint32_t left = 0; // bit r: column 3 of the left macroblock, row r
-                    for (int r = 0; r < 4; ++r) left |= (nz[r * w4 - 1] != 0 ? 1u : 0u) << r;
+                    const uint32_t left = ColumnBits(nz - 1, w4); // bit r: column 3 of the left macroblock, row r
                     const int16_t* lmv = BlockMv(p.mv, mb - 1, 0);
                     const uint32_t mvd = (MvDiffers(mv, lmv + 2) ? 3u : 0u) | (MvDiffers(mv + 4, lmv + 6) ? 12u : 0u);
                     bs[0][0] = StrengthWord((cols & 15u) | left, mvd);
