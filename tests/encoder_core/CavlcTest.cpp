@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
+#include <vector>
+
+#include "BitWriter.h"
 
 #include "Cavlc.h"
 
@@ -33,3 +37,35 @@ TEST(Cavlc, DecimateScoreWeighsTheZerosBelowEachLevel) {
 }
 
 } // namespace
+
+// Rows coded apart are joined by copying bit ranges out of their writers:
+// every range (from whole bytes, across the bytes and the bits not yet
+// written out, up to the last bit) must read back as written.
+TEST(BitWriter, AppendedRangesReadBackAsWritten) {
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> width(0, 32);
+    std::uniform_int_distribution<uint32_t> any;
+    for (int round = 0; round < 200; ++round) {
+        vcore::BitWriter w;
+        std::vector<int> bits; // the same bits, one per entry
+        const int writes = 1 + round % 60;
+        for (int i = 0; i < writes; ++i) {
+            const int n = width(rng);
+            const uint32_t v = any(rng);
+            w.Put(v, n);
+            for (int k = n - 1; k >= 0; --k) bits.push_back(static_cast<int>((v >> k) & 1));
+        }
+        ASSERT_EQ(bits.size(), w.BitCount());
+        std::uniform_int_distribution<size_t> at(0, bits.size());
+        size_t from = at(rng), to = at(rng);
+        if (from > to) std::swap(from, to);
+        if (round % 4 == 0) to = bits.size(); // up to the bits still pending
+        vcore::BitWriter out;
+        out.Put(1, round % 8); // the copy lands at any bit offset
+        out.Append(w, from, to);
+        ASSERT_EQ(static_cast<uint64_t>(round % 8 + (to - from)), out.BitCount());
+        for (size_t i = from; i < to; ++i)
+            ASSERT_EQ(static_cast<uint32_t>(bits[i]), out.Read(round % 8 + (i - from), 1))
+                << "round " << round << " bit " << i << " of [" << from << ", " << to << ")";
+    }
+}

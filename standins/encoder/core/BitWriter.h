@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace vcore {
@@ -60,8 +61,9 @@ public:
         const uint64_t inBuf = len_ * 8ull;
         if (pos + static_cast<uint64_t>(bits) <= inBuf && (pos >> 3) + 8 <= buf_.size()) {
             // eight bytes from the one holding pos, most significant first
-            const uint8_t* b = buf_.data() + (pos >> 3);
-            for (int i = 0; i < 8; ++i) v = (v << 8) | b[i];
+            // (one load, its bytes reversed: the processor is little-endian)
+            std::memcpy(&v, buf_.data() + (pos >> 3), 8);
+            v = __builtin_bswap64(v);
             return static_cast<uint32_t>((v << (pos & 7)) >> (64 - bits));
         }
         while (bits > 0) {
