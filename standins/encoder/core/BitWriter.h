@@ -193,7 +193,38 @@ inline void AppendNal(ByteSink& out, int refIdc, int type, const std::vector<uin
         return;
     }
     uint8_t* p = d;
-    EmitNal(refIdc, type, rbsp, [&p](uint8_t b) { *p++ = b; });
+    *p++ = 0; *p++ = 0; *p++ = 0; *p++ = 1;
+    *p++ = static_cast<uint8_t>((refIdc << 5) | type);
+    // as EmitNal, eight bytes at a time where none of them is zero and
+    // fewer than two zeros come before them (no emulation prevention byte
+    // can go before or among them)
+    const uint8_t* s = rbsp.data();
+    const size_t n = rbsp.size();
+    size_t i = 0;
+    int zeros = 0;
+    while (i < n) {
+        if (i + 8 <= n && zeros < 2) {
+            uint64_t v;
+            std::memcpy(&v, s + i, 8);
+            if (!((v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull)) {
+                std::memcpy(p, &v, 8);
+                p += 8;
+                i += 8;
+                zeros = 0;
+                continue;
+            }
+        }
+        const size_t end = i + 8 < n ? i + 8 : n;
+        for (; i < end; ++i) {
+            const uint8_t b = s[i];
+            if (zeros >= 2 && b <= 3) {
+                *p++ = 3;
+                zeros = 0;
+            }
+            *p++ = b;
+            zeros = (b == 0) ? zeros + 1 : 0;
+        }
+    }
     out.Unextend(most - static_cast<size_t>(p - d));
 }
 
