@@ -119,6 +119,32 @@ void FdctLuma16(int16_t coef[16][16], const uint8_t* src, int ss, const uint8_t*
         Fdct8x8(coef + 4 * q, src + oy * ss + ox, ss, pred + oy * ps + ox, ps);
     }
 }
+// Bit i set where v[i] > bound.
+static inline unsigned OverBound16(const int v[16], int bound) {
+#if defined(__SSE2__)
+    const __m128i b = _mm_set1_epi32(bound);
+    const auto over = [&](int k) { return _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + 4 * k)), b); };
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_packs_epi16(_mm_packs_epi32(over(0), over(1)), _mm_packs_epi32(over(2), over(3)))));
+#else
+    unsigned m = 0;
+    for (int i = 0; i < 16; ++i) m |= (v[i] > bound ? 1u : 0u) << i;
+    return m;
+#endif
+}
+
+// Bit i set where v[i] is not 0.
+static inline unsigned NonZero16(const uint8_t v[16]) {
+#if defined(__SSE2__)
+    const __m128i z = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)), _mm_setzero_si128());
+    return ~static_cast<unsigned>(_mm_movemask_epi8(z)) & 0xFFFFu;
+#else
+    unsigned m = 0;
+    for (int i = 0; i < 16; ++i) m |= (v[i] ? 1u : 0u) << i;
+    return m;
+#endif
+}
+
 // Forward transforms and quantisation of the 16 luma blocks of an inter
 // macroblock (coding order), of those blocks only whose SAD can leave a
 // level (most, at usual rates, cannot): the others get zero levels. nz: the
@@ -127,20 +153,18 @@ void TransformInterLuma(int16_t levels[16][16], uint8_t nz[16], const uint8_t* s
                         int ps, int qp) {
     int sad[16];
     Sad4x4x16(src, ss, pred, ps, sad);
-    const int zeroSad = ZeroBlockSad(qp, false);
-    for (int b = 0; b < 16; b += 2) {
-        const int ox = kBlkX[b] * 4, oy = kBlkY[b] * 4;
-        const bool zero0 = sad[kBlkY[b] * 4 + kBlkX[b]] <= zeroSad;
-        const bool zero1 = sad[kBlkY[b + 1] * 4 + kBlkX[b + 1]] <= zeroSad;
-        if (zero0 && zero1) {
-            std::memset(levels[b], 0, 2 * sizeof(levels[b]));
-            nz[b] = nz[b + 1] = 0;
-        } else {
-            // a block of the pair under the bound quantises to nothing as well
-            const int n = FdctQuant8x4(levels[b], levels[b + 1], src + oy * ss + ox, ss, pred + oy * ps + ox, ps, qp, false);
-            nz[b] = static_cast<uint8_t>(n & 0xFF);
-            nz[b + 1] = static_cast<uint8_t>(n >> 8);
-        }
+    std::memset(levels, 0, 16 * sizeof(levels[0]));
+    std::memset(nz, 0, 16);
+    // pairs side by side with a block over the bound (raster order, bit 2k
+    // for the pair of blocks 2k and 2k + 1)
+    const unsigned over = OverBound16(sad, ZeroBlockSad(qp, false));
+    for (unsigned pairs = (over | over >> 1) & 0x5555u; pairs; pairs &= pairs - 1) {
+        const int r = __builtin_ctz(pairs), x = r & 3, y = r >> 2;
+        const int b = (y >> 1) * 8 + (x >> 1) * 4 + (y & 1) * 2; // coding order of the left block
+        // a block of the pair under the bound quantises to nothing as well
+        const int n = FdctQuant8x4(levels[b], levels[b + 1], src + 4 * y * ss + 4 * x, ss, pred + 4 * y * ps + 4 * x, ps, qp, false);
+        nz[b] = static_cast<uint8_t>(n & 0xFF);
+        nz[b + 1] = static_cast<uint8_t>(n >> 8);
     }
 }
 
@@ -1650,19 +1674,24 @@ void MbCoder::EncodeInterLuma(int mbx, int mby) {
     const int ss = src_.y.stride;
     int score8[4] = {0, 0, 0, 0};
     TransformInterLuma(lumaLv_, lumaNz_, src, ss, predY_, 16, qp_);
-    for (int b = 0; b < 16; ++b)
-        if (lumaNz_[b]) score8[b >> 2] += DecimateScore(lumaLv_[b], 16);
+    const unsigned coded = NonZero16(lumaNz_); // bit b: block b has levels
+    for (unsigned m = coded; m; m &= m - 1) {
+        const int b = __builtin_ctz(m);
+        score8[b >> 2] += DecimateScore(lumaLv_[b], 16);
+    }
     const int total = score8[0] + score8[1] + score8[2] + score8[3];
     cbpLuma_ = 0;
     for (int i8 = 0; i8 < 4; ++i8) {
-        const bool drop = total < 6 || score8[i8] < 4 || bare_;
-        for (int k = 0; k < 4; ++k) {
-            const int b = i8 * 4 + k;
-            if (drop && lumaNz_[b]) {
+        const unsigned blocks = (coded >> (4 * i8)) & 15u;
+        if (!blocks) continue;
+        if (total < 6 || score8[i8] < 4 || bare_) {
+            for (unsigned m = blocks; m; m &= m - 1) {
+                const int b = i8 * 4 + __builtin_ctz(m);
                 std::memset(lumaLv_[b], 0, sizeof(lumaLv_[b]));
                 lumaNz_[b] = 0;
             }
-            if (lumaNz_[b]) cbpLuma_ |= 1 << i8;
+        } else {
+            cbpLuma_ |= 1 << i8;
         }
     }
     // blocks 2k and 2k + 1 sit side by side and are reconstructed in one
@@ -1725,20 +1754,6 @@ static void ChromaBlockSums(const uint8_t* s, int ss, const uint8_t* p, int ps, 
                 dc[b] += e;
             }
     }
-#endif
-}
-
-// Bit i set where v[i] > bound.
-static inline unsigned OverBound16(const int v[16], int bound) {
-#if defined(__SSE2__)
-    const __m128i b = _mm_set1_epi32(bound);
-    const auto over = [&](int k) { return _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + 4 * k)), b); };
-    return static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_packs_epi16(_mm_packs_epi32(over(0), over(1)), _mm_packs_epi32(over(2), over(3)))));
-#else
-    unsigned m = 0;
-    for (int i = 0; i < 16; ++i) m |= (v[i] > bound ? 1u : 0u) << i;
-    return m;
 #endif
 }
 
