@@ -1850,9 +1850,8 @@ void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
         if (!chroma) ChromaPred(mbx, mby, smx, smy);
         Copy8x8(r.u.At(mbx * 8, mby * 8), r.u.stride, predU_, 8);
         Copy8x8(r.v.At(mbx * 8, mby * 8), r.v.stride, predV_, 8);
-        for (int b = 0; b < 16; ++b) lumaNz_[b] = 0;
-        for (int pl = 0; pl < 2; ++pl)
-            for (int b = 0; b < 4; ++b) chromaAcNz_[pl][b] = 0;
+        std::memset(lumaNz_, 0, sizeof(lumaNz_)); // (as loops, a byte store at a time)
+        std::memset(chromaAcNz_, 0, sizeof(chromaAcNz_));
         StoreMbState(mbx, mby, kMbSkip, smx, smy);
         ++*skipRun;
     };
