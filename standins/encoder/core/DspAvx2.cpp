@@ -434,7 +434,7 @@ namespace {
 // w: 16 lanes in 16 bits (index 0 = p3 ... 7 = q3); bs, tc0 per lane. The new
 // p2 .. q2 go to w[1..6] (p0 and q0 not yet clipped to 0..255); false when
 // no lane is filtered (w unchanged).
-bool FilterWords(__m256i w[8], __m256i bs, __m256i tc0, int alpha, int beta, bool chroma) {
+__attribute__((always_inline)) inline bool FilterWords(__m256i w[8], __m256i bs, __m256i tc0, int alpha, int beta, bool chroma) {
     using namespace avx2::deblock;
     const __m256i z = _mm256_setzero_si256();
     const __m256i one = _mm256_set1_epi16(1), two = _mm256_set1_epi16(2), four = _mm256_set1_epi16(4);
@@ -488,7 +488,7 @@ bool FilterWords(__m256i w[8], __m256i bs, __m256i tc0, int alpha, int beta, boo
 }
 
 // v: 16 lanes as 8 byte vectors (index 0 = p3 ... 7 = q3); bs, tc0: a byte per lane.
-void Filter16(__m128i v[8], __m128i bsBytes, __m128i tcBytes, int alpha, int beta, bool chroma) {
+__attribute__((always_inline)) inline void Filter16(__m128i v[8], __m128i bsBytes, __m128i tcBytes, int alpha, int beta, bool chroma) {
     __m256i w[8];
     for (int k = 0; k < 8; ++k) w[k] = _mm256_cvtepu8_epi16(v[k]);
     if (!FilterWords(w, _mm256_cvtepu8_epi16(bsBytes), _mm256_cvtepu8_epi16(tcBytes), alpha, beta, chroma)) return;
@@ -502,7 +502,7 @@ void Filter16(__m128i v[8], __m128i bsBytes, __m128i tcBytes, int alpha, int bet
 // An edge between columns: 8 lines from top (low halves) and 8 from bottom
 // (high halves), top and bottom at p3 of their first line. The 8x8 bytes of
 // each half are transposed in place, widened to 16 bits, filtered and put back.
-void DeblockVertical(uint8_t* top, uint8_t* bottom, int stride, const uint8_t bS[4], int qp, bool chroma) {
+__attribute__((always_inline)) inline void DeblockVertical(uint8_t* top, uint8_t* bottom, int stride, const uint8_t bS[4], int qp, bool chroma) {
     const int alpha = kDeblockAlpha[qp], beta = kDeblockBeta[qp];
     if (alpha == 0 || beta == 0) return;
     __m128i bsBytes, tcBytes;
