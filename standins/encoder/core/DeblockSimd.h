@@ -146,7 +146,7 @@ void StoreTransposed(uint8_t* const rows[16], const __m128i v[8]) {
 // The boundary strength and tc0 of every lane as bytes: each bS covers four
 // consecutive luma lines, or two chroma lines of both planes (U in lanes 0-7,
 // V in lanes 8-15).
-void LaneParams(const uint8_t bS[4], int qp, bool chroma, __m128i* bs, __m128i* tc) {
+__attribute__((always_inline)) inline void LaneParams(const uint8_t bS[4], int qp, bool chroma, __m128i* bs, __m128i* tc) {
     const uint8_t* t0 = kDeblockTc0[qp];
     const uint8_t tcOf[5] = {0, t0[0], t0[1], t0[2], 0}; // bS 4 takes the strong filter
     uint32_t bw;
