@@ -523,8 +523,15 @@ public:
         bool Holds(int mx, int my) const { return mx >= x0 && mx <= x1 && my >= y0 && my <= y1; }
     };
     MvBox MvBounds(int mbx, int mby) const;
+    // (whole-sample vectors, the reference itself, inline: every search asks)
     const uint8_t* LumaPred(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride, int ox = 0, int oy = 0,
-                            int w = 16, int h = 16);
+                            int w = 16, int h = 16) {
+        if ((mx | my) & 3) return LumaPredSub(mbx, mby, mx, my, tmp, stride, ox, oy, w, h);
+        const Plane& F = rec_[lastRec_].y;
+        *stride = F.stride;
+        return F.p + static_cast<ptrdiff_t>(mby * 16 + oy + (my >> 2)) * F.stride + (mbx * 16 + ox + (mx >> 2));
+    }
+    const uint8_t* LumaPredSub(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride, int ox, int oy, int w, int h);
     void ChromaPred(int mbx, int mby, int mx, int my);
     int MvBits(int dx, int dy) const { return lambda_ * (mvBits_[dx] + mvBits_[dy]); }
     void MotionSearch(int mbx, int mby, int pmx, int pmy, int* bmx, int* bmy, int ox = 0, int oy = 0,
@@ -1317,15 +1324,15 @@ static void AvgBlock(uint8_t* dst, const uint8_t* a, const uint8_t* b, int s, in
 // The prediction of the w x h block at (ox, oy) in the macroblock for the
 // vector (mx, my): a pointer at the block's top-left sample, in the
 // reference (its stride) or, at quarter-sample positions, in tmp (stride 16).
-const uint8_t* MbCoder::LumaPred(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride, int ox, int oy, int w,
-                                 int h) {
+// The luma prediction at a vector with a fraction of a sample.
+const uint8_t* MbCoder::LumaPredSub(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride, int ox, int oy, int w,
+                                    int h) {
     const int fx = mx & 3, fy = my & 3;
     const Plane& F = rec_[lastRec_].y;
     const int s = F.stride; // the half-sample planes have the reference's layout
     *stride = s;
     const ptrdiff_t off = static_cast<ptrdiff_t>(mby * 16 + oy + (my >> 2)) * s + (mbx * 16 + ox + (mx >> 2));
     const uint8_t* pF = F.p + off;
-    if (!(fx | fy)) return pF;
     enc_.EnsureHalfPlanes();
     const uint8_t* pH = halfH_.p + off;
     const uint8_t* pV = halfV_.p + off;
