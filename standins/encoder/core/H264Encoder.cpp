@@ -2027,12 +2027,20 @@ void MbCoder::WriteChromaResidual(int mbx, int mby) {
         WriteResidualBlock(bw_, chromaDc_[0], 4, -1);
         WriteResidualBlock(bw_, chromaDc_[1], 4, -1);
     }
+    if (cbpChroma_ != 2) {
+        // no AC levels: the counts are 0, two entries of each row
+        const size_t at = static_cast<size_t>(mby * 2 * w2 + mbx * 2);
+        for (std::vector<uint8_t>* arr : {&nnzU_, &nnzV_}) {
+            std::memset(arr->data() + at, 0, 2);
+            std::memset(arr->data() + at + static_cast<size_t>(w2), 0, 2);
+        }
+        return;
+    }
     for (int pl = 0; pl < 2; ++pl) {
         std::vector<uint8_t>& arr = pl ? nnzV_ : nnzU_;
         for (int b = 0; b < 4; ++b) {
             const int x2 = mbx * 2 + (b & 1), y2 = mby * 2 + (b >> 1);
-            int n = 0;
-            if (cbpChroma_ == 2) n = WriteResidualBlock(bw_, chromaAc_[pl][b] + 1, 15, NcChroma(arr, x2, y2));
+            const int n = WriteResidualBlock(bw_, chromaAc_[pl][b] + 1, 15, NcChroma(arr, x2, y2));
             arr[static_cast<size_t>(y2 * w2 + x2)] = static_cast<uint8_t>(n);
         }
     }
