@@ -2113,11 +2113,19 @@ void MbCoder::WriteMb(int mbx, int mby, int kind, bool pSlice, int mvdx, int mvd
         bw_.Ue(static_cast<uint32_t>(CbpCodeNum(cbp, false)));
     }
     if (cbp) WriteQpDelta(mbx, mby);
-    for (int b = 0; b < 16; ++b) {
-        const int x4 = mbx * 4 + kBlkX[b], y4 = mby * 4 + kBlkY[b];
-        int n = 0;
-        if (cbpLuma_ & (1 << (b >> 2))) n = WriteResidualBlock(bw_, lumaLv_[b], 16, NcLuma(x4, y4));
-        nnzY_[static_cast<size_t>(y4 * w4 + x4)] = static_cast<uint8_t>(n);
+    // by 8x8 quarter (coding order): an uncoded one's four counts are 0, two at a time
+    for (int i8 = 0; i8 < 4; ++i8) {
+        if (!(cbpLuma_ & (1 << i8))) {
+            uint8_t* n = nnzY_.data() + static_cast<size_t>((mby * 4 + (i8 >> 1) * 2) * w4 + mbx * 4 + (i8 & 1) * 2);
+            std::memset(n, 0, 2);
+            std::memset(n + w4, 0, 2);
+            continue;
+        }
+        for (int b = 4 * i8; b < 4 * i8 + 4; ++b) {
+            const int x4 = mbx * 4 + kBlkX[b], y4 = mby * 4 + kBlkY[b];
+            const int n = WriteResidualBlock(bw_, lumaLv_[b], 16, NcLuma(x4, y4));
+            nnzY_[static_cast<size_t>(y4 * w4 + x4)] = static_cast<uint8_t>(n);
+        }
     }
     WriteChromaResidual(mbx, mby);
 }
