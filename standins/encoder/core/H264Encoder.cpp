@@ -514,7 +514,9 @@ public:
     void PredictMv(int mbx, int mby, int* px, int* py) const {
         PredictPartMv(mbx, mby, 0, 0, 4, 0, 0, 0, nullptr, px, py);
     }
-    void PredictSkipMv(int mbx, int mby, int* px, int* py) const;
+    // pred: where not null, set to whether the skip vector is the predicted
+    // 16x16 vector (PredictMv) as well
+    void PredictSkipMv(int mbx, int mby, int* px, int* py, bool* pred = nullptr) const;
     bool MvOk(int mbx, int mby, int mx, int my) const { return MvBounds(mbx, mby).Holds(mx, my); }
     // the vectors (quarter samples) a macroblock may use: inside the level's
     // vertical range and the reference's padding
@@ -1278,16 +1280,18 @@ void MbCoder::PredictPartMv(int mbx, int mby, int x4, int y4, int w4, int shape,
     }
 }
 
-void MbCoder::PredictSkipMv(int mbx, int mby, int* px, int* py) const {
+void MbCoder::PredictSkipMv(int mbx, int mby, int* px, int* py, bool* pred) const {
     int rA, rB;
     const int16_t *a, *b;
     const bool avA = Neighbour(mbx, mby, -1, 0, 0, nullptr, &rA, &a);
     const bool avB = Neighbour(mbx, mby, 0, -1, 0, nullptr, &rB, &b);
     if (!avA || !avB || (rA == 0 && a[0] == 0 && a[1] == 0) || (rB == 0 && b[0] == 0 && b[1] == 0)) {
         *px = *py = 0;
+        if (pred) *pred = false;
         return;
     }
     PredictMv(mbx, mby, px, py);
+    if (pred) *pred = true;
 }
 
 MbCoder::MvBox MbCoder::MvBounds(int mbx, int mby) const {
@@ -1847,7 +1851,8 @@ void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
     const int ss = src_.y.stride;
     int smx, smy;
-    PredictSkipMv(mbx, mby, &smx, &smy);
+    bool skipIsPredicted;
+    PredictSkipMv(mbx, mby, &smx, &smy, &skipIsPredicted);
     const bool skipOk = MvOk(mbx, mby, smx, smy);
 
     // p: the luma prediction at the skip vector; chroma: predU_ and predV_ hold its chroma
@@ -1883,7 +1888,12 @@ void MbCoder::EncodePMb(int mbx, int mby, int* skipRun) {
     }
 
     int pmx, pmy;
-    PredictMv(mbx, mby, &pmx, &pmy);
+    if (skipIsPredicted) {
+        pmx = smx;
+        pmy = smy;
+    } else {
+        PredictMv(mbx, mby, &pmx, &pmy);
+    }
     int mx, my;
     MotionSearch(mbx, mby, pmx, pmy, &mx, &my);
     int st;
