@@ -1117,6 +1117,41 @@ void MbCoder::ChooseChromaMode(int mbx, int mby) {
     PredChroma8(chromaMode_, r.v.At(mbx * 8, mby * 8), r.v.stride, top, left, predV_);
 }
 
+// The chroma DC levels of a plane: the 2x2 transform of the blocks' DC
+// coefficients, quantised (factor mf, rounding f, qbits) and capped at 2047.
+// True when any level is not 0.
+static bool QuantChromaDc(const int16_t dc[4], int16_t levels[4], int mf, int f, int qbits) {
+#if defined(__SSE2__)
+    // a = d0 + d1, b = d2 + d3, c = d0 - d1, e = d2 - d3: levels of a + b, c + e, a - b, c - e
+    const __m128i d16 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dc));
+    const __m128i d = _mm_srai_epi32(_mm_unpacklo_epi16(d16, d16), 16);
+    const __m128i sw = _mm_shuffle_epi32(d, _MM_SHUFFLE(2, 3, 0, 1));
+    const __m128i sum = _mm_add_epi32(d, sw), dif = _mm_sub_epi32(d, sw); // a a b b, c -c e -e
+    const __m128i x = _mm_unpacklo_epi32(sum, dif), y = _mm_unpackhi_epi32(sum, dif); // a c a -c, b e b -e
+    const __m128i t = _mm_unpacklo_epi64(_mm_add_epi32(x, y), _mm_sub_epi32(x, y));
+    const __m128i sign = _mm_srai_epi32(t, 31);
+    const __m128i a = _mm_sub_epi32(_mm_xor_si128(t, sign), sign); // at most 4 * 16 * 255: 16 bits
+    const __m128i a16 = _mm_packs_epi32(a, a), m = _mm_set1_epi16(static_cast<int16_t>(mf));
+    const __m128i prod = _mm_unpacklo_epi16(_mm_mullo_epi16(a16, m), _mm_mulhi_epu16(a16, m));
+    const __m128i l = _mm_srl_epi32(_mm_add_epi32(prod, _mm_set1_epi32(f)), _mm_cvtsi32_si128(qbits));
+    const __m128i l16 = _mm_min_epi16(_mm_packs_epi32(l, l), _mm_set1_epi16(2047));
+    const __m128i s16 = _mm_packs_epi32(sign, sign);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(levels), _mm_sub_epi16(_mm_xor_si128(l16, s16), s16));
+    return (_mm_movemask_epi8(_mm_cmpeq_epi16(l16, _mm_setzero_si128())) & 0xFF) != 0xFF;
+#else
+    const int t[4] = {dc[0] + dc[1] + dc[2] + dc[3], dc[0] - dc[1] + dc[2] - dc[3], dc[0] + dc[1] - dc[2] - dc[3],
+                      dc[0] - dc[1] - dc[2] + dc[3]};
+    bool any = false;
+    for (int i = 0; i < 4; ++i) {
+        const int a = t[i] < 0 ? -t[i] : t[i];
+        const int l = std::min(2047, (a * mf + f) >> qbits);
+        levels[i] = static_cast<int16_t>(t[i] < 0 ? -l : l);
+        any |= l != 0;
+    }
+    return any;
+#endif
+}
+
 void MbCoder::EncodeChroma(int mbx, int mby, bool intra) {
     Picture& r = rec_[cur_];
     const int qpc = kChromaQp[qp_];
@@ -1130,26 +1165,20 @@ void MbCoder::EncodeChroma(int mbx, int mby, bool intra) {
         const uint8_t* pred = pl ? predV_ : predU_;
         int16_t dc[4];
         int score = 0;
-        const int counts = FdctQuantAc8x8(chromaAc_[pl], dc, src, sp.stride, pred, 8, qpc, intra);
-        for (int b = 0; b < 4; ++b) {
-            chromaAcNz_[pl][b] = static_cast<uint8_t>(counts >> (8 * b));
-            if (!intra && chromaAcNz_[pl][b]) score += DecimateScore(chromaAc_[pl][b] + 1, 15);
+        // the blocks' counts, block b's in byte b
+        uint32_t counts = static_cast<uint32_t>(FdctQuantAc8x8(chromaAc_[pl], dc, src, sp.stride, pred, 8, qpc, intra));
+        if (!intra)
+            for (int b = 0; b < 4; ++b)
+                if ((counts >> (8 * b)) & 0xFFu) score += DecimateScore(chromaAc_[pl][b] + 1, 15);
+        if (counts && ((!intra && score < 7) || bare_)) {
+            for (int b = 0; b < 4; ++b)
+                if ((counts >> (8 * b)) & 0xFFu) std::memset(chromaAc_[pl][b], 0, sizeof(chromaAc_[pl][b]));
+            counts = 0;
         }
-        if ((!intra && score < 7) || bare_) {
-            for (int b = 0; b < 4; ++b) {
-                if (chromaAcNz_[pl][b]) std::memset(chromaAc_[pl][b], 0, sizeof(chromaAc_[pl][b]));
-                chromaAcNz_[pl][b] = 0;
-            }
-        }
-        for (int b = 0; b < 4; ++b) anyAc |= chromaAcNz_[pl][b] != 0;
-        const int t[4] = {dc[0] + dc[1] + dc[2] + dc[3], dc[0] - dc[1] + dc[2] - dc[3], dc[0] + dc[1] - dc[2] - dc[3],
-                          dc[0] - dc[1] - dc[2] + dc[3]};
-        for (int i = 0; i < 4; ++i) {
-            int a = t[i] < 0 ? -t[i] : t[i];
-            int l = bare_ >= 2 ? 0 : std::min(2047, (a * mf + f) >> qbits);
-            chromaDc_[pl][i] = static_cast<int16_t>(t[i] < 0 ? -l : l);
-            anyDc |= l != 0;
-        }
+        for (int b = 0; b < 4; ++b) chromaAcNz_[pl][b] = static_cast<uint8_t>(counts >> (8 * b));
+        anyAc |= counts != 0;
+        if (bare_ >= 2) std::memset(chromaDc_[pl], 0, sizeof(chromaDc_[pl]));
+        else anyDc |= QuantChromaDc(dc, chromaDc_[pl], mf, f, qbits);
     }
     cbpChroma_ = anyAc ? 2 : (anyDc ? 1 : 0);
     const int v0 = kDequantV[qpc % 6][0];
