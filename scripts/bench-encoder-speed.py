@@ -109,11 +109,17 @@ def capacity(enc, src, work, speed, kbps, rounds=3):
     return sorted(ratios)[len(ratios) // 2]
 
 
-def best(run, least=(0, 1)):
-    """run() -> a tuple of figures (CPU, wall, ...), REPEAT times: the least of the figures at the
-    indices in least, the last run's others"""
-    results = [run() for _ in range(REPEAT)]
-    return tuple(min(r[i] for r in results) if i in least else results[-1][i] for i in range(len(results[-1])))
+def interleaved(jobs):
+    """jobs: (label, run, least); run() -> a tuple of figures (CPU, wall, ...). REPEAT rounds, each
+    running every job once in turn, so that a busy spell of the machine falls on all of them
+    alike; {label: the least of the figures at the indices in least, the last run's others}"""
+    results = {label: [] for label, _, _ in jobs}
+    for _ in range(REPEAT):
+        for label, run, _ in jobs:
+            results[label].append(run())
+    return {label: tuple(min(r[i] for r in results[label]) if i in least else results[label][-1][i]
+                         for i in range(len(results[label][-1])))
+            for label, _, least in jobs}
 
 
 def winpath(p):
@@ -141,16 +147,21 @@ def main():
         print(f"   {name:28} {FRAMES / cpu:8.1f} fps CPU {FRAMES / wall:8.1f} fps wall", flush=True)
 
     print(f"== libx264 and vcore, {KBPS} kbps, {FRAMES} pictures, {ncpu} processors", flush=True)
-    for preset, label in (("ultrafast", "x264 ultrafast"), ("veryfast", "x264 veryfast-baseline")):
+    jobs, outs = [], {}
+    for preset, name in (("ultrafast", "x264 ultrafast"), ("veryfast", "x264 veryfast-baseline")):
         for threads in (1, 0):
-            out = os.path.join(work, f"x264_{preset}_{threads}.264")
-            add(f"{label} t{threads or 'all'}", best(lambda: x264(src, out, preset, threads, KBPS)), out,
-                threads or ncpu)
+            label, out = f"{name} t{threads or 'all'}", os.path.join(work, f"x264_{preset}_{threads}.264")
+            jobs.append((label, lambda p=preset, t=threads, o=out: x264(src, o, p, t, KBPS)[:2] + (t or ncpu,),
+                         (0, 1)))
+            outs[label] = out
     for speed in SPEEDS:
         for threads in (1, 0):
+            label = f"vcore s{speed} t{'1' if threads == 1 else 'all'}"
             out = os.path.join(work, f"vcore_s{speed}_t{threads}.264")
-            cpu, wall, used, enc_s = best(lambda: vcore(enc, src, out, speed, threads, KBPS), (0, 1, 3))
-            add(f"vcore s{speed} t{'1' if threads == 1 else 'all'}", (cpu, wall, used, enc_s), out, used)
+            jobs.append((label, lambda s=speed, t=threads, o=out: vcore(enc, src, o, s, t, KBPS), (0, 1, 3)))
+            outs[label] = out
+    for label, res in interleaved(jobs).items():
+        add(label, res, outs[label], res[2])
 
     # What the processors give to a second thread while this run lasts, measured
     # between the thread rows: the ceiling of every all-threads / one-thread ratio.
@@ -175,16 +186,18 @@ def main():
             subprocess.run(["ffmpeg", "-v", "error", "-nostdin"] + bq.raw_input(W, H, str(FPS), src) +
                            ["-c:v", "rawvideo", "-pix_fmt", "yuv420p", "-y", avi], check=True)
         print("== under Wine (the programs' own times, Wine's start-up left out)", flush=True)
+        jobs, outs = [], {}
         for speed in SPEEDS:
             for threads in (1, 0):
+                label = f"vcore_enc.exe s{speed} t{'1' if threads == 1 else 'all'}"
                 out = os.path.join(work, f"wine_s{speed}_t{threads}.264")
-                cpu, wall, used, enc_s = best(lambda: vcore(exe, winpath(src), winpath(out), speed, threads, KBPS, env),
-                                              (0, 1, 3))
-                add(f"vcore_enc.exe s{speed} t{'1' if threads == 1 else 'all'}", (cpu, wall, used, enc_s), out, used)
+                jobs.append((label, lambda s=speed, t=threads, o=out: vcore(exe, winpath(src), winpath(o), s, t, KBPS, env),
+                             (0, 1, 3)))
+                outs[label] = out
             for threads in (1, 0):
                 out = os.path.join(work, f"graph_s{speed}_t{threads}.mp4")
 
-                def graph_run():
+                def graph_run(speed=speed, threads=threads, out=out):
                     if os.path.exists(out):
                         os.remove(out)
                     _, _, text = timed([WINE, qenc, winpath(avi), winpath(out), f"speed_quality={speed}",
@@ -209,9 +222,15 @@ def main():
                             busiest, float(m_cpu.group(1)) - busiest)
 
                 label = f"graph s{speed} t{'1' if threads == 1 else 'all'}"
-                cpu, wall, setup[label], used, busiest, others = best(graph_run, (0, 1, 4, 5))
+                jobs.append((label, graph_run, (0, 1, 4, 5)))
+                outs[label] = out
+        for label, res in interleaved(jobs).items():
+            if label.startswith("graph"):
+                cpu, wall, setup[label], used, busiest, others = res
                 on_thread[label] = (busiest, others)
-                add(label, (cpu, wall), out, used)
+                add(label, (cpu, wall), outs[label], used)
+            else:
+                add(label, res, outs[label], res[2])
 
     # Quality of every stream at the bitrate, and the table.
     print("== measuring", flush=True)
@@ -223,7 +242,7 @@ def main():
         table[name] = dict(fps=FRAMES / cpu, wfps=FRAMES / wall, psnr=psnr, kbps=kbps)
         print(f"{name:32} {threads:>7} {FRAMES / cpu:9.1f} {FRAMES / wall:9.1f} {cpu:7.2f} "
               f"{wall:7.2f} {kbps:8.1f} {psnr:8.2f}")
-    print(f"(processors: {ncpu}; every row the best of {REPEAT} runs; fps_cpu = pictures / CPU seconds, fps_wall = pictures / wall seconds; "
+    print(f"(processors: {ncpu}; every row the best of {REPEAT} runs, taken in turns with the other rows; fps_cpu = pictures / CPU seconds, fps_wall = pictures / wall seconds; "
           f"native rows time whole processes, reading the raw clip included; vcore_enc.exe rows the "
           f"program from its start, reading the raw clip included; graph rows the streaming from \"Play\" "
           f"to the end of the stream, the platform's AVI splitter reading the same pictures included)")
