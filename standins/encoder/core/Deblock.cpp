@@ -151,7 +151,8 @@ void DeblockPicture(const DeblockParams& p) {
             // boundary strengths, bytes of a word per edge: [0] vertical, [1] horizontal
             uint32_t bs[2][4];
             if (intra) {
-                bs[0][0] = bs[1][0] = kIntraEdge;
+                bs[0][0] = hasLeft ? kIntraEdge : 0;
+                bs[1][0] = hasTop ? kIntraEdge : 0;
                 bs[0][1] = bs[0][2] = bs[0][3] = bs[1][1] = bs[1][2] = bs[1][3] = kIntraInner;
             } else {
                 // rows[r]: bit c = 4x4 block (column c, row r) has coefficients
@@ -194,8 +195,6 @@ void DeblockPicture(const DeblockParams& p) {
                     bs[1][e] = StrengthWord(rows[e] | rows[e - 1], e == 2 ? mvdH2 : 0);
                 }
             }
-            if (!hasLeft) bs[0][0] = 0;
-            if (!hasTop) bs[1][0] = 0;
             // an edge between two macroblocks is filtered with their average QP
             const int qpQ = mbQp(mb);
             const int qpcQ = kChromaQp[qpQ];

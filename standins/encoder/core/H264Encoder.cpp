@@ -525,7 +525,10 @@ public:
         bool Holds(int mx, int my) const { return mx >= x0 && mx <= x1 && my >= y0 && my <= y1; }
     };
     MvBox MvBounds(int mbx, int mby) const;
-    // (whole-sample vectors, the reference itself, inline: every search asks)
+    // The prediction of the w x h block at (ox, oy) in the macroblock for the
+    // vector (mx, my): a pointer at the block's top-left sample and its
+    // stride (whole-sample vectors: the reference itself, inline, as every
+    // search asks).
     const uint8_t* LumaPred(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride, int ox = 0, int oy = 0,
                             int w = 16, int h = 16) {
         if ((mx | my) & 3) return LumaPredSub(mbx, mby, mx, my, tmp, stride, ox, oy, w, h);
@@ -687,12 +690,6 @@ void MbCoder::SetupLambda() {
     lambda_ = kLambda[static_cast<size_t>(qp_)];
 }
 
-// Estimated cost of every macroblock before coding (SATD against the 8x8
-// block means, and for inter pictures against the reference picture where
-// that is lower: a reference coded coarser than this picture costs bits to
-// refine); returns the picture's total. For an intra picture with a source
-// picture before it, *motion gets the same measure against that source
-// picture instead of the reference: what the content itself changes.
 // The flat estimate of a 16x16 block: each 8x8 quarter filled with the
 // rounded mean of its samples (16x16, stride 16).
 static void FlatQuarters(const uint8_t* s, int ss, uint8_t flat[256]) {
@@ -729,6 +726,12 @@ static void FlatQuarters(const uint8_t* s, int ss, uint8_t flat[256]) {
 #endif
 }
 
+// Estimated cost of every macroblock before coding (SATD against the 8x8
+// block means, and for inter pictures against the reference picture where
+// that is lower: a reference coded coarser than this picture costs bits to
+// refine); returns the picture's total. For an intra picture with a source
+// picture before it, *motion gets the same measure against that source
+// picture instead of the reference: what the content itself changes.
 double EncoderImpl::Analyse(bool intra, double* motion) {
     const int ss = src_.y.stride;
     const bool still = intra && havePrevY_;
@@ -1354,10 +1357,10 @@ static void AvgBlock(uint8_t* dst, const uint8_t* a, const uint8_t* b, int s, in
 #endif
 }
 
-// The prediction of the w x h block at (ox, oy) in the macroblock for the
-// vector (mx, my): a pointer at the block's top-left sample, in the
-// reference (its stride) or, at quarter-sample positions, in tmp (stride 16).
-// The luma prediction at a vector with a fraction of a sample.
+// The luma prediction at a vector with a fraction of a sample (LumaPred's
+// other case): a pointer at the block's top-left sample in a half-sample
+// plane (the reference's stride) or, at quarter-sample positions, in tmp
+// (stride 16).
 const uint8_t* MbCoder::LumaPredSub(int mbx, int mby, int mx, int my, uint8_t* tmp, int* stride, int ox, int oy, int w,
                                     int h) {
     const int fx = mx & 3, fy = my & 3;
@@ -1753,8 +1756,6 @@ void MbCoder::EncodeInterLuma(int mbx, int mby) {
     }
 }
 
-// True when coding the residual at this prediction would produce no
-// coefficients (same quantiser and decimation as the real coding path).
 // The SAD and the sum of the differences (the DC coefficient of the
 // forward transform) of each 4x4 block of an 8x8 chroma block, raster order.
 static void ChromaBlockSums(const uint8_t* s, int ss, const uint8_t* p, int ps, int sad[4], int dc[4]) {
@@ -1830,6 +1831,8 @@ static inline bool DcTransformOver(const int dc[4], int top) {
 #endif
 }
 
+// True when coding the residual at this prediction would produce no
+// coefficients (same quantiser and decimation as the real coding path).
 bool MbCoder::SkipIsClean(int mbx, int mby, int mx, int my, const uint8_t* pred, int ps) {
     const uint8_t* src = src_.y.At(mbx * 16, mby * 16);
     const int ss = src_.y.stride;
